@@ -1,0 +1,35 @@
+// GBK (code page 936) byte strings and their UTF-8 form.
+//
+// Names in binary records stay GBK bytes from reading to writing; text held
+// in memory is UTF-8. The conversion is lossless: a byte that does not start
+// a valid GBK sequence is carried as the surrogate escape U+DC00+byte (the
+// 3-byte form ED B2/B3 xx), which Utf8ToGbk turns back into the raw byte.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace razere {
+
+// GBK lead byte: 0x81..0xFE.
+bool IsLeadByte(unsigned char b);
+
+// Lossless GBK -> UTF-8 (invalid bytes become surrogate escapes).
+std::string GbkToUtf8(std::string_view gbk);
+
+// UTF-8 -> GBK. Surrogate escapes become their raw byte; characters GBK lacks
+// and malformed UTF-8 become '?', and *lossy is set to true (it is never
+// reset to false, so one flag can collect several conversions).
+std::string Utf8ToGbk(std::string_view utf8, bool* lossy = nullptr);
+
+// Name key on GBK bytes: single-byte 'A'..'Z' -> 'a'..'z'; a lead byte and
+// the byte after it are copied unchanged (never folded); a lone lead byte at
+// the end is copied unchanged. No decode.
+std::string NameKey(std::string_view gbkName);
+
+// The longest prefix of `gbk` of at most maxBytes bytes that does not end in
+// a lead byte whose trail byte was cut off.
+std::string TruncateAnsi(std::string_view gbk, size_t maxBytes);
+
+}  // namespace razere
