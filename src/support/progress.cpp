@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "support/errors.h"
+
 namespace razere {
 
 namespace {
@@ -27,6 +29,16 @@ std::string FillStatusText(std::string_view text, int32_t position, int32_t maxi
   return out;
 }
 
+namespace {
+NullHost g_null_host;
+}
+
+Progress::Progress() : host_(&g_null_host) {}
+
+void Progress::ThrowIfInterrupted() const {
+  if (interruptible_ && host_->IsShuttingDown()) throw RunInterrupted();
+}
+
 void Progress::SetRange(int32_t minimum, int32_t maximum) {
   min_ = minimum;
   max_ = std::max(minimum, maximum);
@@ -50,6 +62,7 @@ void Progress::ShowStatusText(int32_t Value, std::string_view sText) {
   caption_ = FillStatusText(sText, position_, max_);
   host_->PaintStatus(caption_);
   if (position_ % 100 == 0) host_->ProcessEvents();
+  ThrowIfInterrupted();
 }
 
 }  // namespace razere

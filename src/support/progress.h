@@ -25,6 +25,8 @@ class IHost {
   virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
   // True once the program has been asked to end; long loops stop early.
   virtual bool IsShuttingDown() const = 0;
+  // The start button: disabled while a run works (closing is refused then).
+  virtual void SetStartEnabled(bool) {}
 };
 
 // A host that shows nothing and never shuts down; for tests and tools.
@@ -43,8 +45,10 @@ std::string FillStatusText(std::string_view text, int32_t position, int32_t maxi
 
 class Progress {
  public:
+  Progress();
   explicit Progress(IHost& host) : host_(&host) {}
 
+  void SetHost(IHost& host) { host_ = &host; }
   IHost& Host() const { return *host_; }
 
   int32_t Position() const { return position_; }
@@ -59,8 +63,15 @@ class Progress {
 
   // Adds Value (when positive) to the position, fills the first two "%d" of
   // sText with position and maximum, shows the result, and pumps events when
-  // the position is a multiple of 100.
+  // the position is a multiple of 100. Throws RunInterrupted when the host is
+  // shutting down and interruption is armed, so no loop that reports progress
+  // can end early and still let the run finish as complete.
   void ShowStatusText(int32_t Value, std::string_view sText);
+
+  // Armed by default; the driver disarms it for work that must not stop
+  // halfway once the new data set is complete.
+  void SetInterruptible(bool on) { interruptible_ = on; }
+  void ThrowIfInterrupted() const;
 
   void ProcessEvents() { host_->ProcessEvents(); }
   bool IsShuttingDown() const { return host_->IsShuttingDown(); }
@@ -69,6 +80,7 @@ class Progress {
   void Paint() { host_->PaintProgress(position_, min_, max_); }
 
   IHost* host_;
+  bool interruptible_ = true;
   int32_t min_ = 0;
   int32_t max_ = 100;
   int32_t position_ = 0;
