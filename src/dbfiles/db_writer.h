@@ -1,0 +1,83 @@
+// The write pass: a new record database file built from entries.
+//
+// Each entry's record is read again from its source file by offset into one
+// reused buffer, patched in place and appended. Small records (ID.DB, Hum.DB)
+// are gathered into large writes; big ones are written straight from the
+// record buffer. No record is held in memory beyond that buffer.
+//
+// Usage:
+//   DbWriter w(savePath / "Qel.DB", DbKind::Qel, count);
+//   for (entry : entries) w.Append(*sourceOf(entry), entry.offset, [&](std::span<uint8_t> rec) { ... });
+//   w.Close();
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <span>
+#include <vector>
+
+#include "dbfiles/db_format.h"
+#include "dbfiles/source_file.h"
+
+namespace razere {
+
+class DbWriter {
+ public:
+  // The whole record in the buffer, KindInfo(kind).recordSize bytes; the
+  // patch may change any byte.
+  using Patch = std::function<void(std::span<uint8_t> record)>;
+
+  // Deletes an existing target (or, when that fails, overwrites it from its
+  // start), then writes the kind's header with nRecordCount = recordCount and
+  // the current date-time twice. Throws FileError naming the target.
+  DbWriter(std::filesystem::path target, DbKind kind, int32_t recordCount);
+
+  // Closes an unclosed file without checks: only reached when an error is
+  // already ending the run.
+  ~DbWriter();
+  DbWriter(const DbWriter&) = delete;
+  DbWriter& operator=(const DbWriter&) = delete;
+
+  // Reads the record at offset of source; when the source holds fewer than a
+  // whole record there, writes nothing and returns false. Otherwise applies
+  // patch (if any) and appends the record. Throws FileError on I/O errors.
+  bool Append(DbSourceFile& source, int64_t offset, const Patch& patch = {});
+
+  // Appends a record given in full (generators and tests); record.size() must
+  // be the kind's record size, else std::invalid_argument.
+  void AppendRecord(std::span<const uint8_t> record);
+
+  // Writes what is buffered, makes nRecordCount equal to the records actually
+  // written (entries skipped for a short read leave no hole in the count),
+  // cuts off anything an old, undeletable target held beyond the new end, and
+  // closes. Throws FileError naming the target; the file is closed either way.
+  void Close();
+
+  const std::filesystem::path& Path() const { return path_; }
+  DbKind Kind() const { return kind_; }
+  int32_t Announced() const { return announced_; }  // the count the header was written with
+  int32_t Written() const { return written_; }      // records appended so far
+
+  // Output buffer size for small records.
+  static constexpr size_t kBufferSize = 1 << 20;
+
+ private:
+  void WriteOut(const uint8_t* data, size_t len);
+  void Flush();
+  [[noreturn]] void Fail(const char* what, int err);
+
+  std::filesystem::path path_;
+  DbKind kind_;
+  size_t recordSize_;
+  bool buffered_;
+  int fd_ = -1;
+  int32_t announced_ = 0;
+  int32_t written_ = 0;
+  int64_t end_ = 0;            // bytes written to the file so far
+  std::vector<uint8_t> buf_;   // small records: the output buffer; big ones: the record buffer
+  size_t used_ = 0;            // bytes of buf_ waiting to be written (small records)
+};
+
+}  // namespace razere

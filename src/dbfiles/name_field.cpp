@@ -1,0 +1,21 @@
+#include "dbfiles/name_field.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "dbfiles/db_format.h"
+
+namespace razere {
+
+std::string ReadNameField(const uint8_t* p) {
+  size_t len = std::min<size_t>(p[0], name_field::kCapacity);
+  return std::string(reinterpret_cast<const char*>(p + 1), len);
+}
+
+void WriteNameField(uint8_t* p, std::string_view gbk) {
+  size_t len = std::min(gbk.size(), name_field::kCapacity);
+  p[0] = static_cast<uint8_t>(len);
+  if (len > 0) std::memcpy(p + 1, gbk.data(), len);
+}
+
+}  // namespace razere
