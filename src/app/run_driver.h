@@ -1,0 +1,65 @@
+// The merge run: what the start button does, without any widget.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "app/settings.h"
+#include "merge/run_context.h"
+
+namespace razere {
+
+inline constexpr int32_t kRequiredDbVersion = 20220707;
+inline constexpr int32_t kMailDataSize = 10847;
+inline constexpr const char* kCaption = "提示信息";
+
+// The stages a build has, called by the driver at their fixed steps. A stage
+// that is not set is not called.
+struct RunStages {
+  // Reads the area key of a !Setup.txt; with credentials it also fills
+  // SafeId and SafeKey. An empty result means no key was found.
+  std::function<std::string(RunContext&, const std::string& setupFile, bool withCredentials)> ReadAreaKey;
+  std::function<void(RunContext&)> LoadAccounts;
+  std::function<void(RunContext&)> MergeCharacters;
+  std::function<void(RunContext&)> MergeGuilds;
+  std::function<void(RunContext&)> MergeUserShops;
+  std::function<void(RunContext&)> MergeTextLists;
+  std::function<void(RunContext&)> MergeMail;
+  // Builds and sends the consignment-sale request; throws on failure.
+  std::function<void(RunContext&)> WebMerge;
+  std::function<void(RunContext&)> WriteChangeLogs;
+  std::function<void(RunContext&)> WriteItemNumbers;
+  std::function<void(RunContext&)> ReplaceMasterFiles;
+};
+
+// Every stage this build has (app/stage_wiring.cpp).
+RunStages BuiltStages();
+
+enum class RunOutcome {
+  Completed,  // "合区完成" shown
+  Refused,    // an expected failure: its message was shown
+};
+
+// One run, exactly as the start button. Expected failures show their message
+// through the host and return Refused; anything else is raised after the
+// clean-up (the start button is enabled again in every case).
+RunOutcome ButtonOKClick(RunContext& ctx, const WindowState& window, const RunStages& stages);
+
+// Frees every stage collection in the fixed release order, advancing the
+// progress bar once for each of its 44 numbered steps.
+void ReleaseRunData(RunContext& ctx);
+
+// The data version at offset 36 of a record database header.
+int32_t ReadDbVersion(const std::string& path);
+
+// The window's close request: refused while a run has the start button.
+inline void FormCloseQuery(bool buttonOKEnabled, bool& CanClose) {
+  if (!buttonOKEnabled) CanClose = false;
+}
+
+// The save-folder check: the folder of every input file and the parent of
+// each side's guild folder. Returns the offending input, or "" when the save
+// folder is safe.
+std::string SaveFolderCollision(const RunContext& ctx);
+
+}  // namespace razere

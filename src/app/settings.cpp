@@ -1,0 +1,186 @@
+#include "app/settings.h"
+
+#include <charconv>
+
+#include "app/text_file_pairs.h"
+#include "support/iniprofile.h"
+
+namespace razere {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+
+struct TextKey {
+  const char* section;
+  const char* key;
+  std::string ServerPaths::*field;
+};
+
+// The side keys in the order they are written.
+constexpr std::array<std::pair<const char*, std::string ServerPaths::*>, 10> kSideKeys{{
+    {"QelServer", &ServerPaths::QelServer},
+    {"ID", &ServerPaths::ID},
+    {"Hum", &ServerPaths::Hum},
+    {"Qel", &ServerPaths::Qel},
+    {"HeroQel", &ServerPaths::HeroQel},
+    {"Guild", &ServerPaths::Guild},
+    {"Shop", &ServerPaths::Shop},
+    {"ShopItem", &ServerPaths::ShopItem},
+    {"!Setup", &ServerPaths::Setup},
+    {"Email", &ServerPaths::Email},
+}};
+
+bool ReadBool(const IniProfile& ini, const char* key, bool def) {
+  return ini.ReadInt("Setup", key, def ? 1 : 0) != 0;
+}
+
+void FillEdits(SideEdits& edits, const ServerPaths& side) {
+  edits.ID = side.ID;
+  edits.Hum = side.Hum;
+  edits.Qel = side.Qel;
+  edits.HeroQel = side.HeroQel;
+  edits.Guild = side.Guild;
+  edits.UserShop = side.Shop;
+  edits.UserShopItem = side.ShopItem;
+  edits.Setup = side.Setup;
+  edits.Email = side.Email;
+}
+
+}  // namespace
+
+std::string Trim(std::string_view text) {
+  size_t b = 0, e = text.size();
+  while (b < e && IsBlank(text[b])) ++b;
+  while (e > b && IsBlank(text[e - 1])) --e;
+  return std::string(text.substr(b, e - b));
+}
+
+std::string JoinLayoutPath(std::string_view root, std::string_view relative) {
+  std::string out(root);
+  for (char c : relative) out += (c == '\\') ? kPathSep : c;
+  return out;
+}
+
+std::string NormalizeRoot(std::string_view text) {
+  std::string root = Trim(text);
+  if (root.empty() || root.back() != kPathSep) root += kPathSep;
+  return root;
+}
+
+std::string WithTrailingSeparator(std::string_view text) {
+  std::string out(text);
+  if (!out.empty() && out.back() != kPathSep) out += kPathSep;
+  return out;
+}
+
+int32_t SpinEditValue(std::string_view text) {
+  std::string t = Trim(text);
+  int32_t value = 0;
+  const char* b = t.data();
+  const char* e = t.data() + t.size();
+  if (b != e && *b == '+') ++b;
+  auto [ptr, ec] = std::from_chars(b, e, value);
+  if (ec != std::errc() || ptr != e || b == e) return 0;
+  return value;
+}
+
+void DeriveServerPaths(ServerPaths& side, std::string_view root) {
+  side.ID = JoinLayoutPath(root, layout::ID);
+  side.Hum = JoinLayoutPath(root, layout::Hum);
+  side.Qel = JoinLayoutPath(root, layout::Qel);
+  side.HeroQel = JoinLayoutPath(root, layout::HeroQel);
+  side.Shop = JoinLayoutPath(root, layout::Shop);
+  side.ShopItem = JoinLayoutPath(root, layout::ShopItem);
+  side.Guild = JoinLayoutPath(root, layout::Guild);
+  side.Setup = JoinLayoutPath(root, layout::Setup);
+  side.Email = JoinLayoutPath(root, layout::Email);
+}
+
+void RootEditChanged(ServerPaths& side, SideEdits& edits, std::string_view text) {
+  edits.QelServer = std::string(text);
+  side.QelServer = NormalizeRoot(text);
+  ServerPaths derived;
+  DeriveServerPaths(derived, side.QelServer);
+  FillEdits(edits, derived);
+}
+
+void SetDefaultSettings(RunContext& ctx) {
+  ctx.Master = ServerPaths{};
+  ctx.Slave = ServerPaths{};
+  ctx.Master.QelServer = JoinLayoutPath("", kDefaultMasterRoot);
+  ctx.Slave.QelServer = JoinLayoutPath("", kDefaultSlaveRoot);
+  DeriveServerPaths(ctx.Master, ctx.Master.QelServer);
+  DeriveServerPaths(ctx.Slave, ctx.Slave.QelServer);
+  ctx.SavePath.clear();
+  ctx.SortItemMakeIndex = false;
+  ctx.Replace = false;
+  ctx.Backup = false;
+  ctx.CleanData = false;
+  ctx.Gmm = false;
+  ctx.MinDay = 90;
+  ctx.MinLevel = 10;
+}
+
+void LoadConfig(RunContext& ctx) {
+  IniProfile ini(ctx.ConfigFile);
+  ctx.SavePath = ini.ReadString("Setup", "SavePath", ctx.SavePath);
+  ctx.SortItemMakeIndex = ReadBool(ini, "SortItemMakeIndex", ctx.SortItemMakeIndex);
+  ctx.Replace = ReadBool(ini, "Replace", ctx.Replace);
+  ctx.Backup = ReadBool(ini, "Backup", ctx.Backup);
+  ctx.CleanData = ReadBool(ini, "CleanData", ctx.CleanData);
+  ctx.MinDay = ini.ReadInt("Setup", "MinDay", ctx.MinDay);
+  ctx.MinLevel = ini.ReadInt("Setup", "MinLevel", ctx.MinLevel);
+  ctx.Gmm = ReadBool(ini, "Gmm", ctx.Gmm);
+  for (auto [section, side] : {std::pair{"Master", &ctx.Master}, std::pair{"Slave", &ctx.Slave}}) {
+    for (const auto& [key, field] : kSideKeys) {
+      side->*field = ini.ReadString(section, key, side->*field);
+    }
+  }
+}
+
+void SaveConfig(const RunContext& ctx) {
+  IniProfile ini(ctx.ConfigFile);
+  auto flag = [](bool b) { return b ? "1" : "0"; };
+  ini.WriteString("Setup", "SavePath", ctx.SavePath);
+  ini.WriteString("Setup", "SortItemMakeIndex", flag(ctx.SortItemMakeIndex));
+  ini.WriteString("Setup", "Replace", flag(ctx.Replace));
+  ini.WriteString("Setup", "Backup", flag(ctx.Backup));
+  ini.WriteString("Setup", "CleanData", flag(ctx.CleanData));
+  ini.WriteString("Setup", "MinDay", std::to_string(ctx.MinDay));
+  ini.WriteString("Setup", "MinLevel", std::to_string(ctx.MinLevel));
+  ini.WriteString("Setup", "Gmm", flag(ctx.Gmm));
+  for (auto [section, side] : {std::pair{"Master", &ctx.Master}, std::pair{"Slave", &ctx.Slave}}) {
+    for (const auto& [key, field] : kSideKeys) ini.WriteString(section, key, side->*field);
+  }
+  ini.Save();
+}
+
+WindowState StartUp(RunContext& ctx, const std::string& programFolder, const std::string& configFile,
+                    const std::string& pairListFile) {
+  ctx.ProgramFolder = WithTrailingSeparator(programFolder);
+  ctx.ConfigFile = configFile.empty() ? ctx.ProgramFolder + "Config.ini" : configFile;
+  ctx.PairListFile = pairListFile.empty() ? ctx.ProgramFolder + "TextFileName.txt" : pairListFile;
+  SetDefaultSettings(ctx);
+  LoadConfig(ctx);
+  LoadTextFilePairs(ctx);
+
+  WindowState w;
+  w.SavePath = ctx.SavePath;
+  w.SortItemMakeIndex = true;
+  w.AutoSaveDBMasterServer = ctx.Replace;
+  w.BackDB = ctx.Backup;
+  w.Clear1 = ctx.CleanData;
+  w.ClearMinLevel = std::to_string(ctx.MinLevel);
+  w.ClearMinDay = std::to_string(ctx.MinDay);
+  w.Gmm = ctx.Gmm;
+  // The root edit's change handler derives every path; the stored paths win.
+  for (auto [side, edits] : {std::pair{&ctx.Master, &w.Master}, std::pair{&ctx.Slave, &w.Slave}}) {
+    ServerPaths stored = *side;
+    RootEditChanged(*side, *edits, stored.QelServer);
+    FillEdits(*edits, stored);
+  }
+  return w;
+}
+
+}  // namespace razere

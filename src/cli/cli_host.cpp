@@ -1,0 +1,87 @@
+#include "cli/cli_host.h"
+
+#include <csignal>
+#include <cstdio>
+
+namespace razere::cli {
+
+namespace {
+
+volatile std::sig_atomic_t g_shutdown = 0;
+
+extern "C" void OnSignal(int) { g_shutdown = 1; }
+
+// A status text with its numbers removed: the same key for every call of
+// one stage's progress loop.
+std::string StageKey(const std::string& text) {
+  std::string key;
+  for (char c : text) {
+    if (c < '0' || c > '9') key += c;
+  }
+  return key;
+}
+
+}  // namespace
+
+CliHost::CliHost(bool quiet, bool terminal) : quiet_(quiet), terminal_(terminal) {}
+
+CliHost::~CliHost() { Finish(); }
+
+void CliHost::InstallSignalHandlers() {
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+}
+
+bool CliHost::IsShuttingDown() const { return g_shutdown != 0; }
+
+void CliHost::PaintStatus(const std::string& text) {
+  if (quiet_) return;
+  if (terminal_) {
+    auto now = std::chrono::steady_clock::now();
+    if (lineOpen_ && now - lastDraw_ < std::chrono::milliseconds(100)) {
+      undrawn_ = text;
+      return;
+    }
+    lastDraw_ = now;
+    undrawn_.clear();
+    std::fprintf(stderr, "\r\033[K%s", text.c_str());
+    std::fflush(stderr);
+    lineOpen_ = true;
+    return;
+  }
+  std::string key = StageKey(text);
+  if (!pending_.empty() && key != pendingKey_) {
+    std::fprintf(stderr, "%s\n", pending_.c_str());
+  }
+  pending_ = text;
+  pendingKey_ = std::move(key);
+}
+
+void CliHost::EndStatusLine() {
+  if (lineOpen_) {
+    std::fputc('\n', stderr);
+    lineOpen_ = false;
+  }
+}
+
+void CliHost::ShowMessage(const std::string& text, const std::string&) {
+  EndStatusLine();
+  std::fprintf(stderr, "%s\n", text.c_str());
+  std::fflush(stderr);
+}
+
+void CliHost::Finish() {
+  if (terminal_ && !undrawn_.empty()) {
+    std::fprintf(stderr, "\r\033[K%s", undrawn_.c_str());
+    undrawn_.clear();
+    lineOpen_ = true;
+  }
+  EndStatusLine();
+  if (!pending_.empty()) {
+    std::fprintf(stderr, "%s\n", pending_.c_str());
+    pending_.clear();
+  }
+  std::fflush(stderr);
+}
+
+}  // namespace razere::cli

@@ -1,0 +1,115 @@
+// razere-cli merge: one run exactly as the window's start button.
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "app/run_driver.h"
+#include "app/settings.h"
+#include "cli/cli_host.h"
+#include "cli/commands.h"
+
+namespace fs = std::filesystem;
+
+namespace razere::cli {
+
+namespace {
+
+struct MergeOptions {
+  std::string config, pairs, master, slave, save;
+  std::optional<bool> clean, replace, backup, gmm;
+  std::string minDay, minLevel;
+  bool quiet = false;
+  bool selected = false;
+};
+
+// A decimal integer that fits 32 bits, optionally signed.
+std::optional<int32_t> ParseDecimal(const std::string& text) {
+  const char* b = text.data();
+  const char* e = b + text.size();
+  if (b != e && *b == '+') ++b;
+  int32_t v = 0;
+  auto [ptr, ec] = std::from_chars(b, e, v);
+  if (b == e || ec != std::errc() || ptr != e) return std::nullopt;
+  return v;
+}
+
+std::string ExecutableFolder() {
+  std::error_code ec;
+  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) return fs::current_path().string();
+  return exe.parent_path().string();
+}
+
+void AddSwitch(CLI::App* cmd, const std::string& name, std::optional<bool>& target, const std::string& help) {
+  cmd->add_flag_callback("--" + name, [&target] { target = true; }, help);
+  cmd->add_flag_callback("--no-" + name, [&target] { target = false; });
+}
+
+int RunMerge(MergeOptions& o) {
+  std::optional<int32_t> minDay, minLevel;
+  if (!o.minDay.empty() && !(minDay = ParseDecimal(o.minDay))) {
+    std::fprintf(stderr, "--min-day: not a decimal integer: %s\n", o.minDay.c_str());
+    return kExitUsage;
+  }
+  if (!o.minLevel.empty() && !(minLevel = ParseDecimal(o.minLevel))) {
+    std::fprintf(stderr, "--min-level: not a decimal integer: %s\n", o.minLevel.c_str());
+    return kExitUsage;
+  }
+
+  std::string programFolder =
+      o.config.empty() ? ExecutableFolder() : fs::absolute(fs::path(o.config)).parent_path().string();
+  bool terminal = isatty(STDERR_FILENO) != 0;
+  CliHost host(o.quiet, terminal);
+  CliHost::InstallSignalHandlers();
+
+  RunContext ctx;
+  ctx.Bar.SetHost(host);
+  try {
+    // Start-up as the window's, then the options act like edits of its controls.
+    WindowState w = StartUp(ctx, programFolder, o.config, o.pairs);
+    if (!o.master.empty()) RootEditChanged(ctx.Master, w.Master, o.master);
+    if (!o.slave.empty()) RootEditChanged(ctx.Slave, w.Slave, o.slave);
+    if (!o.save.empty()) w.SavePath = o.save;
+    if (o.clean) w.Clear1 = *o.clean;
+    if (o.replace) w.AutoSaveDBMasterServer = *o.replace;
+    if (o.backup) w.BackDB = *o.backup;
+    if (o.gmm) w.Gmm = *o.gmm;
+    if (minDay) w.ClearMinDay = std::to_string(*minDay);
+    if (minLevel) w.ClearMinLevel = std::to_string(*minLevel);
+
+    RunOutcome outcome = ButtonOKClick(ctx, w, BuiltStages());
+    host.Finish();
+    return outcome == RunOutcome::Completed ? kExitOk : kExitRefused;
+  } catch (const std::exception& e) {
+    host.Finish();
+    std::fprintf(stderr, "%s\n", e.what());
+    return kExitUnexpected;
+  }
+}
+
+}  // namespace
+
+CommandRunner AddMergeCommand(CLI::App& app) {
+  auto o = std::make_shared<MergeOptions>();
+  CLI::App* cmd = app.add_subcommand("merge", "Merge the slave installation into the master's data set");
+  cmd->add_option("--config", o->config, "Settings file; its folder is the program folder");
+  cmd->add_option("--pairs", o->pairs, "Text-file pair list (default: TextFileName.txt of the program folder)");
+  cmd->add_option("--master", o->master, "Master server root; derives the master's paths");
+  cmd->add_option("--slave", o->slave, "Slave server root; derives the slave's paths");
+  cmd->add_option("--save", o->save, "Save folder");
+  AddSwitch(cmd, "clean", o->clean, "Drop inactive low-level characters");
+  cmd->add_option("--min-day", o->minDay, "Clean-up bound: days without login");
+  cmd->add_option("--min-level", o->minLevel, "Clean-up bound: character level");
+  AddSwitch(cmd, "replace", o->replace, "Replace the master's files with the new ones");
+  AddSwitch(cmd, "backup", o->backup, "Keep the master's old files as .bak when replacing");
+  AddSwitch(cmd, "gmm", o->gmm, "Merge consignment-sale data through the web service");
+  cmd->add_flag("--quiet", o->quiet, "No status line");
+  return [o] { return RunMerge(*o); };
+}
+
+}  // namespace razere::cli
