@@ -42,10 +42,18 @@ bool ReadFileBytes(const std::filesystem::path& path, std::string& out);
 void WriteFileAtomic(const std::filesystem::path& path, std::string_view bytes);
 
 // Detects the encoding of raw file bytes by byte-order mark and decodes them
-// to UTF-8 (the mark itself is not part of the text).
+// to UTF-8 (the mark itself is not part of the text). Lossless: invalid GBK
+// or UTF-8 bytes become surrogate escapes, unpaired UTF-16 units become their
+// surrogate code point. A UTF-16 text of odd length loses its dangling last
+// byte (half a code unit carries no character).
 std::string DecodeText(std::string_view bytes, TextEncoding& encoding);
 
-// Encodes UTF-8 text in `encoding`, with its byte-order mark unless Ansi.
-std::string EncodeText(std::string_view utf8, TextEncoding encoding);
+// Encodes UTF-8 text in `encoding`, with its byte-order mark unless Ansi or
+// withBom is false. Surrogate escapes become their raw byte again in Ansi
+// and Utf8Bom; in UTF-16 every surrogate code point (escapes included) is
+// written as its code unit, which is how unpaired units read from a UTF-16
+// file come back unchanged. Text the encoding cannot hold becomes '?' and sets
+// *lossy when given.
+std::string EncodeText(std::string_view utf8, TextEncoding encoding, bool withBom = true, bool* lossy = nullptr);
 
 }  // namespace razere

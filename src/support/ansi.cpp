@@ -1,0 +1,225 @@
+#include "support/ansi.h"
+
+#include <iconv.h>
+
+#include <array>
+#include <cerrno>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "support/utf8.h"
+
+namespace razere {
+
+namespace {
+
+// Double-byte codes: lead 0x81..0xFE, trail 0x40..0xFE without 0x7F.
+constexpr unsigned kLeadFirst = 0x81;
+constexpr unsigned kLeadLast = 0xFE;
+constexpr unsigned kTrailFirst = 0x40;
+constexpr unsigned kTrailLast = 0xFE;
+constexpr unsigned kTrailCount = kTrailLast - kTrailFirst + 1;
+
+// The code page as lookup tables, built once from iconv. Only mappings that
+// survive a round trip (decode, then encode gives the same bytes) are kept,
+// so decoding and encoding are exact inverses; every other byte sequence is
+// carried as surrogate escapes.
+struct GbkTables {
+  // Unicode (BMP) of each double-byte code; 0 = not a character.
+  std::vector<char16_t> decode2 = std::vector<char16_t>((kLeadLast - kLeadFirst + 1) * kTrailCount, 0);
+  // Unicode of the single byte 0x80 (the euro sign in this code page); 0 = none.
+  char16_t decode80 = 0;
+  // GBK code of each BMP code point: 0 = none, 0x80 = the single byte 0x80,
+  // otherwise lead << 8 | trail.
+  std::vector<uint16_t> encode = std::vector<uint16_t>(0x10000, 0);
+};
+
+struct IconvCloser {
+  void operator()(iconv_t cd) const { iconv_close(cd); }
+};
+using IconvHandle = std::unique_ptr<std::remove_pointer_t<iconv_t>, IconvCloser>;
+
+IconvHandle OpenIconv(const char* to, const char* from) {
+  iconv_t cd = iconv_open(to, from);
+  return IconvHandle(cd == reinterpret_cast<iconv_t>(-1) ? nullptr : cd);
+}
+
+// Converts exactly the given bytes; empty result when iconv rejects any of them.
+std::string Convert(iconv_t cd, const char* in, size_t inLen) {
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);  // reset shift state
+  char buf[16];
+  char* inPtr = const_cast<char*>(in);
+  size_t inLeft = inLen;
+  char* outPtr = buf;
+  size_t outLeft = sizeof buf;
+  if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1) || inLeft != 0) return {};
+  return std::string(buf, outPtr);
+}
+
+// One code point from UTF-32LE bytes, or 0 when there is not exactly one.
+char32_t SingleCodePoint(const std::string& u32) {
+  if (u32.size() != 4) return 0;
+  return static_cast<char32_t>(static_cast<unsigned char>(u32[0]) | (static_cast<unsigned char>(u32[1]) << 8) |
+                               (static_cast<unsigned char>(u32[2]) << 16) |
+                               (static_cast<uint32_t>(static_cast<unsigned char>(u32[3])) << 24));
+}
+
+std::string ToUtf32(char32_t cp) {
+  std::string s(4, '\0');
+  for (int i = 0; i < 4; ++i) s[i] = static_cast<char>((cp >> (8 * i)) & 0xFF);
+  return s;
+}
+
+std::unique_ptr<GbkTables> BuildTables() {
+  IconvHandle dec;
+  IconvHandle enc;
+  for (const char* name : {"GBK", "CP936"}) {
+    dec = OpenIconv("UTF-32LE", name);
+    enc = OpenIconv(name, "UTF-32LE");
+    if (dec && enc) break;
+  }
+  if (!dec || !enc) throw std::runtime_error("GBK text conversion is not available (iconv has no GBK/CP936)");
+
+  auto t = std::make_unique<GbkTables>();
+  // A mapping is kept when it is a non-ASCII, non-surrogate BMP character
+  // that encodes back to exactly `bytes`.
+  auto roundTrip = [&](const char* bytes, size_t len) -> char16_t {
+    const char32_t cp = SingleCodePoint(Convert(dec.get(), bytes, len));
+    if (cp < 0x80 || cp > 0xFFFF || IsSurrogate(cp)) return 0;
+    const std::string u32 = ToUtf32(cp);
+    if (Convert(enc.get(), u32.data(), u32.size()) != std::string_view(bytes, len)) return 0;
+    return static_cast<char16_t>(cp);
+  };
+
+  const char b80 = static_cast<char>(0x80);
+  if (char16_t u = roundTrip(&b80, 1)) {
+    t->decode80 = u;
+    t->encode[u] = 0x80;
+  }
+  for (unsigned lead = kLeadFirst; lead <= kLeadLast; ++lead) {
+    for (unsigned trail = kTrailFirst; trail <= kTrailLast; ++trail) {
+      if (trail == 0x7F) continue;
+      const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+      const char16_t u = roundTrip(pair, 2);
+      if (u == 0 || t->encode[u] != 0) continue;
+      t->decode2[(lead - kLeadFirst) * kTrailCount + (trail - kTrailFirst)] = u;
+      t->encode[u] = static_cast<uint16_t>(lead << 8 | trail);
+    }
+  }
+  return t;
+}
+
+const GbkTables& Tables() {
+  static const std::unique_ptr<GbkTables> tables = BuildTables();
+  return *tables;
+}
+
+}  // namespace
+
+bool IsLeadByte(unsigned char b) { return b >= kLeadFirst && b <= kLeadLast; }
+
+std::string GbkToUtf8(std::string_view gbk) {
+  std::string out;
+  out.reserve(gbk.size() + gbk.size() / 2);
+  size_t i = 0;
+  const size_t n = gbk.size();
+  const GbkTables* t = nullptr;
+  while (i < n) {
+    const auto b = static_cast<unsigned char>(gbk[i]);
+    if (b < 0x80) {
+      out.push_back(static_cast<char>(b));
+      ++i;
+      continue;
+    }
+    if (!t) t = &Tables();
+    char16_t u = 0;
+    size_t len = 1;
+    if (b == 0x80) {
+      u = t->decode80;
+    } else if (IsLeadByte(b) && i + 1 < n) {
+      const auto trail = static_cast<unsigned char>(gbk[i + 1]);
+      if (trail >= kTrailFirst && trail <= kTrailLast) {
+        u = t->decode2[(b - kLeadFirst) * kTrailCount + (trail - kTrailFirst)];
+        len = 2;
+      }
+    }
+    if (u != 0) {
+      AppendUtf8(out, u);
+      i += len;
+    } else {
+      // Only the first byte is escaped: the next one may start a character.
+      AppendEscapedByte(out, b);
+      ++i;
+    }
+  }
+  return out;
+}
+
+std::string Utf8ToGbk(std::string_view utf8, bool* lossy) {
+  std::string out;
+  out.reserve(utf8.size());
+  const GbkTables* t = nullptr;
+  auto unmappable = [&] {
+    out.push_back('?');
+    if (lossy) *lossy = true;
+  };
+  for (size_t i = 0; i < utf8.size();) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    if (b < 0x80) {
+      out.push_back(static_cast<char>(b));
+      ++i;
+      continue;
+    }
+    char32_t cp = 0;
+    const size_t len = DecodeUtf8At(utf8, i, cp, true);
+    if (len == 0) {
+      unmappable();
+      ++i;
+      continue;
+    }
+    i += len;
+    if (IsEscape(cp)) {
+      out.push_back(static_cast<char>(cp - 0xDC00));
+      continue;
+    }
+    if (!t) t = &Tables();
+    const uint16_t code = cp <= 0xFFFF ? t->encode[cp] : 0;
+    if (code == 0) {
+      unmappable();
+    } else if (code < 0x100) {
+      out.push_back(static_cast<char>(code));
+    } else {
+      out.push_back(static_cast<char>(code >> 8));
+      out.push_back(static_cast<char>(code & 0xFF));
+    }
+  }
+  return out;
+}
+
+std::string NameKey(std::string_view gbkName) {
+  std::string key(gbkName);
+  const size_t n = key.size();
+  for (size_t i = 0; i < n; ++i) {
+    const auto b = static_cast<unsigned char>(key[i]);
+    if (IsLeadByte(b)) {
+      ++i;  // the trail byte belongs to the character and is never folded
+    } else if (b >= 'A' && b <= 'Z') {
+      key[i] = static_cast<char>(b + ('a' - 'A'));
+    }
+  }
+  return key;
+}
+
+std::string TruncateAnsi(std::string_view gbk, size_t maxBytes) {
+  if (gbk.size() <= maxBytes) return std::string(gbk);
+  size_t i = 0;
+  while (i < maxBytes) {
+    const size_t w = IsLeadByte(static_cast<unsigned char>(gbk[i])) ? 2 : 1;
+    if (i + w > maxBytes) break;
+    i += w;
+  }
+  return std::string(gbk.substr(0, i));
+}
+
+}  // namespace razere

@@ -1,0 +1,255 @@
+#include "support/iniprofile.h"
+
+#include <limits>
+#include <stdexcept>
+#include <system_error>
+
+#include "support/utf8.h"
+
+namespace razere {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+
+std::string_view Trim(std::string_view s) {
+  size_t b = 0;
+  size_t e = s.size();
+  while (b < e && IsBlank(s[b])) ++b;
+  while (e > b && IsBlank(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+
+char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  }
+  return true;
+}
+
+enum class LineKind { Other, Section, Key };
+
+struct Parsed {
+  LineKind kind = LineKind::Other;
+  std::string_view name;   // section name or key, trimmed
+  std::string_view value;  // trimmed value of a key line
+  size_t valueStart = 0;   // offset of the value in the line (after "=" and blanks)
+};
+
+Parsed ParseLine(std::string_view text) {
+  Parsed p;
+  const std::string_view t = Trim(text);
+  if (t.empty() || t.front() == ';') return p;
+  if (t.front() == '[') {
+    const size_t close = t.find(']');
+    if (close != std::string_view::npos) {
+      p.kind = LineKind::Section;
+      p.name = Trim(t.substr(1, close - 1));
+      return p;
+    }
+  }
+  const size_t eq = text.find('=');
+  if (eq == std::string_view::npos) return p;
+  p.kind = LineKind::Key;
+  p.name = Trim(text.substr(0, eq));
+  size_t vs = eq + 1;
+  while (vs < text.size() && IsBlank(text[vs])) ++vs;
+  p.valueStart = vs;
+  p.value = Trim(text.substr(vs));
+  return p;
+}
+
+bool IsBlankLine(std::string_view text) { return Trim(text).empty(); }
+
+bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
+
+[[noreturn]] void ThrowBadName(const fs::path& file, const std::string& what) {
+  throw std::runtime_error("cannot store " + what + " in settings file \"" + file.string() + "\"");
+}
+
+}  // namespace
+
+std::optional<int32_t> ParseIniInt(std::string_view text, bool allowDollar) {
+  std::string_view s = Trim(text);
+  bool negative = false;
+  if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
+    negative = s.front() == '-';
+    s.remove_prefix(1);
+  }
+  unsigned base = 10;
+  if (s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    base = 16;
+    s.remove_prefix(2);
+  } else if (allowDollar && !s.empty() && s.front() == '$') {
+    base = 16;
+    s.remove_prefix(1);
+  }
+  if (s.empty()) return std::nullopt;
+  // The magnitude may reach 2^31 only for a negative number.
+  const uint64_t limit = negative ? uint64_t{1} << 31 : uint64_t{std::numeric_limits<int32_t>::max()};
+  uint64_t magnitude = 0;
+  for (char c : s) {
+    unsigned digit = 0;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<unsigned>(c - '0');
+    } else if (base == 16 && c >= 'a' && c <= 'f') {
+      digit = static_cast<unsigned>(c - 'a' + 10);
+    } else if (base == 16 && c >= 'A' && c <= 'F') {
+      digit = static_cast<unsigned>(c - 'A' + 10);
+    } else {
+      return std::nullopt;
+    }
+    magnitude = magnitude * base + digit;
+    if (magnitude > limit) return std::nullopt;
+  }
+  const int64_t value = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+  return static_cast<int32_t>(value);
+}
+
+IniProfile::IniProfile(fs::path file) : FFileName(std::move(file)) {
+  std::string bytes;
+  if (!ReadFileBytes(FFileName, bytes)) {
+    std::error_code ec;
+    const bool exists = fs::exists(FFileName, ec);
+    FLoadFailed = exists || (ec && ec != std::errc::no_such_file_or_directory);
+    return;
+  }
+  const std::string text = DecodeText(bytes, FEncoding);
+  // Lines keep their own endings so that untouched lines are written back as
+  // they were; the decode is lossless, so re-encoding gives the same bytes.
+  size_t start = 0;
+  size_t i = 0;
+  while (i < text.size()) {
+    const char c = text[i];
+    if (c == '\r' || c == '\n') {
+      const size_t len = (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
+      FLines.push_back({text.substr(start, i - start), text.substr(i, len)});
+      i += len;
+      start = i;
+    } else {
+      ++i;
+    }
+  }
+  if (start < text.size()) FLines.push_back({text.substr(start), std::string()});
+}
+
+std::optional<size_t> IniProfile::FindSectionHeader(std::string_view section) const {
+  const std::string_view want = Trim(section);
+  for (size_t i = 0; i < FLines.size(); ++i) {
+    const Parsed p = ParseLine(FLines[i].text);
+    if (p.kind == LineKind::Section && SameName(p.name, want)) return i;
+  }
+  return std::nullopt;
+}
+
+std::optional<size_t> IniProfile::FindKey(std::string_view section, std::string_view key) const {
+  const std::string_view wantSection = Trim(section);
+  const std::string_view wantKey = Trim(key);
+  bool inSection = false;
+  for (size_t i = 0; i < FLines.size(); ++i) {
+    const Parsed p = ParseLine(FLines[i].text);
+    if (p.kind == LineKind::Section) {
+      inSection = SameName(p.name, wantSection);
+    } else if (inSection && p.kind == LineKind::Key && SameName(p.name, wantKey)) {
+      return i;
+    }
+  }
+  return std::nullopt;
+}
+
+std::string IniProfile::ReadString(std::string_view section, std::string_view key, std::string_view def) const {
+  const std::optional<size_t> idx = FindKey(section, key);
+  if (!idx) return std::string(def);
+  return std::string(TruncateUtf16Units(ParseLine(FLines[*idx].text).value, kIniMaxValueUnits));
+}
+
+int32_t IniProfile::ReadInt(std::string_view section, std::string_view key, int32_t def, bool allowDollar) const {
+  const std::optional<size_t> idx = FindKey(section, key);
+  if (!idx) return def;
+  const std::string_view value = TruncateUtf16Units(ParseLine(FLines[*idx].text).value, kIniMaxValueUnits);
+  return ParseIniInt(value, allowDollar).value_or(def);
+}
+
+void IniProfile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+  const std::string_view sec = Trim(section);
+  const std::string_view k = Trim(key);
+  if (HasLineBreak(sec) || sec.find(']') != std::string_view::npos) {
+    ThrowBadName(FFileName, "section name \"" + std::string(section) + "\"");
+  }
+  if (HasLineBreak(k) || k.find('=') != std::string_view::npos || (!k.empty() && (k[0] == '[' || k[0] == ';'))) {
+    ThrowBadName(FFileName, "key \"" + std::string(key) + "\"");
+  }
+  if (HasLineBreak(value)) ThrowBadName(FFileName, "a value with a line break for key \"" + std::string(key) + "\"");
+
+  if (const std::optional<size_t> idx = FindKey(sec, k)) {
+    Line& line = FLines[*idx];
+    const Parsed p = ParseLine(line.text);
+    if (p.value == value) return;
+    line.text = line.text.substr(0, p.valueStart) + std::string(value);
+    FModified = true;
+    return;
+  }
+
+  Line keyLine{std::string(k) + "=" + std::string(value), "\r\n"};
+  if (const std::optional<size_t> header = FindSectionHeader(sec)) {
+    size_t last = *header;
+    for (size_t i = *header + 1; i < FLines.size(); ++i) {
+      if (ParseLine(FLines[i].text).kind == LineKind::Section) break;
+      if (!IsBlankLine(FLines[i].text)) last = i;
+    }
+    if (FLines[last].eol.empty()) FLines[last].eol = "\r\n";
+    FLines.insert(FLines.begin() + static_cast<std::ptrdiff_t>(last + 1), std::move(keyLine));
+  } else {
+    if (!FLines.empty() && FLines.back().eol.empty()) FLines.back().eol = "\r\n";
+    FLines.push_back({"[" + std::string(sec) + "]", "\r\n"});
+    FLines.push_back(std::move(keyLine));
+  }
+  FModified = true;
+}
+
+void IniProfile::DeleteKey(std::string_view section, std::string_view key) {
+  while (const std::optional<size_t> idx = FindKey(section, key)) {
+    FLines.erase(FLines.begin() + static_cast<std::ptrdiff_t>(*idx));
+    FModified = true;
+  }
+}
+
+void IniProfile::Save() {
+  if (!FModified) return;
+  if (FLoadFailed) {
+    throw std::runtime_error("cannot read settings file \"" + FFileName.string() + "\"; it is left unchanged");
+  }
+  std::string bytes = EncodeText("", FEncoding, true);  // the byte-order mark alone
+  for (const Line& line : FLines) bytes += EncodeText(line.text + line.eol, FEncoding, false);
+  WriteFileAtomic(FFileName, bytes);
+  FModified = false;
+}
+
+std::string IniReadString(const fs::path& file, std::string_view section, std::string_view key,
+                          std::string_view def) {
+  return IniProfile(file).ReadString(section, key, def);
+}
+
+int32_t IniReadInt(const fs::path& file, std::string_view section, std::string_view key, int32_t def,
+                   bool allowDollar) {
+  return IniProfile(file).ReadInt(section, key, def, allowDollar);
+}
+
+void IniWriteString(const fs::path& file, std::string_view section, std::string_view key, std::string_view value) {
+  IniProfile ini(file);
+  ini.WriteString(section, key, value);
+  ini.Save();
+}
+
+void IniDeleteKey(const fs::path& file, std::string_view section, std::string_view key) {
+  IniProfile ini(file);
+  ini.DeleteKey(section, key);
+  ini.Save();
+}
+
+}  // namespace razere
