@@ -18,7 +18,7 @@
 namespace razere {
 
 class TXoCustomDatabase;
-class RecordSource;
+class DbSourceFile;
 class TGuildBase;
 
 // Collections of the account and character stages (merge/).
@@ -101,8 +101,8 @@ struct RunContext {
   std::shared_ptr<ItemSerialMap> MasterItemSerials;
   std::shared_ptr<ItemSerialMap> SlaveItemSerials;
   // Source files kept open from the read passes to the write passes.
-  std::shared_ptr<RecordSource> MasterIdFile, MasterHumFile, MasterQelFile, MasterHeroQelFile;
-  std::shared_ptr<RecordSource> SlaveIdFile, SlaveHumFile, SlaveQelFile, SlaveHeroQelFile;
+  std::shared_ptr<DbSourceFile> MasterIdFile, MasterHumFile, MasterQelFile, MasterHeroQelFile;
+  std::shared_ptr<DbSourceFile> SlaveIdFile, SlaveHumFile, SlaveQelFile, SlaveHeroQelFile;
   std::shared_ptr<std::vector<std::string>> GuildRenameLines;
   std::shared_ptr<TGuildBase> NewGuildBase;
   std::shared_ptr<TGuildBase> SlaveGuildBase;
