@@ -228,9 +228,17 @@ void WriteFileAtomic(const fs::path& path, std::string_view bytes) {
   const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
 
   // Keep the permission bits of the file being replaced.
+  // Only a regular file is ever replaced: a device, pipe or socket at the
+  // path is refused instead of being swapped for a file.
   mode_t mode = 0666;
   struct stat st {};
-  if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) mode = st.st_mode & 07777;
+  if (::stat(target.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) ThrowFileError(path, "cannot write", EISDIR);
+    if (!S_ISREG(st.st_mode)) {
+      throw std::runtime_error("cannot write \"" + path.string() + "\": not a regular file");
+    }
+    mode = st.st_mode & 07777;
+  }
 
   static std::atomic<unsigned> counter{0};
   fs::path temp;

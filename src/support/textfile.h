@@ -38,7 +38,9 @@ std::vector<std::string> SplitLines(std::string_view text);
 bool ReadFileBytes(const std::filesystem::path& path, std::string& out);
 
 // Replaces the file with `bytes` atomically (temporary file beside it, fsync,
-// rename). Throws std::runtime_error naming the path on any failure.
+// rename); the file keeps its permission bits, and a symbolic link is followed.
+// Throws std::runtime_error naming the path on any failure, and when something
+// other than a regular file (a folder, device, pipe) is at the path.
 void WriteFileAtomic(const std::filesystem::path& path, std::string_view bytes);
 
 // Detects the encoding of raw file bytes by byte-order mark and decodes them

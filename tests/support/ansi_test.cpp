@@ -1,0 +1,144 @@
+#include "support/ansi.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+namespace razere {
+namespace {
+
+using namespace std::string_literals;
+
+TEST(AnsiLeadByte, Range) {
+  EXPECT_FALSE(IsLeadByte(0x00));
+  EXPECT_FALSE(IsLeadByte(0x7F));
+  EXPECT_FALSE(IsLeadByte(0x80));
+  EXPECT_TRUE(IsLeadByte(0x81));
+  EXPECT_TRUE(IsLeadByte(0xFE));
+  EXPECT_FALSE(IsLeadByte(0xFF));
+}
+
+struct ConvCase {
+  const char* name;
+  std::string gbk;
+  std::string utf8;
+};
+
+TEST(AnsiGbkToUtf8, DecodesAndEscapes) {
+  const ConvCase cases[] = {
+      {"ascii", "abc 123\r\n", "abc 123\r\n"},
+      {"cjk", "\xD6\xD0\xCE\xC4", "\xE4\xB8\xAD\xE6\x96\x87"},                       // 中文
+      {"trail is ascii capital", "\x81\x41", "\xE4\xB8\x84"},                        // 丄
+      {"euro single byte", "\x80", "\xE2\x82\xAC"},
+      {"fullwidth A", "\xA3\xC1", "\xEF\xBC\xA1"},
+      {"0xFF escaped", "\xFF", "\xED\xB3\xBF"},                                      // U+DCFF
+      {"lone lead at end", "a\x81", "a\xED\xB2\x81"},                                // U+DC81
+      {"lead before space", "\x81 x", "\xED\xB2\x81 x"},
+      {"lead before DEL", "\x81\x7F", "\xED\xB2\x81\x7F"},
+      {"lead before line feed", "\xB0\n\xB0\xA1", "\xED\xB2\xB0\n\xE5\x95\x8A"},  // then 啊
+      {"user-defined area", "\xAA\xA1", "\xED\xB2\xAA\xED\xB2\xA1"},
+      {"nul kept", "a\0b"s, "a\0b"s},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(GbkToUtf8(c.gbk), c.utf8) << c.name;
+    bool lossy = false;
+    EXPECT_EQ(Utf8ToGbk(c.utf8, &lossy), c.gbk) << c.name;
+    EXPECT_FALSE(lossy) << c.name;
+  }
+}
+
+// Every one- and two-byte string, and long random buffers, come back byte
+// for byte: the decode never loses information.
+TEST(AnsiGbkToUtf8, LosslessForAnyBytes) {
+  for (int a = 0; a < 256; ++a) {
+    const std::string one(1, static_cast<char>(a));
+    ASSERT_EQ(Utf8ToGbk(GbkToUtf8(one)), one) << a;
+    for (int b = 0; b < 256; ++b) {
+      const std::string two{static_cast<char>(a), static_cast<char>(b)};
+      bool lossy = false;
+      ASSERT_EQ(Utf8ToGbk(GbkToUtf8(two), &lossy), two) << a << " " << b;
+      ASSERT_FALSE(lossy);
+    }
+  }
+  std::mt19937 rng(12345);
+  for (int round = 0; round < 20; ++round) {
+    std::string bytes(4096, '\0');
+    for (auto& ch : bytes) ch = static_cast<char>(rng() & 0xFF);
+    ASSERT_EQ(Utf8ToGbk(GbkToUtf8(bytes)), bytes) << round;
+  }
+}
+
+TEST(AnsiUtf8ToGbk, UnmappableBecomesQuestionMark) {
+  const struct {
+    const char* name;
+    std::string utf8;
+    std::string gbk;
+  } cases[] = {
+      {"emoji", "a\xF0\x9F\x98\x80z", "a?z"},
+      {"thai", "\xE0\xB8\x81", "?"},
+      {"overlong nul", "\xC0\x80", "??"},
+      {"truncated sequence", "\xE4\xB8", "??"},
+      {"lone high surrogate", "\xED\xA0\x80", "?"},
+      {"escape of an ascii byte", "\xED\xB1\x81", "?"},  // U+DC41 is not an escape
+  };
+  for (const auto& c : cases) {
+    bool lossy = false;
+    EXPECT_EQ(Utf8ToGbk(c.utf8, &lossy), c.gbk) << c.name;
+    EXPECT_TRUE(lossy) << c.name;
+  }
+  // The flag collects over calls: a clean conversion does not reset it.
+  bool lossy = true;
+  EXPECT_EQ(Utf8ToGbk("ok", &lossy), "ok");
+  EXPECT_TRUE(lossy);
+  EXPECT_EQ(Utf8ToGbk("\xF0\x9F\x98\x80"), "?");  // no flag given
+}
+
+TEST(AnsiNameKey, FoldsOnlySingleByteAsciiLetters) {
+  const struct {
+    const char* name;
+    std::string in;
+    std::string key;
+  } cases[] = {
+      {"ascii", "AbC-xyZ_09", "abc-xyz_09"},
+      {"empty", "", ""},
+      {"cjk", "\xD6\xD0\xCE\xC4", "\xD6\xD0\xCE\xC4"},
+      {"trail 0x41 kept", "\x81\x41", "\x81\x41"},
+      {"trail 0x5A kept", "\x81\x5A", "\x81\x5A"},
+      {"letters around a pair", "AB\x81\x41" "CD", "ab\x81\x41" "cd"},
+      {"pair of lead bytes then letter", "\x81\x81" "A", "\x81\x81" "a"},
+      {"lone lead at end", "AB\x81", "ab\x81"},
+      {"lead before newline", "\x81\nA", "\x81\na"},
+      {"0x80 is single byte", "\x80" "A", "\x80" "a"},
+      {"0xFF is single byte", "\xFF" "A", "\xFF" "a"},
+      {"fullwidth letter untouched", "\xA3\xC1", "\xA3\xC1"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(NameKey(c.in), c.key) << c.name;
+  // 丄 (81 41) and 乤 (81 61) differ only in the trail byte's ASCII case.
+  EXPECT_NE(NameKey("\x81\x41"), NameKey("\x81\x61"));
+  EXPECT_EQ(NameKey("Hero\xD6\xD0"), NameKey("hERO\xD6\xD0"));
+}
+
+TEST(AnsiTruncate, CutsOnCharacterBoundary) {
+  const struct {
+    std::string in;
+    size_t max;
+    std::string out;
+  } cases[] = {
+      {"abc", 0, ""},
+      {"abc", 2, "ab"},
+      {"abc", 9, "abc"},
+      {"\xD6\xD0\xCE\xC4", 3, "\xD6\xD0"},
+      {"\xD6\xD0\xCE\xC4", 4, "\xD6\xD0\xCE\xC4"},
+      {"\xD6\xD0", 1, ""},
+      {"a\xD6\xD0", 2, "a"},
+      {"\x81\x41\x81\x41", 3, "\x81\x41"},
+      {"\x81", 5, "\x81"},  // a lone lead byte that was not cut stays
+      {"\xFF\x81\x41", 2, "\xFF"},
+      {"\x81\x81\x81\x81", 3, "\x81\x81"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TruncateAnsi(c.in, c.max), c.out) << c.max;
+}
+
+}  // namespace
+}  // namespace razere
