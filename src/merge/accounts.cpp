@@ -1,0 +1,119 @@
+#include "merge/accounts.h"
+
+#include <stdexcept>
+
+#include "dbfiles/db_writer.h"
+#include "dbfiles/read_pass.h"
+#include "merge/unique_name.h"
+#include "support/ansi.h"
+
+namespace razere {
+
+void NameRenameMap::Add(std::string_view oldName, AccountEntry* entry) {
+  list.Add(NameKey(oldName), EntryRef{entry, nullptr});
+}
+
+void NameRenameMap::Add(std::string_view oldName, CharIndexEntry* entry) {
+  list.Add(NameKey(oldName), EntryRef{nullptr, entry});
+}
+
+const std::string* NameRenameMap::NewNameOf(std::string_view gbkName) const {
+  const EntryRef* ref = list.Find(NameKey(gbkName));
+  if (ref == nullptr || ref->NewName().empty()) return nullptr;
+  return &ref->NewName();
+}
+
+std::string NameRenameMap::Renamed(std::string_view gbkName) const {
+  const std::string* n = NewNameOf(gbkName);
+  return n ? *n : std::string(gbkName);
+}
+
+std::string StatusTextWithName(std::string_view utf8Prefix, std::string_view gbkName, int32_t maxBytes) {
+  std::string gbk = Utf8ToGbk(utf8Prefix);
+  gbk.append(gbkName);
+  return GbkToUtf8(TruncateAnsiName(gbk, maxBytes));
+}
+
+namespace {
+
+// Reads one ID.DB into `into` (first record of each name key) and, when
+// given, `alsoInto`. Returns the still open file.
+std::shared_ptr<DbSourceFile> ReadAccounts(RunContext& ctx, const std::string& path, uint8_t side,
+                                           std::string_view loadText, AccountCollection& into,
+                                           SlaveNameMap* alsoInto) {
+  std::unique_ptr<DbSourceFile> file =
+      ReadPass(path, DbKind::ID, ctx.Bar, loadText, [&](int64_t offset, const uint8_t* bytes, size_t n) {
+        auto entry = std::make_unique<AccountEntry>(ParseAccountRecord(bytes, n, side, offset));
+        std::string key = NameKey(entry->name);
+        if (into.Exists(key)) return;  // a later record of a name already loaded
+        AccountEntry* e = into.Add(key, std::move(entry));
+        if (alsoInto) alsoInto->Add(key, e);
+      });
+  return std::shared_ptr<DbSourceFile>(std::move(file));
+}
+
+}  // namespace
+
+void LoadAccounts(RunContext& ctx) {
+  ctx.AllSlaveAccounts = std::make_shared<SlaveNameMap>();
+  ctx.AccountRenames = std::make_shared<NameRenameMap>();
+  ctx.MasterAccounts = std::make_shared<AccountCollection>();
+  ctx.MasterIdFile =
+      ReadAccounts(ctx, ctx.Master.ID, kSideMaster, "正在加载主库(%d/%d) ID.DB", *ctx.MasterAccounts, nullptr);
+
+  ctx.SlaveAccounts = std::make_shared<AccountCollection>();
+  ctx.SlaveIdFile = ReadAccounts(ctx, ctx.Slave.ID, kSideSlave, "正在加载从库(%d/%d) ID.DB", *ctx.SlaveAccounts,
+                                 ctx.AllSlaveAccounts.get());
+}
+
+void MergeAccounts(RunContext& ctx) {
+  if (!ctx.MasterAccounts || !ctx.SlaveAccounts || !ctx.AccountRenames || !ctx.MasterIdFile ||
+      !ctx.SlaveIdFile) {
+    throw std::logic_error("MergeAccounts: the accounts have not been loaded");
+  }
+  AccountCollection& master = *ctx.MasterAccounts;
+  AccountCollection& slave = *ctx.SlaveAccounts;
+
+  ctx.Bar.SetMax(slave.Count());
+  ctx.Bar.SetPosition(0);
+  const NameTakenFn inMaster = [&master](std::string_view key) { return master.Exists(key); };
+  const NameTakenFn inSlave = [&slave](std::string_view key) { return slave.Exists(key); };
+  for (AccountCollection::Node& node : slave) {
+    ctx.ShowStatusText(1, StatusTextWithName("正在合并(%d/%d) ID.DB:", node.Item->name));
+    // Out of SlaveAccounts first, so that the name does not block itself.
+    std::unique_ptr<AccountEntry> entry = slave.Take(&node);
+    std::string finalKey = NameKey(entry->name);
+    if (master.Exists(finalKey)) {
+      entry->newName =
+          MakeUniqueNameOrThrow(NameInstance::Account, entry->name, kAccountNameKeep, inMaster, inSlave);
+      finalKey = NameKey(entry->newName);
+      ctx.AccountRenames->Add(entry->name, entry.get());
+    }
+    master.Add(finalKey, std::move(entry));
+  }
+  slave.list.Clear();
+
+  const int32_t count = master.Count();
+  DbWriter writer(ctx.SavePath + std::string(KindInfo(DbKind::ID).fileName), DbKind::ID, count);
+  ctx.Bar.SetMax(count);
+  ctx.Bar.SetPosition(0);
+  const AccountEntry* current = nullptr;
+  const DbWriter::Patch unchanged;
+  const DbWriter::Patch rename = [&current](std::span<uint8_t> rec) { PatchAccountName(rec, current->newName); };
+  for (AccountCollection::Node& node : master) {
+    current = node.Item.get();
+    ctx.ShowStatusText(1, StatusTextWithName("正在保存(%d/%d) ID.DB:", current->name));
+    if (current->side == kSideMaster) {
+      writer.Append(*ctx.MasterIdFile, current->offset);
+    } else {
+      writer.Append(*ctx.SlaveIdFile, current->offset, current->newName.empty() ? unchanged : rename);
+    }
+  }
+  writer.Close();
+
+  ctx.ShowStatusText(0, "ID.DB 合并完成(%d/%d) 新数据大小:" + std::to_string(count));
+  ctx.Bar.SetMax(0);
+  ctx.Bar.SetPosition(0);
+}
+
+}  // namespace razere

@@ -1,0 +1,95 @@
+#include "merge/item_serials.h"
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+
+#include "dbfiles/records.h"
+#include "support/iniprofile.h"
+
+namespace razere {
+
+int32_t NextItemNumber(RunContext& ctx) {
+  // 64-bit, so that a counter left at any value cannot overflow.
+  int64_t n = static_cast<int64_t>(ctx.ItemNumber) + 1;
+  if (n > kItemNumberMax) n = 1;
+  ctx.ItemNumber = static_cast<int32_t>(n);
+  return ctx.ItemNumber;
+}
+
+int32_t NextItemNumberEx(RunContext& ctx) {
+  int64_t n = static_cast<int64_t>(ctx.ItemNumberEx) + 1;
+  if (n < kItemNumberExMin || n > kItemNumberExMax) n = kItemNumberExMin;
+  ctx.ItemNumberEx = static_cast<int32_t>(n);
+  return ctx.ItemNumberEx;
+}
+
+void ResetItemNumbers(RunContext& ctx) {
+  ctx.ItemNumber = kItemNumberStart;
+  ctx.ItemNumberEx = kItemNumberExStart;
+  ctx.MasterItemSerials = std::make_shared<ItemSerialMap>();
+  ctx.SlaveItemSerials = std::make_shared<ItemSerialMap>();
+}
+
+namespace {
+
+ItemSerialMap& SerialMapOf(RunContext& ctx, bool masterSide) {
+  ItemSerialMap* map = masterSide ? ctx.MasterItemSerials.get() : ctx.SlaveItemSerials.get();
+  if (map == nullptr) throw std::logic_error("item serial maps not created (ResetItemNumbers)");
+  return *map;
+}
+
+inline void Renumber(RunContext& ctx, ItemSerialMap& map, uint8_t* item) {
+  if (!ItemOccupied(item)) return;
+  const int32_t oldSerial = ItemSerial(item);
+  const int32_t newSerial = NextSerialFor(ctx, oldSerial);
+  SetItemSerial(item, newSerial);
+  map.Add(oldSerial, newSerial);
+}
+
+}  // namespace
+
+void RenumberItem(RunContext& ctx, uint8_t* item1056, bool masterSide) {
+  Renumber(ctx, SerialMapOf(ctx, masterSide), item1056);
+}
+
+void RenumberCharDataItems(RunContext& ctx, std::span<uint8_t> record, bool masterSide) {
+  ItemSerialMap& map = SerialMapOf(ctx, masterSide);
+  ForEachCharDataItem(record, ItemOrder::Renumber, [&](uint8_t* item) { Renumber(ctx, map, item); });
+}
+
+void RenumberHeroItems(RunContext& ctx, std::span<uint8_t> record, bool masterSide) {
+  ItemSerialMap& map = SerialMapOf(ctx, masterSide);
+  ForEachHeroDataItem(record, ItemOrder::Renumber, [&](uint8_t* item) { Renumber(ctx, map, item); });
+}
+
+void RenumberCharDataItems(RunContext& ctx, uint8_t* record, bool masterSide) {
+  RenumberCharDataItems(ctx, std::span<uint8_t>(record, chardata_rec::kSize), masterSide);
+}
+
+void RenumberHeroItems(RunContext& ctx, uint8_t* record, bool masterSide) {
+  RenumberHeroItems(ctx, std::span<uint8_t>(record, hero_rec::kSize), masterSide);
+}
+
+void WriteItemNumbers(const std::filesystem::path& setupFile, int32_t ItemNumber, int32_t ItemNumberEx) {
+  const std::string what = "保存物品序号失败 (cannot store the item serial counters in \"" + setupFile.string() + "\")";
+  // A read-only settings file is the operator's word that it must not change;
+  // the replacement by rename would not notice the flag.
+  std::error_code ec;
+  const std::filesystem::file_status st = std::filesystem::status(setupFile, ec);
+  if (!ec && std::filesystem::exists(st) &&
+      (st.permissions() & std::filesystem::perms::owner_write) == std::filesystem::perms::none) {
+    throw std::runtime_error(what + ": the file is read-only");
+  }
+  try {
+    IniProfile ini(setupFile);
+    ini.WriteString("Setup", "ItemNumber", std::to_string(ItemNumber));
+    ini.WriteString("Setup", "ItemNumberEx", std::to_string(ItemNumberEx));
+    ini.Save();
+  } catch (const std::exception& e) {
+    throw std::runtime_error(what + ": " + e.what());
+  }
+}
+
+}  // namespace razere

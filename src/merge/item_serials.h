@@ -1,0 +1,98 @@
+// Item serial renumbering: every item of the merged data gets a new serial
+// (MakeIndex) from the run's two counters, and each side remembers which old
+// serial became which new one so that shops and text lists can follow.
+//
+// Ranges (signed 32-bit):
+//   ordinary  old < 0x3FFFFFFF (0 and negatives included) -> ItemNumber,   1 .. 0x3FFFFFFE
+//   extended  old >= 0x3FFFFFFF                           -> ItemNumberEx, 0x3FFFFFFF .. 0x7FFFFFFE
+// Each counter wraps to the bottom of its range. Both live in RunContext.
+#pragma once
+
+#include <charconv>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string_view>
+
+#include "merge/run_context.h"
+#include "support/hashlist.h"
+
+namespace razere {
+
+inline constexpr int32_t kItemNumberMax = 0x3FFFFFFE;    // last ordinary serial
+inline constexpr int32_t kItemNumberExMin = 0x3FFFFFFF;  // first extended serial; also the range split
+inline constexpr int32_t kItemNumberExMax = 0x7FFFFFFE;  // last extended serial
+// Counter values at the start of the character stage: the first serials
+// given out are 1 and 0x3FFFFFFF.
+inline constexpr int32_t kItemNumberStart = 0;
+inline constexpr int32_t kItemNumberExStart = 0x3FFFFFFE;
+inline constexpr int32_t kItemSerialBuckets = 65536;
+
+// Decimal text of a serial as the map keys it: optional minus, no leading
+// zeros. buf must hold 11 characters; the view points into it.
+inline std::string_view SerialKey(int32_t serial, char (&buf)[12]) {
+  auto res = std::to_chars(buf, buf + sizeof buf, serial);
+  return {buf, static_cast<size_t>(res.ptr - buf)};
+}
+
+// MasterItemSerials / SlaveItemSerials: decimal text of an old serial -> new
+// serial. A serial added twice is found with the value added last.
+struct ItemSerialMap {
+  ItemSerialMap() : list(kItemSerialBuckets) {}
+
+  void Add(int32_t oldSerial, int32_t newSerial) {
+    char buf[12];
+    list.Add(SerialKey(oldSerial, buf), newSerial);
+  }
+  // By decimal text, as readers of text files hold it.
+  bool Exists(std::string_view key) const { return list.Exists(key); }
+  const int32_t* Find(std::string_view key) const { return list.Find(key); }
+  // By number.
+  bool Exists(int32_t oldSerial) const {
+    char buf[12];
+    return list.Exists(SerialKey(oldSerial, buf));
+  }
+  const int32_t* Find(int32_t oldSerial) const {
+    char buf[12];
+    return list.Find(SerialKey(oldSerial, buf));
+  }
+  int32_t Count() const { return list.Count(); }
+
+  THashList<int32_t> list;
+};
+
+// The next ordinary / extended serial; advances ctx.ItemNumber / ItemNumberEx.
+int32_t NextItemNumber(RunContext& ctx);
+int32_t NextItemNumberEx(RunContext& ctx);
+// The next serial of the range old falls in.
+inline int32_t NextSerialFor(RunContext& ctx, int32_t oldSerial) {
+  return oldSerial >= kItemNumberExMin ? NextItemNumberEx(ctx) : NextItemNumber(ctx);
+}
+
+// Start values of both counters and two new, empty serial maps.
+void ResetItemNumbers(RunContext& ctx);
+
+// One 1,056-byte item element: when its kind is not 0, gives it the next
+// serial of its range and records old -> new in MasterItemSerials
+// (masterSide) or SlaveItemSerials. Empty slots are left alone.
+void RenumberItem(RunContext& ctx, uint8_t* item1056, bool masterSide);
+
+// Every element of a whole character data record, in the renumbering order
+// (C2, C3, C1, C6, C7, C8, C9, C10, C4, C5; elements from index 0).
+// std::out_of_range when the span is shorter than the record.
+void RenumberCharDataItems(RunContext& ctx, std::span<uint8_t> record, bool masterSide);
+// Every element of a whole hero data record: blocks H1, H2, H3, each in the
+// order B2, B3, B1, B4, B5.
+void RenumberHeroItems(RunContext& ctx, std::span<uint8_t> record, bool masterSide);
+// The same for a buffer that holds the whole record (580,591 / 293,477 bytes).
+void RenumberCharDataItems(RunContext& ctx, uint8_t* record, bool masterSide);
+void RenumberHeroItems(RunContext& ctx, uint8_t* record, bool masterSide);
+
+// Stores both counters in section Setup of a !Setup.txt (keys ItemNumber and
+// ItemNumberEx, decimal) in one atomic replacement of the file; every other
+// byte of the file stays as it was. Throws std::runtime_error naming the file
+// when it cannot be written: a server that kept its old counters would hand
+// out serials that the merged items already carry.
+void WriteItemNumbers(const std::filesystem::path& setupFile, int32_t ItemNumber, int32_t ItemNumberEx);
+
+}  // namespace razere
