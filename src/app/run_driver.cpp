@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "dbfiles/xo_custom_database.h"
+#include "support/errors.h"
 #include "support/textfile.h"
 
 namespace fs = std::filesystem;
@@ -79,16 +80,6 @@ template <class F>
 ScopeExit(F) -> ScopeExit<F>;
 
 }  // namespace
-
-int32_t ReadDbVersion(const std::string& path) {
-  std::error_code ec;
-  if (!fs::exists(path, ec)) return kRequiredDbVersion;
-  std::ifstream in(path, std::ios::binary);
-  unsigned char header[124];
-  if (!in.read(reinterpret_cast<char*>(header), sizeof header)) return 0;
-  return static_cast<int32_t>(uint32_t(header[36]) | uint32_t(header[37]) << 8 | uint32_t(header[38]) << 16 |
-                              uint32_t(header[39]) << 24);
-}
 
 std::string SaveFolderCollision(const RunContext& ctx) {
   fs::path save = CanonicalFolder(ctx.SavePath);

@@ -5,11 +5,12 @@
 #include <string>
 
 #include "app/settings.h"
+#include "dbfiles/db_format.h"
+#include "dbfiles/db_header.h"
 #include "merge/run_context.h"
 
 namespace razere {
 
-inline constexpr int32_t kRequiredDbVersion = 20220707;
 inline constexpr int32_t kMailDataSize = 10847;
 inline constexpr const char* kCaption = "提示信息";
 
@@ -48,9 +49,6 @@ RunOutcome ButtonOKClick(RunContext& ctx, const WindowState& window, const RunSt
 // Frees every stage collection in the fixed release order, advancing the
 // progress bar once for each of its 44 numbered steps.
 void ReleaseRunData(RunContext& ctx);
-
-// The data version at offset 36 of a record database header.
-int32_t ReadDbVersion(const std::string& path);
 
 // The window's close request: refused while a run has the start button.
 inline void FormCloseQuery(bool buttonOKEnabled, bool& CanClose) {

@@ -1,9 +1,15 @@
 #include "app/run_driver.h"
+#include "merge/accounts.h"
+#include "merge/character_stage.h"
+#include "merge/item_serials.h"
 
 namespace razere {
 
 RunStages BuiltStages() {
   RunStages s;
+  s.LoadAccounts = LoadAccounts;
+  s.MergeCharacters = MergeCharacters;
+  s.WriteItemNumbers = [](RunContext& ctx) { WriteItemNumbers(ctx.Master.Setup, ctx.ItemNumber, ctx.ItemNumberEx); };
   return s;
 }
 

@@ -1,0 +1,284 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "app/install_fixture.h"
+#include "app/recording_host.h"
+#include "app/run_driver.h"
+#include "app/settings.h"
+#include "support/errors.h"
+
+namespace razere {
+namespace {
+
+using testing::EmptyDbHeader;
+using testing::MakeInstallation;
+using testing::RecordingHost;
+using testing::ScratchDir;
+using testing::WriteBytes;
+
+namespace fs = std::filesystem;
+
+// A master and a slave installation, a program folder and a save folder.
+class DriverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    master = dir.str() + "master/";
+    slave = dir.str() + "slave/";
+    program = dir.str() + "program/";
+    save = dir.str() + "save/";
+    MakeInstallation(master);
+    MakeInstallation(slave);
+    fs::create_directories(program);
+    ctx.Bar.SetHost(host);
+    window = StartUp(ctx, program);
+    RootEditChanged(ctx.Master, window.Master, master);
+    RootEditChanged(ctx.Slave, window.Slave, slave);
+    window.SavePath = save;
+  }
+
+  RunOutcome Run() { return ButtonOKClick(ctx, window, RunStages{}); }
+
+  std::string OnlyMessage() {
+    EXPECT_EQ(host.messages.size(), 1u);
+    return host.messages.empty() ? "" : host.messages[0].first;
+  }
+
+  ScratchDir dir;
+  std::string master, slave, program, save;
+  RecordingHost host;
+  RunContext ctx;
+  WindowState window;
+};
+
+TEST_F(DriverTest, CompletesWithoutStagesAndWritesConfigAndMailStore) {
+  EXPECT_EQ(Run(), RunOutcome::Completed);
+  EXPECT_TRUE(host.messages.empty());
+  EXPECT_EQ(host.statuses.back(), "合区完成(42/42)");
+  EXPECT_TRUE(fs::exists(program + "Config.ini"));
+  EXPECT_EQ(fs::file_size(save + "Email.db"), 48u);
+  EXPECT_EQ(ctx.MailStore, nullptr);
+  ASSERT_FALSE(host.startEnabled.empty());
+  EXPECT_FALSE(host.startEnabled.front());
+  EXPECT_TRUE(host.startEnabled.back());
+  EXPECT_EQ(ctx.Bar.Max(), 0);
+}
+
+struct MissingCase {
+  const char* relative;  // below the master ("m") or slave ("s") root
+  bool slaveSide;
+  const char* message;
+};
+
+class InputCheckTest : public DriverTest, public ::testing::WithParamInterface<MissingCase> {};
+
+TEST_P(InputCheckTest, FirstMissingFileIsReportedAndNothingIsWritten) {
+  const MissingCase& c = GetParam();
+  fs::remove((c.slaveSide ? slave : master) + c.relative);
+  EXPECT_EQ(Run(), RunOutcome::Refused);
+  EXPECT_EQ(OnlyMessage(), c.message);
+  EXPECT_EQ(host.messages[0].second, "提示信息");
+  EXPECT_FALSE(fs::exists(program + "Config.ini"));
+  EXPECT_FALSE(fs::exists(save));
+  EXPECT_TRUE(host.startEnabled.back());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, InputCheckTest,
+    ::testing::Values(MissingCase{"LoginSrv/IDDB/ID.DB", false, "没有发现主库: ID.DB ！！！"},
+                      MissingCase{"DBServer/FDB/Hum.DB", false, "没有发现主库: Hum.DB ！！！"},
+                      MissingCase{"DBServer/FDB/Qel.DB", false, "没有发现主库: Qel.DB ！！！"},
+                      MissingCase{"DBServer/FDB/HeroQel.DB", false, "没有发现主库: HeroQel.DB ！！！"},
+                      MissingCase{"Qel200/!Setup.txt", false, "没有发现主库: !Setup.txt ！！！"},
+                      MissingCase{"LoginSrv/IDDB/ID.DB", true, "没有发现从库: ID.DB ！！！"},
+                      MissingCase{"DBServer/FDB/Hum.DB", true, "没有发现从库: Hum.DB ！！！"},
+                      MissingCase{"DBServer/FDB/Qel.DB", true, "没有发现从库: Qel.DB ！！！"},
+                      MissingCase{"DBServer/FDB/HeroQel.DB", true, "没有发现从库: HeroQel.DB ！！！"},
+                      MissingCase{"Qel200/!Setup.txt", true, "没有发现从库: !Setup.txt ！！！"}));
+
+TEST_F(DriverTest, ChecksComeInTheirOrder) {
+  fs::remove(slave + "LoginSrv/IDDB/ID.DB");
+  window.Master.Guild = "  ";
+  EXPECT_EQ(Run(), RunOutcome::Refused);
+  EXPECT_EQ(OnlyMessage(), "请设置主库: GuildBase目录 ！！！");
+}
+
+TEST_F(DriverTest, EmptySlaveGuildEditIsRefusedButAMissingFolderPasses) {
+  window.Master.Guild = dir.str() + "no-such-folder";
+  window.Slave.Guild = "";
+  EXPECT_EQ(Run(), RunOutcome::Refused);
+  EXPECT_EQ(OnlyMessage(), "请设置从库: GuildBase目录 ！！！");
+}
+
+TEST_F(DriverTest, GuildFolderGetsItsSeparatorAndIsStoredSo) {
+  window.Master.Guild = master + "Qel200/GuildBase";
+  EXPECT_EQ(Run(), RunOutcome::Completed);
+  EXPECT_EQ(ctx.Master.Guild, master + "Qel200/GuildBase/");
+  std::ifstream in(program + "Config.ini", std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_NE(text.find("Guild=" + master + "Qel200/GuildBase/\r\n"), std::string::npos);
+}
+
+struct VersionCase {
+  const char* file;
+  std::string bytes;
+  int32_t shown;
+};
+
+class VersionTest : public DriverTest, public ::testing::WithParamInterface<VersionCase> {};
+
+TEST_P(VersionTest, WrongVersionIsRefusedAfterConfigIsWritten) {
+  const VersionCase& c = GetParam();
+  std::string path = slave + c.file;
+  WriteBytes(path, c.bytes);
+  EXPECT_EQ(Run(), RunOutcome::Refused);
+  EXPECT_EQ(OnlyMessage(), "数据库版本太低：\r\n\r\n“" + path + "”该数据库版本：" + std::to_string(c.shown) +
+                               " \r\n\r\n需要数据库版本：20220707！！！");
+  EXPECT_TRUE(fs::exists(program + "Config.ini"));
+  EXPECT_FALSE(fs::exists(save + "Email.db"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, VersionTest,
+                         ::testing::Values(VersionCase{"DBServer/FDB/Qel.DB", EmptyDbHeader(20220708), 20220708},
+                                           VersionCase{"DBServer/FDB/HeroQel.DB", std::string(10, '\x01'), 0},
+                                           VersionCase{"DBServer/FDB/Qel.DB", EmptyDbHeader(20220706), 20220706}));
+
+TEST_F(DriverTest, EmptySaveEditMeansTheProgramFolder) {
+  window.SavePath = "   ";
+  EXPECT_EQ(Run(), RunOutcome::Completed);
+  EXPECT_EQ(ctx.SavePath, program);
+  EXPECT_TRUE(fs::exists(program + "Email.db"));
+}
+
+TEST_F(DriverTest, SaveFolderWithoutSeparatorGetsOne) {
+  window.SavePath = dir.str() + "out";
+  EXPECT_EQ(Run(), RunOutcome::Completed);
+  EXPECT_EQ(ctx.SavePath, dir.str() + "out/");
+}
+
+struct SaveCollisionCase {
+  const char* saveBelowMaster;  // save folder, relative to the master root
+};
+
+class SaveFolderTest : public DriverTest, public ::testing::WithParamInterface<SaveCollisionCase> {};
+
+TEST_P(SaveFolderTest, AFolderOfTheInputsIsRefusedBeforeAnythingIsWritten) {
+  window.SavePath = master + GetParam().saveBelowMaster;
+  EXPECT_EQ(Run(), RunOutcome::Refused);
+  EXPECT_EQ(OnlyMessage(), "保存目录不能与主库或从库的数据目录相同！！！");
+  EXPECT_FALSE(fs::exists(program + "Config.ini"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, SaveFolderTest,
+                         ::testing::Values(SaveCollisionCase{"LoginSrv/IDDB"}, SaveCollisionCase{"DBServer/FDB/"},
+                                           SaveCollisionCase{"Qel200"},  // !Setup.txt and the guild folder's parent
+                                           SaveCollisionCase{"Qel200/Envir/UserData"},  // shop and mail files
+                                           SaveCollisionCase{"Qel200/Envir/"},          // the text lists
+                                           SaveCollisionCase{"LoginSrv/../DBServer/FDB"}));
+
+TEST_F(DriverTest, SaveFolderReachedThroughASymbolicLinkIsRefused) {
+  fs::create_directory_symlink(master + "DBServer/FDB", dir.str() + "link");
+  window.SavePath = dir.str() + "link";
+  EXPECT_EQ(Run(), RunOutcome::Refused);
+  EXPECT_EQ(OnlyMessage(), "保存目录不能与主库或从库的数据目录相同！！！");
+}
+
+TEST_F(DriverTest, SaveFolderHoldingAPairFileIsRefused) {
+  WriteBytes(dir.str() + "pairs/a.txt", "x");
+  ctx.TextFilePairs.push_back({dir.str() + "pairs/a.txt", slave + "a.txt"});
+  window.SavePath = dir.str() + "pairs/";
+  EXPECT_EQ(Run(), RunOutcome::Refused);
+}
+
+TEST_F(DriverTest, StagesRunInOrderAndAStageErrorStillCleansUp) {
+  std::vector<std::string> calls;
+  RunStages stages;
+  auto record = [&calls](const char* name) { return [&calls, name](RunContext&) { calls.push_back(name); }; };
+  stages.LoadAccounts = record("LoadAccounts");
+  stages.MergeCharacters = record("MergeCharacters");
+  stages.MergeGuilds = record("MergeGuilds");
+  stages.MergeUserShops = record("MergeUserShops");
+  stages.MergeTextLists = record("MergeTextLists");
+  stages.MergeMail = record("MergeMail");
+  stages.WriteChangeLogs = record("WriteChangeLogs");
+  stages.WriteItemNumbers = record("WriteItemNumbers");
+  stages.ReplaceMasterFiles = record("ReplaceMasterFiles");
+  EXPECT_EQ(ButtonOKClick(ctx, window, stages), RunOutcome::Completed);
+  EXPECT_EQ(calls, (std::vector<std::string>{"LoadAccounts", "MergeCharacters", "MergeGuilds", "MergeUserShops",
+                                             "MergeTextLists", "MergeMail", "WriteChangeLogs", "WriteItemNumbers",
+                                             "ReplaceMasterFiles"}));
+
+  stages.MergeGuilds = [](RunContext&) { throw std::runtime_error("guild folder unreadable"); };
+  host.startEnabled.clear();
+  EXPECT_THROW(ButtonOKClick(ctx, window, stages), std::runtime_error);
+  EXPECT_EQ(ctx.MailStore, nullptr);
+  EXPECT_EQ(ctx.HTTPQueryLog, nullptr);
+  EXPECT_TRUE(host.startEnabled.back());
+}
+
+TEST_F(DriverTest, ShutdownDuringAStageEndsTheRunWithAnError) {
+  RunStages stages;
+  stages.LoadAccounts = [this](RunContext& c) {
+    host.shuttingDown = true;
+    c.ShowStatusText(1, "正在加载主库(%d/%d) ID.DB");
+  };
+  stages.WriteItemNumbers = [](RunContext&) { FAIL() << "the run went on after the interruption"; };
+  EXPECT_THROW(ButtonOKClick(ctx, window, stages), RunInterrupted);
+  EXPECT_TRUE(host.startEnabled.back());
+}
+
+TEST_F(DriverTest, GmmWithoutAreaKeyStopsBeforeConfigIsWritten) {
+  window.Gmm = true;
+  RunStages stages;
+  stages.ReadAreaKey = [](RunContext&, const std::string&, bool withCredentials) {
+    return withCredentials ? std::string("master-key") : std::string();
+  };
+  EXPECT_EQ(ButtonOKClick(ctx, window, stages), RunOutcome::Refused);
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_EQ(host.messages[0].first, "没有找到从库寄买卖分区Key！！！");
+  EXPECT_EQ(host.messages[0].second, "合并寄买卖数据失败");
+  EXPECT_FALSE(fs::exists(program + "Config.ini"));
+}
+
+TEST_F(DriverTest, FailedWebMergeLeavesQueryLogAndSkipsLogsAndCounters) {
+  window.Gmm = true;
+  RunStages stages;
+  stages.ReadAreaKey = [](RunContext&, const std::string&, bool) { return std::string("key"); };
+  stages.WebMerge = [](RunContext& c) {
+    c.HTTPQueryLog->push_back("request line");
+    throw std::runtime_error("HTTP 500");
+  };
+  stages.WriteItemNumbers = [](RunContext&) { FAIL() << "counters written after a failed web merge"; };
+  EXPECT_EQ(ButtonOKClick(ctx, window, stages), RunOutcome::Refused);
+  EXPECT_EQ(OnlyMessage(), "寄买卖数据合并失败！\r\n\r\nHTTP 500");
+  EXPECT_TRUE(fs::exists(save + "QueryLog.txt"));
+}
+
+TEST(ReleaseRunData, AdvancesTheBarFortyFourTimesAndFreesEverything) {
+  RecordingHost host;
+  RunContext ctx;
+  ctx.Bar.SetHost(host);
+  ctx.Bar.SetRange(0, 42);
+  ctx.Bar.SetPosition(0);
+  ctx.GuildRenameLines = std::make_shared<std::vector<std::string>>();
+  ReleaseRunData(ctx);
+  EXPECT_EQ(host.statuses.size(), 44u);
+  EXPECT_EQ(host.statuses.front(), "正在释放内存(1/42)");
+  EXPECT_EQ(host.statuses.back(), "正在释放内存(42/42)");
+  EXPECT_EQ(ctx.GuildRenameLines, nullptr);
+  EXPECT_GE(host.pumps, 44);
+  // A second release finds nothing and still counts every step.
+  ReleaseRunData(ctx);
+  EXPECT_EQ(host.statuses.size(), 88u);
+}
+
+TEST(FormCloseQuery, RefusedOnlyWhileTheStartButtonIsDisabled) {
+  bool canClose = true;
+  FormCloseQuery(true, canClose);
+  EXPECT_TRUE(canClose);
+  FormCloseQuery(false, canClose);
+  EXPECT_FALSE(canClose);
+}
+
+}  // namespace
+}  // namespace razere

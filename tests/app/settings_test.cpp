@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "app/install_fixture.h"
+#include "app/settings.h"
+#include "app/text_file_pairs.h"
+
+namespace razere {
+namespace {
+
+using testing::ScratchDir;
+using testing::WriteBytes;
+
+std::string ReadAll(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+TEST(PathDerivation, RootGetsSeparatorAndEveryPathFollows) {
+  ServerPaths side;
+  SideEdits edits;
+  RootEditChanged(side, edits, "  /e/S ");
+  EXPECT_EQ(side.QelServer, "/e/S/");
+  EXPECT_EQ(edits.ID, "/e/S/LoginSrv/IDDB/ID.DB");
+  EXPECT_EQ(edits.Hum, "/e/S/DBServer/FDB/Hum.DB");
+  EXPECT_EQ(edits.Qel, "/e/S/DBServer/FDB/Qel.DB");
+  EXPECT_EQ(edits.HeroQel, "/e/S/DBServer/FDB/HeroQel.DB");
+  EXPECT_EQ(edits.Guild, "/e/S/Qel200/GuildBase/");
+  EXPECT_EQ(edits.Setup, "/e/S/Qel200/!Setup.txt");
+  EXPECT_EQ(edits.UserShop, "/e/S/Qel200/Envir/UserData/Shop.dat");
+  EXPECT_EQ(edits.UserShopItem, "/e/S/Qel200/Envir/UserData/ShopItem.dat");
+  EXPECT_EQ(edits.Email, "/e/S/Qel200/Envir/UserData/Email.db");
+}
+
+TEST(PathDerivation, ClearedRootLeavesALoneSeparator) {
+  ServerPaths side;
+  SideEdits edits;
+  edits.ID = "typed by hand";
+  RootEditChanged(side, edits, "");
+  EXPECT_EQ(side.QelServer, "/");
+  EXPECT_EQ(edits.ID, "/LoginSrv/IDDB/ID.DB");
+}
+
+TEST(Config, WrittenInTableOrderByteForByte) {
+  ScratchDir dir;
+  RunContext ctx;
+  ctx.ConfigFile = dir.str() + "Config.ini";
+  SetDefaultSettings(ctx);
+  ctx.SavePath = "/out/";
+  ctx.SortItemMakeIndex = true;
+  ctx.Backup = true;
+  ctx.MinDay = 30;
+  ctx.Master.QelServer = "/m/";
+  DeriveServerPaths(ctx.Master, "/m/");
+  ctx.Slave.QelServer = "/s/";
+  DeriveServerPaths(ctx.Slave, "/s/");
+  SaveConfig(ctx);
+  auto side = [](const std::string& name, const std::string& r) {
+    return "[" + name + "]\r\nQelServer=" + r + "\r\nID=" + r + "LoginSrv/IDDB/ID.DB\r\nHum=" + r +
+           "DBServer/FDB/Hum.DB\r\nQel=" + r + "DBServer/FDB/Qel.DB\r\nHeroQel=" + r +
+           "DBServer/FDB/HeroQel.DB\r\nGuild=" + r + "Qel200/GuildBase/\r\nShop=" + r +
+           "Qel200/Envir/UserData/Shop.dat\r\nShopItem=" + r + "Qel200/Envir/UserData/ShopItem.dat\r\n!Setup=" + r +
+           "Qel200/!Setup.txt\r\nEmail=" + r + "Qel200/Envir/UserData/Email.db\r\n";
+  };
+  std::string expected =
+      "[Setup]\r\nSavePath=/out/\r\nSortItemMakeIndex=1\r\nReplace=0\r\nBackup=1\r\nCleanData=0\r\n"
+      "MinDay=30\r\nMinLevel=10\r\nGmm=0\r\n" +
+      side("Master", "/m/") + side("Slave", "/s/");
+  EXPECT_EQ(ReadAll(ctx.ConfigFile), expected);
+
+  // A second save of the same values changes nothing.
+  SaveConfig(ctx);
+  EXPECT_EQ(ReadAll(ctx.ConfigFile), expected);
+}
+
+TEST(Config, MissingFileAndBadNumbersKeepDefaults) {
+  ScratchDir dir;
+  RunContext ctx;
+  ctx.ConfigFile = dir.str() + "Config.ini";
+  SetDefaultSettings(ctx);
+  LoadConfig(ctx);
+  EXPECT_EQ(ctx.MinDay, 90);
+  EXPECT_EQ(ctx.MinLevel, 10);
+  EXPECT_EQ(ctx.Master.ID, "D:/QelServer(主库)/LoginSrv/IDDB/ID.DB");
+
+  WriteBytes(ctx.ConfigFile, "[Setup]\r\nMinDay=abc\r\nMinLevel=0x20\r\nCleanData=7\r\nReplace=0\r\n");
+  LoadConfig(ctx);
+  EXPECT_EQ(ctx.MinDay, 90);
+  EXPECT_EQ(ctx.MinLevel, 32);
+  EXPECT_TRUE(ctx.CleanData);  // any value other than 0 is true
+  EXPECT_FALSE(ctx.Replace);
+}
+
+TEST(StartUp, StoredPathsWinOverDerivedOnes) {
+  ScratchDir dir;
+  WriteBytes(dir.path() / "Config.ini",
+             "[Master]\r\nQelServer=/m\r\nID=/elsewhere/ID.DB\r\n[Setup]\r\nSavePath=/save/\r\nGmm=1\r\n");
+  RunContext ctx;
+  WindowState w = StartUp(ctx, dir.path().string());
+  EXPECT_EQ(ctx.Master.QelServer, "/m/");
+  EXPECT_EQ(w.Master.ID, "/elsewhere/ID.DB");
+  // A key missing from Config.ini keeps its built-in default, which was
+  // derived from the default root, and that default wins over the derivation.
+  EXPECT_EQ(w.Master.Hum, "D:/QelServer(主库)/DBServer/FDB/Hum.DB");
+  EXPECT_EQ(w.SavePath, "/save/");
+  EXPECT_TRUE(w.Gmm);
+  EXPECT_TRUE(w.SortItemMakeIndex);
+  EXPECT_EQ(w.ClearMinDay, "90");
+}
+
+TEST(TextFilePairs, LoadingRules) {
+  std::vector<std::string> lines = {
+      "  /m/a.txt|/s/a.txt  ",  // trimmed at both ends
+      ";/m/b.txt|/s/b.txt",     // comment
+      "|/s/c.txt",              // nothing before the bar
+      "/m/d.txt|",              // nothing after it
+      "no bar at all",
+      "",
+      "/m/e.txt | /s/e.txt",    // blanks next to the bar stay
+      "/m/f.txt|/s/f|x.txt",    // split at the first bar
+  };
+  auto pairs = ParseTextFilePairs(lines);
+  ASSERT_EQ(pairs.size(), 3u);
+  EXPECT_EQ(pairs[0].Master, "/m/a.txt");
+  EXPECT_EQ(pairs[0].Slave, "/s/a.txt");
+  EXPECT_EQ(pairs[1].Master, "/m/e.txt ");
+  EXPECT_EQ(pairs[1].Slave, " /s/e.txt");
+  EXPECT_EQ(pairs[2].Slave, "/s/f|x.txt");
+}
+
+TEST(TextFilePairs, SaveLoadRoundTripAndCaseInsensitiveExists) {
+  ScratchDir dir;
+  RunContext ctx;
+  ctx.PairListFile = dir.str() + "TextFileName.txt";
+  ctx.TextFilePairs = {{"/m/甲.txt", "/s/甲.txt"}, {"/m/B.txt", "/s/B.txt"}};
+  ASSERT_TRUE(SaveTextFilePairs(ctx));
+  EXPECT_EQ(ReadAll(ctx.PairListFile), "/m/\xbc\xd7.txt|/s/\xbc\xd7.txt\r\n/m/B.txt|/s/B.txt\r\n");
+  ctx.TextFilePairs.clear();
+  LoadTextFilePairs(ctx);
+  ASSERT_EQ(ctx.TextFilePairs.size(), 2u);
+  EXPECT_TRUE(TextFilePairExists(ctx, "/M/b.TXT", "/S/b.txt"));
+  EXPECT_FALSE(TextFilePairExists(ctx, "/m/B.txt", "/s/C.txt"));
+  EXPECT_EQ(TextFilePairDisplay(ctx.TextFilePairs[1]), "/m/B.txt <== /s/B.txt");
+}
+
+}  // namespace
+}  // namespace razere
