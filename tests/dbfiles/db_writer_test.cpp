@@ -1,0 +1,296 @@
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <cstring>
+
+#include "dbfiles/db_test_util.h"
+#include "dbfiles/db_writer.h"
+#include "dbfiles/read_pass.h"
+#include "dbfiles/records.h"
+#include "support/datetime.h"
+#include "support/errors.h"
+
+namespace razere {
+namespace {
+
+using testing::Bytes;
+using testing::MakeFileBytes;
+using testing::MakeRecord;
+using testing::NameAtOffset;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+class FixedClock {
+ public:
+  explicit FixedClock(double now) { SetClockForTesting(now); }
+  ~FixedClock() { SetClockForTesting(std::nullopt); }
+};
+
+int32_t Int32At(const Bytes& b, size_t off) { return LoadInt32LE(b.data() + off); }
+
+// ---------------------------------------------------------------- header
+
+struct HeaderCase {
+  DbKind kind;
+  int32_t version, recordSize, marker1, marker2;
+  const char* date;
+};
+
+TEST(WritePass, HeaderOfEachKind) {
+  const HeaderCase cases[] = {
+      {DbKind::ID, 0, 0, 0, -1, "2019/05/01"},
+      {DbKind::Hum, 0x01332B34, 132, -1, 0, "2019/05/01"},
+      {DbKind::Qel, 0x01348B23, 580591, -1, 0, "2022/07/07"},
+      {DbKind::HeroQel, 0x01348B23, 293477, -1, 0, "2022/07/07"},
+  };
+  FixedClock clock(45123.5);
+  for (const HeaderCase& c : cases) {
+    SCOPED_TRACE(std::string(KindInfo(c.kind).fileName));
+    TempDir dir;
+    DbWriter w(dir / KindInfo(c.kind).fileName, c.kind, 0);
+    w.Close();
+    Bytes h = ReadFile(dir / KindInfo(c.kind).fileName);
+    ASSERT_EQ(h.size(), 124u);
+    const std::string text =
+        std::string("KESTRALON\xCA\xFD\xBE\xDD\xBF\xE2\xCE\xC4\xBC\xFE ") + c.date;
+    EXPECT_EQ(h[0], 0x1E);
+    EXPECT_EQ(std::string(h.begin() + 1, h.begin() + 31), text);
+    EXPECT_EQ(Int32At(h, 36), c.version);
+    EXPECT_EQ(Int32At(h, 40), c.recordSize);
+    EXPECT_EQ(Int32At(h, 92), c.marker1);
+    EXPECT_EQ(LoadDoubleLE(h.data() + 96), 45123.5);
+    EXPECT_EQ(Int32At(h, 104), 0);
+    EXPECT_EQ(Int32At(h, 112), c.marker2);
+    EXPECT_EQ(LoadDoubleLE(h.data() + 116), 45123.5);
+    for (size_t i = 31; i < 36; ++i) EXPECT_EQ(h[i], 0) << i;
+    for (size_t i = 44; i < 92; ++i) EXPECT_EQ(h[i], 0) << i;
+    for (size_t i = 108; i < 112; ++i) EXPECT_EQ(h[i], 0) << i;
+  }
+}
+
+// ---------------------------------------------------------------- records
+
+struct Sources {
+  TempDir dir;
+  std::unique_ptr<DbSourceFile> master, slave;
+  std::vector<CharIndexEntry> entries;  // master's then slave's, as loaded
+};
+
+// Two Hum.DB files loaded with the read pass, as the character stage does.
+void LoadIndex(Sources& s, const std::vector<Bytes>& masterRecs, const std::vector<Bytes>& slaveRecs) {
+  WriteFile(s.dir / "m.db", MakeFileBytes(DbKind::Hum, static_cast<int32_t>(masterRecs.size()), masterRecs));
+  WriteFile(s.dir / "s.db", MakeFileBytes(DbKind::Hum, static_cast<int32_t>(slaveRecs.size()), slaveRecs));
+  Progress p;
+  s.master = ReadPass(s.dir / "m.db", DbKind::Hum, p, "x", [&](int64_t off, const uint8_t* b, size_t n) {
+    s.entries.push_back(ParseCharIndexRecord(b, n, kSideMaster, off));
+  });
+  s.slave = ReadPass(s.dir / "s.db", DbKind::Hum, p, "x", [&](int64_t off, const uint8_t* b, size_t n) {
+    s.entries.push_back(ParseCharIndexRecord(b, n, kSideSlave, off));
+  });
+}
+
+TEST(WritePass, RecordsFollowTheEntriesWithTheirPatches) {
+  Sources s;
+  Bytes deleted = testing::MakeIndexRecord("gone", "acc");
+  deleted[index_rec::kDeleted] = 1;
+  Bytes slaveLee = testing::MakeIndexRecord("Lee", "acc");
+  slaveLee[index_rec::kName + 10] = 0x77;  // a byte after the name's text
+  LoadIndex(s, {testing::MakeIndexRecord("lee", "acc"), deleted},
+            {slaveLee, testing::MakeIndexRecord("bob", "acc", 1)});
+  ASSERT_EQ(s.entries.size(), 3u);
+  s.entries[1].newName = "Leea";
+
+  TempDir out;
+  DbWriter w(out / "Hum.DB", DbKind::Hum, 3);
+  for (const CharIndexEntry& e : s.entries) {
+    ASSERT_TRUE(w.Append(e.side == kSideMaster ? *s.master : *s.slave, e.offset, [&](std::span<uint8_t> rec) {
+      if (e.side == kSideSlave) {
+        ApplyNewValues(rec, e);
+        PatchIndexAccount(rec, "acc2");
+      }
+    }));
+  }
+  w.Close();
+  EXPECT_EQ(w.Written(), 3);
+
+  Bytes f = ReadFile(out / "Hum.DB");
+  ASSERT_EQ(f.size(), 124u + 3 * 132);
+  EXPECT_EQ(Int32At(f, 104), 3);
+  const size_t r0 = 124, r1 = 124 + 132, r2 = 124 + 264;
+  EXPECT_EQ(NameAtOffset(f, r0 + index_rec::kName), "lee");
+  EXPECT_EQ(NameAtOffset(f, r0 + index_rec::kAccount), "acc");
+  EXPECT_EQ(NameAtOffset(f, r1 + index_rec::kKey), "Leea");
+  EXPECT_EQ(NameAtOffset(f, r1 + index_rec::kName), "Leea");
+  EXPECT_EQ(f[r1 + index_rec::kName + 10], 0x77);
+  EXPECT_EQ(NameAtOffset(f, r1 + index_rec::kAccount), "acc2");
+  EXPECT_EQ(NameAtOffset(f, r2 + index_rec::kName), "bob");
+  EXPECT_EQ(f[r2 + index_rec::kHeroFlag], 1);
+}
+
+// The header announced 3 records; one could not be read again. The file must
+// still say how many records it holds.
+TEST(WritePass, ShortReadLeavesTheEntryOutAndTheCountRight) {
+  for (DbKind kind : {DbKind::Hum, DbKind::HeroQel}) {
+    SCOPED_TRACE(std::string(KindInfo(kind).fileName));
+    TempDir dir;
+    const int64_t size = KindInfo(kind).recordSize;
+    WriteFile(dir / "src", MakeFileBytes(kind, 2, {MakeRecord(kind, "a"), MakeRecord(kind, "b")}));
+    // Cut the second record by one byte.
+    std::filesystem::resize_file(dir / "src", static_cast<uintmax_t>(124 + 2 * size - 1));
+    DbSourceFile src(dir / "src");
+    DbWriter w(dir / "out", kind, 3);
+    EXPECT_TRUE(w.Append(src, 124));
+    EXPECT_FALSE(w.Append(src, 124 + size));
+    EXPECT_FALSE(w.Append(src, 1'000'000'000'000));
+    EXPECT_TRUE(w.Append(src, 124));
+    w.Close();
+    EXPECT_EQ(w.Announced(), 3);
+    EXPECT_EQ(w.Written(), 2);
+    Bytes f = ReadFile(dir / "out");
+    EXPECT_EQ(f.size(), static_cast<size_t>(124 + 2 * size));
+    EXPECT_EQ(Int32At(f, 104), 2);
+  }
+}
+
+TEST(WritePass, ManySmallRecordsCrossTheOutputBuffer) {
+  TempDir dir;
+  const int count = static_cast<int>(2 * DbWriter::kBufferSize / account_rec::kSize + 5);
+  std::vector<Bytes> recs;
+  for (int i = 0; i < count; ++i) recs.push_back(MakeRecord(DbKind::ID, "a" + std::to_string(i)));
+  WriteFile(dir / "src", MakeFileBytes(DbKind::ID, count, recs));
+  DbSourceFile src(dir / "src");
+  DbWriter w(dir / "ID.DB", DbKind::ID, count);
+  // Backwards, so the source's read-ahead window is of no help.
+  for (int i = count - 1; i >= 0; --i) {
+    ASSERT_TRUE(w.Append(src, 124 + int64_t{i} * account_rec::kSize,
+                         [&](std::span<uint8_t> rec) { rec[1] = static_cast<uint8_t>(i); }));
+  }
+  w.Close();
+  Bytes f = ReadFile(dir / "ID.DB");
+  ASSERT_EQ(f.size(), 124u + count * account_rec::kSize);
+  for (int j = 0; j < count; ++j) {
+    const int i = count - 1 - j;
+    const size_t at = 124 + static_cast<size_t>(j) * account_rec::kSize;
+    ASSERT_EQ(NameAtOffset(f, at + account_rec::kName), "a" + std::to_string(i));
+    ASSERT_EQ(f[at + 1], static_cast<uint8_t>(i));
+  }
+}
+
+TEST(WritePass, EmptySourceContributesNothing) {
+  TempDir dir;
+  WriteFile(dir / "empty", {});
+  WriteFile(dir / "other", MakeFileBytes(DbKind::Qel, 1, {MakeRecord(DbKind::Qel, "x")}));
+  Progress p;
+  std::vector<CharDataEntry> entries;
+  auto empty = ReadPass(dir / "empty", DbKind::Qel, p, "x", [&](int64_t off, const uint8_t* b, size_t n) {
+    entries.push_back(ParseCharDataRecord(b, n, kSideMaster, off));
+  });
+  auto other = ReadPass(dir / "other", DbKind::Qel, p, "x", [&](int64_t off, const uint8_t* b, size_t n) {
+    entries.push_back(ParseCharDataRecord(b, n, kSideSlave, off));
+  });
+  ASSERT_EQ(entries.size(), 1u);
+  DbWriter w(dir / "Qel.DB", DbKind::Qel, 1);
+  EXPECT_TRUE(w.Append(*other, entries[0].offset));
+  w.Close();
+  Bytes f = ReadFile(dir / "Qel.DB");
+  EXPECT_EQ(Int32At(f, 104), 1);
+  EXPECT_TRUE(Bytes(f.begin() + 124, f.end()) == MakeRecord(DbKind::Qel, "x"));
+}
+
+TEST(WritePass, ReplacesAnExistingTarget) {
+  TempDir dir;
+  WriteFile(dir / "Hum.DB", Bytes(10000, 0xEE));
+  WriteFile(dir / "src", MakeFileBytes(DbKind::Hum, 1, {testing::MakeIndexRecord("a", "b")}));
+  DbSourceFile src(dir / "src");
+  DbWriter w(dir / "Hum.DB", DbKind::Hum, 1);
+  ASSERT_TRUE(w.Append(src, 124));
+  w.Close();
+  Bytes f = ReadFile(dir / "Hum.DB");
+  ASSERT_EQ(f.size(), 124u + 132u);
+  EXPECT_EQ(NameAtOffset(f, 124 + index_rec::kName), "a");
+}
+
+TEST(WritePass, TargetThatCannotBeCreatedRaisesFileError) {
+  TempDir dir;
+  EXPECT_THROW(DbWriter(dir / "no-such-folder" / "ID.DB", DbKind::ID, 0), FileError);
+  std::filesystem::create_directories(dir / "ID.DB" / "inside");  // a folder that cannot be removed
+  EXPECT_THROW(DbWriter(dir / "ID.DB", DbKind::ID, 0), FileError);
+}
+
+// A file size limit makes writes fail the way a full disk does.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    oldHandler_ = ::signal(SIGXFSZ, SIG_IGN);
+    ::getrlimit(RLIMIT_FSIZE, &old_);
+    rlimit lim = old_;
+    lim.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &lim);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &old_);
+    ::signal(SIGXFSZ, oldHandler_);
+  }
+
+ private:
+  rlimit old_{};
+  sighandler_t oldHandler_;
+};
+
+TEST(WritePass, WriteFailureRaisesFileErrorNamingTheFile) {
+  for (DbKind kind : {DbKind::ID, DbKind::Qel}) {
+    SCOPED_TRACE(std::string(KindInfo(kind).fileName));
+    TempDir dir;
+    const int n = kind == DbKind::ID ? 4000 : 2;  // over 1 MiB of ID.DB, so the buffer is written before Close
+    std::vector<Bytes> recs(static_cast<size_t>(n), MakeRecord(kind, "a"));
+    WriteFile(dir / "src", MakeFileBytes(kind, n, recs));
+    DbSourceFile src(dir / "src");
+    const auto target = dir / KindInfo(kind).fileName;
+    std::string message;
+    try {
+      FileSizeLimit limit(100000);
+      DbWriter w(target, kind, n);
+      for (int i = 0; i < n; ++i) w.Append(src, 124 + int64_t{i} * KindInfo(kind).recordSize);
+      w.Close();
+    } catch (const FileError& e) {
+      message = e.what();
+    }
+    EXPECT_NE(message.find(target.string()), std::string::npos) << message;
+  }
+}
+
+TEST(WritePass, AppendRecordChecksTheSize) {
+  TempDir dir;
+  DbWriter w(dir / "ID.DB", DbKind::ID, 1);
+  EXPECT_THROW(w.AppendRecord(Bytes(10)), std::invalid_argument);
+  w.AppendRecord(MakeRecord(DbKind::ID, "a"));
+  w.Close();
+  EXPECT_EQ(ReadFile(dir / "ID.DB").size(), 124u + 373u);
+}
+
+// ---------------------------------------------------------------- version
+
+TEST(ReadDbVersion, MissingShortAndPresent) {
+  TempDir dir;
+  EXPECT_EQ(ReadDbVersion(dir / "none"), 20220707);
+
+  Bytes h = MakeFileBytes(DbKind::Qel, 0, {});
+  WriteFile(dir / "ok", h);
+  EXPECT_EQ(ReadDbVersion(dir / "ok"), 20220707);
+
+  StoreInt32LE(h.data() + 36, 20220708);
+  WriteFile(dir / "newer", h);
+  EXPECT_EQ(ReadDbVersion(dir / "newer"), 20220708);
+
+  h.resize(123);
+  WriteFile(dir / "short", h);
+  EXPECT_EQ(ReadDbVersion(dir / "short"), 0);
+  WriteFile(dir / "empty", {});
+  EXPECT_EQ(ReadDbVersion(dir / "empty"), 0);
+}
+
+}  // namespace
+}  // namespace razere
