@@ -1,0 +1,408 @@
+#include "dbfiles/xo_custom_database.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <limits>
+
+#include "support/ansi.h"
+#include "support/datetime.h"
+#include "support/errors.h"
+
+namespace razere {
+
+static_assert(std::endian::native == std::endian::little, "the file format is little-endian");
+
+namespace {
+
+template <class T>
+void Put(uint8_t* p, T v) {
+  std::memcpy(p, &v, sizeof v);
+}
+
+template <class T>
+T Get(const uint8_t* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// GNU strerror_r returns the text; the XSI form fills the buffer.
+[[maybe_unused]] const char* ErrText(int ret, const char* buf) { return ret == 0 ? buf : "unknown error"; }
+[[maybe_unused]] const char* ErrText(const char* ret, const char*) { return ret; }
+
+std::string ErrnoText(int err) {
+  char buf[256] = {};
+  return ErrText(strerror_r(err, buf, sizeof buf), buf);
+}
+
+void FreshHeader(TXoCustomDatabaseHeader& h) {
+  h = TXoCustomDatabaseHeader{};
+  h.sTitle[0] = static_cast<uint8_t>(xodb::kTitle.size());
+  std::memcpy(&h.sTitle[1], xodb::kTitle.data(), xodb::kTitle.size());
+}
+
+bool TitleMatches(const uint8_t* raw) {
+  TXoCustomDatabaseHeader fresh;
+  FreshHeader(fresh);
+  return std::memcmp(raw, fresh.sTitle.data(), xodb::kTitleCheckSize) == 0;
+}
+
+void EncodeHeader(const TXoCustomDatabaseHeader& h, uint8_t* raw) {
+  std::memcpy(raw, h.sTitle.data(), xodb::kTitleFieldSize);
+  Put<int32_t>(raw + xodb::kDataSizeOffset, h.nDataSize);
+  Put<int32_t>(raw + xodb::kCountOffset, h.nCount);
+  Put<double>(raw + xodb::kUpdateTimeOffset, h.dwUpdateTime);
+}
+
+void DecodeHeader(const uint8_t* raw, TXoCustomDatabaseHeader& h) {
+  std::memcpy(h.sTitle.data(), raw, xodb::kTitleFieldSize);
+  h.nDataSize = Get<int32_t>(raw + xodb::kDataSizeOffset);
+  h.nCount = Get<int32_t>(raw + xodb::kCountOffset);
+  h.dwUpdateTime = Get<double>(raw + xodb::kUpdateTimeOffset);
+}
+
+// Reads up to len bytes at offset; returns the number read (short at end of
+// file) or -1 with errno set.
+ssize_t ReadAt(int fd, uint8_t* data, size_t len, int64_t offset) {
+  size_t done = 0;
+  while (done < len) {
+    ssize_t n = pread(fd, data + done, len - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+std::string CutName(std::string_view sChrName) {
+  return std::string(sChrName.substr(0, xodb::kNameCapacity));
+}
+
+}  // namespace
+
+TXoCustomDatabase::TXoCustomDatabase(const std::filesystem::path& sFileName) : FFileName(sFileName) {
+  // Opening with O_CREAT covers both "open the existing file" and "create
+  // it": a new file reads as a short header and gets a fresh one.
+  FFileStream = open(FFileName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (FFileStream < 0) {
+    throw FileError("打开文件失败：" + FFileName.string() + "（" + ErrnoText(errno) + "）");
+  }
+  uint8_t raw[xodb::kHeaderSize] = {};
+  ssize_t got = ReadAt(FFileStream, raw, sizeof raw, 0);
+  if (got < 0) {
+    int err = errno;
+    close(FFileStream);
+    FFileStream = -1;
+    throw FileError("读取文件失败：" + FFileName.string() + "（" + ErrnoText(err) + "）");
+  }
+  if (got == xodb::kHeaderSize && TitleMatches(raw)) {
+    DecodeHeader(raw, FHeader);
+    return;
+  }
+  // Short or foreign: taken over. Old bytes past the header stay but lie
+  // outside nCount.
+  FreshHeader(FHeader);
+  WriteHeader();
+  if (FFirstError) {
+    std::string msg = *FFirstError;
+    close(FFileStream);
+    FFileStream = -1;
+    throw FileError(msg);
+  }
+}
+
+TXoCustomDatabase::~TXoCustomDatabase() {
+  Terminate();
+  if (FThread.joinable()) FThread.join();
+  if (FFileStream >= 0) close(FFileStream);
+}
+
+int64_t TXoCustomDatabase::SlotOffset(int32_t nIndex) const {
+  return xodb::kHeaderSize + static_cast<int64_t>(nIndex) * FDataBufferLen;
+}
+
+void TXoCustomDatabase::RecordError(const char* what, int err) {
+  std::lock_guard lock(FCriticalSection);
+  if (!FFirstError) FFirstError = std::string(what) + FFileName.string() + "（" + ErrnoText(err) + "）";
+}
+
+bool TXoCustomDatabase::WriteAt(const uint8_t* data, size_t len, int64_t offset) {
+  if (FFileStream < 0) return false;
+  size_t done = 0;
+  while (done < len) {
+    ssize_t n = pwrite(FFileStream, data + done, len - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      RecordError("写入文件失败：", n < 0 ? errno : ENOSPC);
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void TXoCustomDatabase::WriteHeader() {
+  FHeader.dwUpdateTime = NowDateTime();
+  uint8_t raw[xodb::kHeaderSize];
+  EncodeHeader(FHeader, raw);
+  WriteAt(raw, sizeof raw, 0);
+}
+
+void TXoCustomDatabase::ClearUserList() {
+  FUserList.Clear();
+  FUserInfos.clear();
+}
+
+TXoCustomDatabase::TXoUserInfo* TXoCustomDatabase::FindUser(std::string_view sChrName) {
+  int i = FUserList.GetIndex(GbkToUtf8(sChrName));
+  return i >= 0 ? FUserList.GetObject(i) : nullptr;
+}
+
+TXoCustomDatabase::TXoUserInfo* TXoCustomDatabase::InsertUser(std::string_view sChrName) {
+  FUserInfos.push_back(std::make_unique<TXoUserInfo>());
+  TXoUserInfo* info = FUserInfos.back().get();
+  FUserList.AddString(GbkToUtf8(sChrName), info, false);
+  return info;
+}
+
+int32_t TXoCustomDatabase::Initialize(int32_t DataSize, TXoCustomDatabaseNoticeEvent NoticeEvent) {
+  std::lock_guard lock(FCriticalSection);
+  if (FInitialize) return 0;
+  if (FFileStream < 0) return -1;  // uninitialised engines are discarded, not reused
+  if (DataSize < 0 || DataSize > INT32_MAX - xodb::kRecordHeaderSize) return -1;
+  if (FHeader.nDataSize != 0 && FHeader.nDataSize != DataSize) return -1;
+
+  ClearUserList();
+  FDeleteList.clear();
+  FDataSize = DataSize;
+  FDataBufferLen = DataSize + xodb::kRecordHeaderSize;
+  FNoticeEvent = std::move(NoticeEvent);
+
+  int32_t count = 0;
+  uint8_t rec[xodb::kRecordHeaderSize];
+  for (int32_t i = 0; i < FHeader.nCount; ++i) {
+    ssize_t got = ReadAt(FFileStream, rec, sizeof rec, SlotOffset(i));
+    if (got < 0) RecordError("读取文件失败：", errno);
+    if (got != xodb::kRecordHeaderSize) break;
+    auto status = Get<TXoProcessStatues>(rec + xodb::kStatusOffset);
+    size_t len = std::min<size_t>(rec[xodb::kNameOffset], xodb::kNameCapacity);
+    std::string_view name(reinterpret_cast<const char*>(rec + xodb::kNameOffset + 1), len);
+    if ((status & XoStatus(xops_delete)) || name.empty()) {
+      FDeleteList.push_back(i);
+      continue;
+    }
+    TXoUserInfo* user = FindUser(name);
+    if (!user) user = InsertUser(name);
+    if (!(status & XoStatus(xops_occupy))) {
+      user->DataList.push_back(i);
+      ++count;
+    }
+  }
+
+  FInitialize = true;
+  if (FHeader.nDataSize == 0) {
+    FHeader.nDataSize = DataSize;
+    WriteHeader();
+  }
+  if (!FThread.joinable() && !Terminated()) FThread = std::thread(&TXoCustomDatabase::Execute, this);
+  return count;
+}
+
+void TXoCustomDatabase::Uninitialize() {
+  std::lock_guard lock(FCriticalSection);
+  if (FFileStream >= 0) {
+    // Linux closes the descriptor even when close reports EINTR: never retry.
+    if (close(FFileStream) != 0) RecordError("关闭文件失败：", errno);
+    FFileStream = -1;
+  }
+  FInitialize = false;
+}
+
+int32_t TXoCustomDatabase::AllocSlot() {
+  if (!FDeleteList.empty()) {
+    int32_t i = FDeleteList.front();
+    FDeleteList.pop_front();
+    return i;
+  }
+  if (FHeader.nCount < 0 || FHeader.nCount == INT32_MAX) return -1;
+  return FHeader.nCount++;
+}
+
+int32_t TXoCustomDatabase::Enqueue(TXoCustomDatabaseProcessMessage Msg) {
+  std::lock_guard lock(FCriticalSection);
+  if (!FInitialize) return -1;
+  if (Msg.nDataIndex == -1) {
+    Msg.nDataIndex = AllocSlot();
+    if (Msg.nDataIndex < 0) return -1;
+  }
+  int32_t index = Msg.nDataIndex;
+  FMsgList.push_back(std::move(Msg));
+  return index;
+}
+
+std::unique_ptr<uint8_t[]> TXoCustomDatabase::NewSlotImage(std::string_view sChrName, TXoProcessStatues Status) {
+  // Left uninitialised past the record header: every caller fills the payload.
+  std::unique_ptr<uint8_t[]> image(new uint8_t[static_cast<size_t>(FDataBufferLen)]);
+  std::memset(image.get(), 0, xodb::kRecordHeaderSize);
+  Put<TXoProcessStatues>(image.get() + xodb::kStatusOffset, Status);
+  image[xodb::kNameOffset] = static_cast<uint8_t>(sChrName.size());
+  std::memcpy(image.get() + xodb::kNameOffset + 1, sChrName.data(), sChrName.size());
+  return image;
+}
+
+bool TXoCustomDatabase::New(std::string_view sChrName) {
+  {
+    std::lock_guard lock(FCriticalSection);
+    if (!FInitialize) return false;
+  }
+  // FDataBufferLen changes only in Initialize, on this (the owner's) thread.
+  TXoCustomDatabaseProcessMessage msg;
+  msg.pType = xopt_add;
+  msg.sChrName = CutName(sChrName);
+  msg.Status = XoStatus(xops_occupy);
+  msg.Buffer = NewSlotImage(msg.sChrName, msg.Status);
+  std::memset(msg.Buffer.get() + xodb::kRecordHeaderSize, 0, static_cast<size_t>(FDataSize));
+  msg.nBufferLen = FDataBufferLen;
+  return Enqueue(std::move(msg)) >= 0;
+}
+
+int32_t TXoCustomDatabase::Add(std::string_view sChrName, const uint8_t* Buffer, int32_t nBufferLen) {
+  {
+    std::lock_guard lock(FCriticalSection);
+    if (!FInitialize || nBufferLen != FDataSize) return -1;
+  }
+  if (!Buffer && nBufferLen > 0) return -1;
+  TXoCustomDatabaseProcessMessage msg;
+  msg.pType = xopt_add;
+  msg.sChrName = CutName(sChrName);
+  msg.Status = 0;
+  msg.Buffer = NewSlotImage(msg.sChrName, 0);
+  if (nBufferLen > 0) std::memcpy(msg.Buffer.get() + xodb::kRecordHeaderSize, Buffer, static_cast<size_t>(nBufferLen));
+  msg.nBufferLen = FDataBufferLen;
+  return Enqueue(std::move(msg));
+}
+
+bool TXoCustomDatabase::UserExists(std::string_view sChrName) {
+  std::lock_guard lock(FCriticalSection);
+  return FUserList.GetIndex(GbkToUtf8(sChrName)) >= 0;
+}
+
+bool TXoCustomDatabase::IsIdle() {
+  std::lock_guard lock(FCriticalSection);
+  return FMsgList.empty() && FProcessing == 0;
+}
+
+int32_t TXoCustomDatabase::GetMsgCount() {
+  std::lock_guard lock(FCriticalSection);
+  return static_cast<int32_t>(std::min<size_t>(FMsgList.size(), INT32_MAX));
+}
+
+std::optional<std::string> TXoCustomDatabase::FirstError() {
+  std::lock_guard lock(FCriticalSection);
+  return FFirstError;
+}
+
+bool TXoCustomDatabase::HasError() {
+  std::lock_guard lock(FCriticalSection);
+  return FFirstError.has_value();
+}
+
+void TXoCustomDatabase::RaiseFirstError() {
+  if (auto e = FirstError()) throw FileError(*e);
+}
+
+void TXoCustomDatabase::ProcessAdd(TXoCustomDatabaseProcessMessage& Msg) {
+  if (Msg.nDataIndex < 0 || !Msg.Buffer || Msg.nBufferLen <= xodb::kRecordHeaderSize - 1) return;
+  uint8_t* image = Msg.Buffer.get();
+  Put<double>(image + xodb::kAddTimeOffset, NowDateTime());
+  Put<double>(image + xodb::kReadTimeOffset, 0.0);
+  Put<int32_t>(image + xodb::kRecordNumberOffset, Msg.nDataIndex);
+  WriteAt(image, static_cast<size_t>(Msg.nBufferLen), SlotOffset(Msg.nDataIndex));
+  WriteHeader();
+
+  TXoUserInfo* user = FindUser(Msg.sChrName);
+  if (!user) {
+    InsertUser(Msg.sChrName)->DataList.push_back(Msg.nDataIndex);
+    return;
+  }
+  user->DataList.push_back(Msg.nDataIndex);
+  if (user->PlayObject && FNoticeEvent) {
+    FNoticeEvent(Msg.sChrName, user->PlayObject, xont_New, image, Msg.nBufferLen);
+  }
+}
+
+void TXoCustomDatabase::ProcessMessage(TXoCustomDatabaseProcessMessage& Msg) {
+  if (!FInitialize) return;  // uninitialised: taken off the queue, nothing written
+  switch (Msg.pType) {
+    case xopt_add:
+      ProcessAdd(Msg);
+      break;
+    default:
+      // Only adds are ever queued by this engine's operations.
+      break;
+  }
+}
+
+bool TXoCustomDatabase::ProcessOne() {
+  std::lock_guard lock(FCriticalSection);
+  if (FMsgList.empty()) return false;
+  TXoCustomDatabaseProcessMessage msg = std::move(FMsgList.front());
+  FMsgList.pop_front();
+  ++FProcessing;
+  try {
+    ProcessMessage(msg);
+  } catch (...) {
+    // The worker has nobody to report to; I/O failures are already recorded.
+  }
+  --FProcessing;
+  return true;
+}
+
+void TXoCustomDatabase::ExecAll(const TXoCustomDatabaseCallback& Callback) {
+  std::lock_guard lock(FCriticalSection);
+  const int32_t n = static_cast<int32_t>(std::min<size_t>(FMsgList.size(), INT32_MAX));
+  if (Callback) Callback(0, n);
+  struct Busy {
+    int32_t& count;
+    explicit Busy(int32_t& c) : count(c) { ++count; }
+    ~Busy() { --count; }
+  };
+  for (int32_t i = 0; i < n && !FMsgList.empty(); ++i) {
+    {
+      // Taken off before processing: a message that fails is not retried.
+      TXoCustomDatabaseProcessMessage msg = std::move(FMsgList.front());
+      FMsgList.pop_front();
+      Busy busy(FProcessing);
+      ProcessMessage(msg);
+    }
+    if (i > 0 && Callback) Callback(i, n);
+  }
+}
+
+void TXoCustomDatabase::Terminate() {
+  {
+    std::lock_guard lk(FWakeMutex);
+    FTerminated.store(true, std::memory_order_release);
+  }
+  FWake.notify_all();
+}
+
+void TXoCustomDatabase::Execute() {
+  while (!Terminated()) {
+    ProcessOne();
+    std::unique_lock lk(FWakeMutex);
+    FWake.wait_for(lk, std::chrono::milliseconds(10), [this] { return Terminated(); });
+  }
+}
+
+}  // namespace razere
