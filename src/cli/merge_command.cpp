@@ -23,6 +23,8 @@ struct MergeOptions {
   std::string config, pairs, master, slave, save;
   std::optional<bool> clean, replace, backup, gmm;
   std::string minDay, minLevel;
+  CLI::Option* minDayOption = nullptr;
+  CLI::Option* minLevelOption = nullptr;
   bool quiet = false;
   bool selected = false;
 };
@@ -52,11 +54,11 @@ void AddSwitch(CLI::App* cmd, const std::string& name, std::optional<bool>& targ
 
 int RunMerge(MergeOptions& o) {
   std::optional<int32_t> minDay, minLevel;
-  if (!o.minDay.empty() && !(minDay = ParseDecimal(o.minDay))) {
+  if (o.minDayOption->count() > 0 && !(minDay = ParseDecimal(o.minDay))) {
     std::fprintf(stderr, "--min-day: not a decimal integer: %s\n", o.minDay.c_str());
     return kExitUsage;
   }
-  if (!o.minLevel.empty() && !(minLevel = ParseDecimal(o.minLevel))) {
+  if (o.minLevelOption->count() > 0 && !(minLevel = ParseDecimal(o.minLevel))) {
     std::fprintf(stderr, "--min-level: not a decimal integer: %s\n", o.minLevel.c_str());
     return kExitUsage;
   }
@@ -103,8 +105,8 @@ CommandRunner AddMergeCommand(CLI::App& app) {
   cmd->add_option("--slave", o->slave, "Slave server root; derives the slave's paths");
   cmd->add_option("--save", o->save, "Save folder");
   AddSwitch(cmd, "clean", o->clean, "Drop inactive low-level characters");
-  cmd->add_option("--min-day", o->minDay, "Clean-up bound: days without login");
-  cmd->add_option("--min-level", o->minLevel, "Clean-up bound: character level");
+  o->minDayOption = cmd->add_option("--min-day", o->minDay, "Clean-up bound: days without login");
+  o->minLevelOption = cmd->add_option("--min-level", o->minLevel, "Clean-up bound: character level");
   AddSwitch(cmd, "replace", o->replace, "Replace the master's files with the new ones");
   AddSwitch(cmd, "backup", o->backup, "Keep the master's old files as .bak when replacing");
   AddSwitch(cmd, "gmm", o->gmm, "Merge consignment-sale data through the web service");
