@@ -16,6 +16,8 @@
 
 namespace razere {
 
+static_assert(sizeof(off_t) == 8, "record files beyond 4 GiB need 64-bit file offsets");
+
 DbWriter::DbWriter(std::filesystem::path target, DbKind kind, int32_t recordCount)
     : path_(std::move(target)),
       kind_(kind),

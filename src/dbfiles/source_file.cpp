@@ -12,6 +12,8 @@
 
 namespace razere {
 
+static_assert(sizeof(off_t) == 8, "record files beyond 4 GiB need 64-bit file offsets");
+
 namespace {
 
 [[noreturn]] void ThrowFileError(const char* what, const std::filesystem::path& path, int err) {
