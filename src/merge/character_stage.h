@@ -1,0 +1,70 @@
+// The character stage: loads the character index (Hum.DB), character data
+// (Qel.DB) and hero data (HeroQel.DB) of both installations, drops records
+// without an owner and, with CleanData, long-inactive low-level characters,
+// calls MergeAccounts, then merges the slave's characters and heroes into
+// the master's (renaming slave names that are taken), writes the three new
+// files into the save folder, registers every written character with the
+// new mail store and renumbers every item serial.
+//
+// Names are GBK byte strings from reading to writing. Master records keep
+// their names and come first, in master file order; slave records follow in
+// slave file order.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "merge/character_collections.h"
+#include "merge/run_context.h"
+
+namespace razere {
+
+// Status texts that end in a name are cut, as GBK text, to these many bytes.
+inline constexpr int32_t kCharStatusMaxBytes = 53;
+inline constexpr int32_t kHeroStatusMaxBytes = 57;
+
+// The whole stage. Needs MasterAccounts, SlaveAccounts and AllSlaveAccounts
+// from LoadAccounts. Leaves MasterCharIndex, MasterCharData, MasterHeroData
+// and CharRenames filled for the later stages, the source files open in the
+// Master*/Slave* file fields, and the item serial maps and counters set.
+// Throws on file errors, and when no free name exists for a slave character
+// or hero.
+void MergeCharacters(RunContext& ctx);
+
+// The pieces of MergeCharacters, in the order it runs them.
+
+// Resets the item serial counters and maps, creates the stage collections and
+// reads the six files (index, data, heroes; master, then slave).
+void LoadCharacters(RunContext& ctx);
+// With CleanData: drops index entries without data, accounts without index
+// entries and data entries without index entries, and marks dangling linked
+// names. Without CleanData it does nothing.
+void CleanCharacters(RunContext& ctx);
+// Slave index entries into MasterCharIndex, renaming taken names (CharRenames).
+void MergeCharIndex(RunContext& ctx);
+// SavePath + "Hum.DB".
+void WriteHumDb(RunContext& ctx);
+// Slave data entries into MasterCharData with their new account, name and
+// linked names; copies role ids into CharRenames' entries.
+void MergeCharData(RunContext& ctx);
+// SavePath + "Qel.DB"; registers each written character with MailStore (when
+// set) and renumbers its items.
+void WriteQelDb(RunContext& ctx);
+// Slave hero entries into MasterHeroData with their new values.
+void MergeHeroData(RunContext& ctx);
+// SavePath + "HeroQel.DB"; renumbers the items of each written hero.
+void WriteHeroQelDb(RunContext& ctx);
+
+// The inactivity rule: more than minDay whole days since the last login and a
+// level below minLevel (level unsigned, minLevel signed, compared as 64-bit).
+bool IsInactiveCharacter(double now, double lastLogin, uint32_t level, int32_t minDay, int32_t minLevel);
+
+// The clean-up patch of a whole character data record: empties the linked
+// names marked dangling (for linked name 5 also bytes 688 and 689 and the
+// int32 at 690), then clears byte 491 when linked name 3 is empty, byte 492
+// when linked name 4 is empty and byte 489 when either is. std::out_of_range
+// when the span is shorter than the record.
+void RemoveDanglingLinks(std::span<uint8_t> record, const std::array<uint8_t, 5>& dangling);
+
+}  // namespace razere
