@@ -174,6 +174,8 @@ class TXoCustomDatabase {
   int32_t GetMsgCount();
 
   // Asks the worker to leave its loop; does not wait. The destructor joins.
+  // Called before Initialize it keeps the worker from ever starting: the
+  // queue is then processed only by ExecAll.
   void Terminate();
   bool Terminated() const { return FTerminated.load(std::memory_order_acquire); }
 
