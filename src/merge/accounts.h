@@ -95,7 +95,9 @@ struct NameRenameMap {
 };
 
 // AllSlaveAccounts / AllSlaveChars: the slave's names as loaded, by name key.
-// Map only.
+// Map only. The character stage's clean-up frees slave accounts that
+// AllSlaveAccounts still points at (it is only asked for keys afterwards), so
+// its EntryRefs must not be followed once the clean-up has run.
 struct SlaveNameMap {
   using List = THashList<EntryRef>;
 
