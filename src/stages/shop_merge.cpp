@@ -1,0 +1,378 @@
+#include "stages/shop_merge.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+
+#include "dbfiles/db_format.h"
+#include "dbfiles/le_bytes.h"
+#include "dbfiles/name_field.h"
+#include "dbfiles/source_file.h"
+#include "merge/character_collections.h"
+#include "merge/item_serials.h"
+#include "merge/unique_name.h"
+#include "support/errors.h"
+
+namespace razere {
+
+static_assert(shop_rec::kOwner + name_field::kSize <= shop_rec::kSize);
+static_assert(shop_item_rec::kItem + item_rec::kSize == shop_item_rec::kAccount);
+static_assert(shop_item_rec::kSecondName + name_field::kSize <= shop_item_rec::kSize);
+
+namespace fs = std::filesystem;
+
+namespace {
+
+template <class... Ptrs>
+void Require(const char* what, const Ptrs&... ptrs) {
+  if (!(static_cast<bool>(ptrs) && ...)) throw std::logic_error(std::string("MergeUserShops: ") + what);
+}
+
+// The text of a record's name field; a length byte above 30 reads as 30.
+std::string_view FieldText(const ShopRecord& r, size_t offset) {
+  const uint8_t* p = r.bytes.data() + offset;
+  const size_t len = p[0] > name_field::kCapacity ? name_field::kCapacity : p[0];
+  return {reinterpret_cast<const char*>(p + 1), len};
+}
+
+// The new name of a slave name in a rename map, or nullptr when the name was
+// not renamed.
+const std::string* RenamedTo(const NameRenameMap& renames, std::string_view gbkName) {
+  const EntryRef* ref = renames.list.Find(NameKeyBuf(gbkName));
+  if (ref == nullptr || ref->NewName().empty()) return nullptr;
+  return &ref->NewName();
+}
+
+void ApplyRename(ShopRecord& r, size_t offset, const NameRenameMap& renames) {
+  if (const std::string* to = RenamedTo(renames, FieldText(r, offset))) WriteNameField(r.bytes.data() + offset, *to);
+}
+
+// Reads the records of one side's Shop.dat or ShopItem.dat and hands each
+// record in use to `keep`. Nothing happens for a missing file or one shorter
+// than its header; reading stops at a record cut short.
+void ReadShopFile(RunContext& ctx, const std::string& path, size_t recordSize, std::string_view loadText,
+                  const std::function<void(ShopRecord&&)>& keep) {
+  if (path.empty()) return;
+  std::error_code ec;
+  if (fs::status(path, ec).type() == fs::file_type::not_found) return;
+
+  DbSourceFile file{fs::path(path)};  // throws when it exists but cannot be opened
+  uint8_t header[shop_file::kHeaderSize];
+  if (file.ReadAt(0, header, sizeof header) < sizeof header) return;
+  const int32_t count = LoadInt32LE(header + shop_file::kCount);
+  ctx.Bar.SetMax(count);
+  ctx.Bar.SetPosition(0);
+
+  int64_t offset = static_cast<int64_t>(shop_file::kHeaderSize);
+  for (int32_t i = 0; i < count; ++i) {
+    ctx.ShowStatusText(1, loadText);
+    ShopRecord r;
+    r.bytes.resize(recordSize);
+    if (file.ReadAtBuffered(offset, r.bytes.data(), recordSize) < recordSize) break;
+    offset += static_cast<int64_t>(recordSize);
+    if (r.bytes[0] != 0) continue;  // state byte: not in use
+    keep(std::move(r));
+  }
+}
+
+// A new output file that is complete or absent. The old file is removed
+// first; the new one is written under a temporary name beside it and renamed
+// into place by Commit. Until then the destructor removes the temporary file.
+class OutputFile {
+ public:
+  explicit OutputFile(fs::path target) : target_(std::move(target)) {
+    std::error_code ec;
+    fs::remove(target_, ec);  // when this fails, Commit's rename replaces it or reports why not
+    static std::atomic<unsigned> counter{0};
+    const fs::path dir = target_.has_parent_path() ? target_.parent_path() : fs::path(".");
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+      temp_ = dir / ("." + target_.filename().string() + ".tmp" + std::to_string(::getpid()) + "-" +
+                     std::to_string(counter.fetch_add(1)));
+      fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+      if (fd_ < 0 && errno != EEXIST) break;
+    }
+    if (fd_ < 0) Fail("无法创建文件：", errno);
+    buf_.reserve(kBufferSize);
+  }
+  ~OutputFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!committed_) ::unlink(temp_.c_str());
+  }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  void Write(const uint8_t* data, size_t len) {
+    if (buf_.size() + len > kBufferSize) Flush();
+    if (len >= kBufferSize) {
+      WriteOut(data, len);
+    } else {
+      buf_.insert(buf_.end(), data, data + len);
+    }
+  }
+
+  void Commit() {
+    Flush();
+    if (::fsync(fd_) != 0) Fail("写入文件失败：", errno);
+    const int rc = ::close(fd_);
+    fd_ = -1;
+    if (rc != 0) Fail("关闭文件失败：", errno);
+    if (::rename(temp_.c_str(), target_.c_str()) != 0) Fail("无法创建文件：", errno);
+    committed_ = true;
+  }
+
+ private:
+  static constexpr size_t kBufferSize = 1 << 20;
+
+  [[noreturn]] void Fail(const char* what, int err) {
+    throw FileError(std::string(what) + target_.string() + " (" + std::strerror(err) + ")");
+  }
+  void Flush() {
+    if (buf_.empty()) return;
+    WriteOut(buf_.data(), buf_.size());
+    buf_.clear();
+  }
+  void WriteOut(const uint8_t* data, size_t len) {
+    while (len > 0) {
+      const ssize_t n = ::write(fd_, data, len);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        Fail("写入文件失败：", errno);
+      }
+      if (n == 0) Fail("写入文件失败：", ENOSPC);
+      data += n;
+      len -= static_cast<size_t>(n);
+    }
+  }
+
+  fs::path target_;
+  fs::path temp_;
+  int fd_ = -1;
+  bool committed_ = false;
+  std::vector<uint8_t> buf_;
+};
+
+void WriteHeader(OutputFile& out, int32_t count) {
+  uint8_t header[shop_file::kHeaderSize];
+  StoreInt32LE(header + shop_file::kMark, shop_file::kFormatMark);
+  StoreInt32LE(header + shop_file::kCount, count);
+  out.Write(header, sizeof header);
+}
+
+void ResetBar(RunContext& ctx, int32_t maximum) {
+  ctx.Bar.SetMax(maximum);
+  ctx.Bar.SetPosition(0);
+}
+
+// Steps of the stage, in the order MergeUserShops runs them.
+
+// Master shops: first record of each shop name whose owner is a master
+// character of the new data set.
+void LoadMasterShops(RunContext& ctx) {
+  ShopCollection& shops = *ctx.MasterShops;
+  CharIndexCollection& chars = *ctx.MasterCharIndex;
+  ReadShopFile(ctx, ctx.Master.Shop, shop_rec::kSize, "正在加载主库(%d/%d) Shop.dat", [&](ShopRecord&& r) {
+    const std::string_view name = FieldText(r, shop_rec::kShopName);
+    const std::string_view owner = FieldText(r, shop_rec::kOwner);
+    if (name.empty() || owner.empty()) return;
+    NameKeyBuf key(name);
+    if (shops.Exists(key)) return;
+    // MasterCharIndex also holds the merged slave characters by their final
+    // names: a master shop whose owner is gone must not pass to a slave
+    // character that happens to carry the same name.
+    const CharIndexEntry* c = chars.Find(NameKeyBuf(owner));
+    if (c == nullptr || c->side != kSideMaster) return;
+    r.side = kSideMaster;
+    shops.Add(key, std::move(r));
+  });
+}
+
+// Slave shops: first record of each shop name whose owner survived on the
+// slave, with the owner's and the account's renames applied.
+void LoadSlaveShops(RunContext& ctx, THashList<bool>& bySlaveName) {
+  ShopCollection& shops = *ctx.SlaveShops;
+  const SlaveNameMap& chars = *ctx.AllSlaveChars;
+  const NameRenameMap& charRenames = *ctx.CharRenames;
+  const NameRenameMap& accountRenames = *ctx.AccountRenames;
+  ReadShopFile(ctx, ctx.Slave.Shop, shop_rec::kSize, "正在加载从库(%d/%d) Shop.dat", [&](ShopRecord&& r) {
+    const std::string_view name = FieldText(r, shop_rec::kShopName);
+    const std::string_view owner = FieldText(r, shop_rec::kOwner);
+    if (name.empty() || owner.empty()) return;
+    NameKeyBuf key(name);
+    if (shops.Exists(key) || !chars.Exists(NameKeyBuf(owner))) return;
+    r.side = kSideSlave;
+    ApplyRename(r, shop_rec::kOwner, charRenames);
+    ApplyRename(r, shop_rec::kAccount, accountRenames);
+    shops.Add(key, std::move(r));
+    bySlaveName.Add(key, true);
+  });
+}
+
+// Slave shops into the new shop map; a shop whose name is taken there gets a
+// new name, remembered under its old name for its items.
+void MergeShops(RunContext& ctx, THashList<std::string>& renamed) {
+  ShopCollection& merged = *ctx.MasterShops;
+  ShopCollection& slave = *ctx.SlaveShops;
+  const NameTakenFn inMerged = [&merged](std::string_view key) { return merged.Exists(key); };
+  const NameTakenFn inSlave = [&slave](std::string_view key) { return slave.Exists(key); };
+
+  ResetBar(ctx, slave.Count());
+  for (ShopCollection::Node& node : slave) {
+    ShopRecord r = slave.Take(&node);  // first, so that the name does not block itself
+    const std::string name(FieldText(r, shop_rec::kShopName));
+    ctx.ShowStatusText(1, StatusTextWithName("正在合并(%d/%d) Shop.dat:", name, kShopStatusMaxBytes));
+    std::string finalName = name;
+    if (merged.Exists(NameKeyBuf(name))) {
+      finalName = MakeUniqueNameOrThrow(NameInstance::Shop, name, kCharNameKeep, inMerged, inSlave);
+      renamed.Add(NameKeyBuf(name), finalName);
+      r.newName = finalName;
+    }
+    merged.Add(NameKeyBuf(finalName), std::move(r));
+  }
+  slave.Clear();
+}
+
+void WriteShops(RunContext& ctx) {
+  ShopCollection& shops = *ctx.MasterShops;
+  const int32_t count = shops.Count();
+  OutputFile out(ctx.SavePath + shop_file::kShopFileName);
+  ResetBar(ctx, count);
+  WriteHeader(out, count);
+  uint8_t rec[shop_rec::kSize];
+  for (const ShopCollection::Node& node : shops) {
+    const ShopRecord& r = node.Item;
+    ctx.ShowStatusText(1, StatusTextWithName("正在保存(%d/%d) Shop.dat:", FieldText(r, shop_rec::kShopName),
+                                             kShopStatusMaxBytes));
+    std::memcpy(rec, r.bytes.data(), sizeof rec);
+    if (!r.newName.empty()) WriteNameField(rec + shop_rec::kShopName, r.newName);
+    out.Write(rec, sizeof rec);
+  }
+  out.Commit();
+  ctx.ShowStatusText(0, "Shop.dat 合并完成(%d/%d) 新数据大小:" + std::to_string(count));
+  ctx.Bar.SetMax(0);
+  ctx.Bar.SetPosition(0);
+}
+
+// Master items of master shops that were kept, whose owner is a master
+// character of the new data set.
+void LoadMasterItems(RunContext& ctx) {
+  ShopCollection& items = *ctx.MasterShopItems;
+  const ShopCollection& shops = *ctx.MasterShops;
+  CharIndexCollection& chars = *ctx.MasterCharIndex;
+  ReadShopFile(ctx, ctx.Master.ShopItem, shop_item_rec::kSize, "正在加载主库(%d/%d) ShopItem.dat",
+               [&](ShopRecord&& r) {
+                 const std::string_view shopName = FieldText(r, shop_item_rec::kShopName);
+                 const std::string_view owner = FieldText(r, shop_item_rec::kOwner);
+                 if (shopName.empty() || owner.empty()) return;
+                 // The new shop map holds slave shops too: a master item must
+                 // not join a slave shop that has its shop's name.
+                 const ShopRecord* shop = shops.Find(NameKeyBuf(shopName));
+                 if (shop == nullptr || shop->side != kSideMaster) return;
+                 const CharIndexEntry* c = chars.Find(NameKeyBuf(owner));
+                 if (c == nullptr || c->side != kSideMaster) return;
+                 r.side = kSideMaster;
+                 char buf[12];
+                 items.Add(SerialKey(LoadInt32LE(r.bytes.data() + shop_item_rec::kSerial), buf), std::move(r));
+               });
+}
+
+// Slave items of slave shops that were kept, whose owner survived on the
+// slave, with the shop's, the owner's, the second name's and the account's
+// renames applied.
+void LoadSlaveItems(RunContext& ctx, const THashList<bool>& slaveShops, const THashList<std::string>& renamed) {
+  ShopCollection& items = *ctx.SlaveShopItems;
+  const SlaveNameMap& chars = *ctx.AllSlaveChars;
+  const NameRenameMap& charRenames = *ctx.CharRenames;
+  const NameRenameMap& accountRenames = *ctx.AccountRenames;
+  ReadShopFile(ctx, ctx.Slave.ShopItem, shop_item_rec::kSize, "正在加载从库(%d/%d) ShopItem.dat",
+               [&](ShopRecord&& r) {
+                 const std::string_view shopName = FieldText(r, shop_item_rec::kShopName);
+                 const std::string_view owner = FieldText(r, shop_item_rec::kOwner);
+                 if (shopName.empty() || owner.empty()) return;
+                 NameKeyBuf shopKey(shopName);
+                 if (!slaveShops.Exists(shopKey) || !chars.Exists(NameKeyBuf(owner))) return;
+                 r.side = kSideSlave;
+                 if (const std::string* to = renamed.Find(shopKey); to != nullptr && !to->empty()) {
+                   WriteNameField(r.bytes.data() + shop_item_rec::kShopName, *to);
+                 }
+                 ApplyRename(r, shop_item_rec::kOwner, charRenames);
+                 if (!FieldText(r, shop_item_rec::kSecondName).empty()) {
+                   ApplyRename(r, shop_item_rec::kSecondName, charRenames);
+                 }
+                 ApplyRename(r, shop_item_rec::kAccount, accountRenames);
+                 char buf[12];
+                 items.Add(SerialKey(LoadInt32LE(r.bytes.data() + shop_item_rec::kSerial), buf), std::move(r));
+               });
+}
+
+void MergeItems(RunContext& ctx) {
+  ShopCollection& merged = *ctx.MasterShopItems;
+  ShopCollection& slave = *ctx.SlaveShopItems;
+  ResetBar(ctx, slave.Count());
+  for (ShopCollection::Node& node : slave) {
+    const std::string key(node.Key());
+    merged.Add(key, slave.Take(&node));
+    ctx.ShowStatusText(1, "正在合并(%d/%d) ShopItem.dat");
+  }
+  slave.Clear();
+}
+
+// Writes the items in merged order, each with the next serial of its range.
+void WriteItems(RunContext& ctx) {
+  ShopCollection& items = *ctx.MasterShopItems;
+  ItemSerialMap& masterSerials = *ctx.MasterItemSerials;
+  ItemSerialMap& slaveSerials = *ctx.SlaveItemSerials;
+  const int32_t count = items.Count();
+  OutputFile out(ctx.SavePath + shop_file::kItemFileName);
+  ResetBar(ctx, count);
+  WriteHeader(out, count);
+  for (ShopCollection::Node& node : items) {
+    ShopRecord& r = node.Item;
+    ctx.ShowStatusText(1, "正在保存(%d/%d) ShopItem.dat");
+    uint8_t* serial = r.bytes.data() + shop_item_rec::kSerial;
+    const int32_t oldSerial = LoadInt32LE(serial);
+    const int32_t newSerial = NextSerialFor(ctx, oldSerial);
+    StoreInt32LE(serial, newSerial);
+    (r.side == kSideMaster ? masterSerials : slaveSerials).Add(oldSerial, newSerial);
+    out.Write(r.bytes.data(), r.bytes.size());
+  }
+  out.Commit();
+  ctx.ShowStatusText(0, "ShopItem.dat 合并完成(%d/%d) 新数据大小:" + std::to_string(count));
+  ctx.Bar.SetMax(0);
+  ctx.Bar.SetPosition(0);
+}
+
+}  // namespace
+
+void MergeUserShops(RunContext& ctx) {
+  Require("the characters have not been merged", ctx.MasterCharIndex, ctx.AllSlaveChars, ctx.CharRenames,
+          ctx.AccountRenames, ctx.MasterItemSerials, ctx.SlaveItemSerials);
+  ctx.MasterShops = std::make_shared<ShopCollection>();
+  ctx.SlaveShops = std::make_shared<ShopCollection>();
+  ctx.MasterShopItems = std::make_shared<ShopCollection>();
+  ctx.SlaveShopItems = std::make_shared<ShopCollection>();
+
+  // The stage's own maps, by name key of the slave shop name: the slave's
+  // kept shops (for their items), and the new names of the renamed ones.
+  THashList<bool> slaveShopNames(kStageListBuckets);
+  THashList<std::string> renamedShops(kStageListBuckets);
+
+  LoadMasterShops(ctx);
+  LoadSlaveShops(ctx, slaveShopNames);
+  MergeShops(ctx, renamedShops);
+  WriteShops(ctx);
+  LoadMasterItems(ctx);
+  LoadSlaveItems(ctx, slaveShopNames, renamedShops);
+  MergeItems(ctx);
+  WriteItems(ctx);
+}
+
+}  // namespace razere
