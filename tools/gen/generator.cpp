@@ -1,0 +1,102 @@
+#include "gen/generator.h"
+
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+#include "app/settings.h"
+#include "gen/model.h"
+#include "gen/writer.h"
+#include "support/datetime.h"
+#include "support/errors.h"
+
+namespace fs = std::filesystem;
+
+namespace razere::gen {
+
+namespace {
+
+constexpr int32_t kMaxRecords = 10'000'000;
+
+void RequireRange(const char* what, double v, double lo, double hi) {
+  if (!(v >= lo && v <= hi)) {  // NaN fails too
+    throw std::invalid_argument(std::string(what) + " must lie in " + std::to_string(static_cast<int64_t>(lo)) +
+                                ".." + std::to_string(static_cast<int64_t>(hi)));
+  }
+}
+
+// The root as the program stores it: absolute, with a trailing separator.
+std::string RootText(const fs::path& root) {
+  std::string s = fs::absolute(root).lexically_normal().string();
+  if (s.empty() || s.back() != kPathSep) s += kPathSep;
+  return s;
+}
+
+GeneratedServer Write(const SideModel& model, const GenOptions& o, const fs::path& root, double now) {
+  GeneratedServer out;
+  out.root = RootText(root);
+  out.paths.QelServer = out.root.string();
+  DeriveServerPaths(out.paths, out.paths.QelServer);
+  out.stats = WriteServerFiles(model, o, out.paths, now);
+  return out;
+}
+
+}  // namespace
+
+void ValidateOptions(const GenOptions& o) {
+  RequireRange("accounts", o.accounts, 0, kMaxRecords);
+  RequireRange("chars", o.chars, 0, kMaxRecords);
+  RequireRange("heroes", o.heroes, 0, kMaxRecords);
+  RequireRange("items-per-char", o.itemsPerChar, 0, 497);
+  if (!(o.collisionRate >= 0 && o.collisionRate <= 1)) throw std::invalid_argument("collision-rate must lie in 0..1");
+  RequireRange("guilds", o.guilds, 0, kMaxRecords);
+  RequireRange("shops", o.shops, 0, kMaxRecords);
+  RequireRange("shop-items", o.shopItems, 0, kMaxRecords);
+  RequireRange("mails", o.mails, 0, kMaxRecords);
+  RequireRange("sparse-qel-gib", o.sparseQelGib, 0, 1024);
+  if (!std::isfinite(o.now) || o.now < 0) throw std::invalid_argument("now must be a date-time");
+}
+
+double ReferenceNow(const GenOptions& o) { return o.now > 0 ? o.now : std::floor(NowDateTime()); }
+
+GeneratedServer GenerateServer(const GenOptions& o, const fs::path& root, GenSide side) {
+  ValidateOptions(o);
+  const double now = ReferenceNow(o);
+  SideModel master = BuildSideModel(o, GenSide::Master, nullptr, now);
+  if (side == GenSide::Master) return Write(master, o, root, now);
+  SideModel slave = BuildSideModel(o, GenSide::Slave, &master, now);
+  return Write(slave, o, root, now);
+}
+
+GeneratedPair GeneratePair(const GenOptions& o, const fs::path& dir) {
+  ValidateOptions(o);
+  const double now = ReferenceNow(o);
+  GeneratedPair pair;
+  pair.dir = fs::absolute(dir).lexically_normal();
+  pair.program = pair.dir / "program";
+  pair.config = pair.program / "Config.ini";
+  pair.save = pair.dir / "save";
+
+  SideModel master = BuildSideModel(o, GenSide::Master, nullptr, now);
+  pair.master = Write(master, o, pair.dir / "master", now);
+  {
+    SideModel slave = BuildSideModel(o, GenSide::Slave, &master, now);
+    pair.slave = Write(slave, o, pair.dir / "slave", now);
+  }
+
+  for (const fs::path& folder : {pair.program, pair.save}) {
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec) throw FileError("razere-gen: cannot create " + folder.string() + ": " + ec.message());
+  }
+  RunContext ctx;
+  SetDefaultSettings(ctx);
+  ctx.ConfigFile = pair.config.string();
+  ctx.Master = pair.master.paths;
+  ctx.Slave = pair.slave.paths;
+  ctx.SavePath = RootText(pair.save);
+  SaveConfig(ctx);
+  return pair;
+}
+
+}  // namespace razere::gen
