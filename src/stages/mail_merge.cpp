@@ -1,0 +1,180 @@
+#include "stages/mail_merge.h"
+
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "dbfiles/le_bytes.h"
+#include "dbfiles/name_field.h"
+#include "dbfiles/records.h"
+#include "dbfiles/source_file.h"
+#include "dbfiles/xo_custom_database.h"
+#include "merge/accounts.h"
+#include "merge/character_collections.h"
+#include "merge/item_serials.h"
+#include "stages/mail_format.h"
+#include "support/ansi.h"
+#include "support/errors.h"
+
+namespace razere {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view kFlushText = "正在重建邮件索引(%d/%d) Email.DB";
+constexpr std::string_view kLoadMasterText = "正在加载主库邮件(%d/%d) Email.DB";
+constexpr std::string_view kLoadSlaveText = "正在加载从库邮件(%d/%d) Email.DB";
+constexpr std::string_view kMergeText = "正在合并邮件(%d/%d) Email.DB";
+
+constexpr TXoProcessStatues kSkippedStatus = XoStatus(xops_delete) | XoStatus(xops_occupy) | XoStatus(xops_read);
+
+TXoCustomDatabase& Store(RunContext& ctx) {
+  if (!ctx.MailStore) throw std::runtime_error("邮件合并失败：新的 Email.db 未打开。(no mail store)");
+  return *ctx.MailStore;
+}
+
+// Writes everything queued, then waits until the worker holds nothing either.
+void Drain(RunContext& ctx) {
+  TXoCustomDatabase& store = Store(ctx);
+  store.ExecAll([&ctx](int32_t nMin, int32_t nMax) { MailProgress(ctx, nMin, nMax); });
+  store.RaiseFirstError();
+  while (!store.IsIdle()) {
+    ctx.Bar.ProcessEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  store.RaiseFirstError();
+}
+
+// Name keys of the characters of the new data set that came from one side.
+// Placeholders say only that a name exists; a mail must also have been
+// addressed on the side that character came from, or a mail to a removed or
+// long-gone character would reach the other server's player of that name.
+class SideNames {
+ public:
+  SideNames(const RunContext& ctx, bool masterSide) : active_(ctx.MasterCharData != nullptr) {
+    if (!active_) return;
+    const uint8_t side = masterSide ? kSideMaster : kSideSlave;
+    for (const CharDataCollection::Node& node : *ctx.MasterCharData) {
+      if (node.Item.side == side) keys_.emplace(node.Key());
+    }
+  }
+  bool Holds(std::string_view gbkName) const {
+    if (!active_) return true;
+    NameKeyBuf key(gbkName);
+    return keys_.find(std::string(key.View())) != keys_.end();
+  }
+
+ private:
+  bool active_;
+  std::unordered_set<std::string> keys_;
+};
+
+}  // namespace
+
+void MailProgress(RunContext& ctx, int32_t nMin, int32_t nMax) {
+  if (nMin == 0) {
+    ctx.Bar.SetMax(nMax);
+    ctx.Bar.SetPosition(0);
+    ctx.ShowStatusText(0, kFlushText);
+    return;
+  }
+  if (nMin % 100 == 0 || nMin >= nMax) {
+    ctx.Bar.SetPosition(nMin);
+    ctx.ShowStatusText(0, kFlushText);  // pumps events at a hundredth position
+    if (ctx.Bar.Position() % 100 != 0) ctx.Bar.ProcessEvents();
+  }
+}
+
+bool RenumberMailAttachments(RunContext& ctx, std::span<uint8_t> payload) {
+  if (payload.size() < static_cast<size_t>(mail_payload::kSize)) {
+    throw std::out_of_range("mail payload shorter than " + std::to_string(mail_payload::kSize) + " bytes");
+  }
+  bool kept = false;
+  for (int32_t k = 0; k < mail_payload::kAttachmentCount; ++k) {
+    uint8_t* att = payload.data() + mail_payload::kAttachments + k * mail_payload::kAttachmentSize;
+    const uint8_t kind = att[mail_attachment::kKind];
+    if (kind == mail_attachment::kKindEmpty) continue;
+    kept = true;
+    if (kind != mail_attachment::kKindItem) continue;
+    uint8_t* serial = att + mail_attachment::kItem + item_rec::kSerial;
+    const int32_t old = LoadInt32LE(serial);
+    if (old != 0) StoreInt32LE(serial, NextSerialFor(ctx, old));
+  }
+  return kept;
+}
+
+MailCopyStats CopyMails(RunContext& ctx, const fs::path& source, bool masterSide) {
+  MailCopyStats stats;
+  TXoCustomDatabase& store = Store(ctx);
+
+  // A missing file (or a folder in its place) contributes nothing; one that
+  // is there but cannot be looked at or opened ends the run.
+  std::error_code ec;
+  const fs::file_status st = fs::status(source, ec);
+  if (st.type() == fs::file_type::not_found) return stats;
+  if (ec) throw FileError("无法打开文件：" + source.string() + " (" + ec.message() + ")");
+  if (fs::is_directory(st)) return stats;
+  DbSourceFile file(source);
+
+  uint8_t header[xodb::kHeaderSize];
+  if (file.ReadAt(0, header, sizeof header) < sizeof header) return stats;
+  if (header[0] != xodb::kTitle.size() || std::memcmp(header + 1, xodb::kTitle.data(), xodb::kTitle.size()) != 0) {
+    return stats;
+  }
+  stats.read = true;
+  const int32_t nCount = LoadInt32LE(header + xodb::kCountOffset);
+
+  const SideNames sideNames(ctx, masterSide);
+  const NameRenameMap* renames = masterSide ? nullptr : ctx.CharRenames.get();
+  std::vector<uint8_t> slot(kMailSlotSize);
+  for (int32_t i = 0; i < nCount; ++i) {
+    const int64_t at = xodb::kHeaderSize + static_cast<int64_t>(i) * kMailSlotSize;
+    if (file.ReadAtBuffered(at, slot.data(), slot.size()) < slot.size()) break;  // cut short: the end
+    ++stats.slots;
+
+    if ((LoadUint16LE(slot.data() + xodb::kStatusOffset) & kSkippedStatus) != 0) continue;
+    // A length byte above 30 reads as 30, as in every name field.
+    std::string recipient = ReadNameField(slot.data() + xodb::kNameOffset);
+    if (renames != nullptr) {
+      if (const std::string* renamed = renames->NewNameOf(recipient)) recipient = *renamed;
+    }
+    if (!store.UserExists(recipient) || !sideNames.Holds(recipient)) continue;
+
+    const std::span<uint8_t> payload(slot.data() + xodb::kRecordHeaderSize, mail_payload::kSize);
+    if (!RenumberMailAttachments(ctx, payload)) continue;
+    if (store.Add(recipient, payload.data(), mail_payload::kSize) < 0) {
+      // A refused mail would take its unread items with it.
+      throw std::runtime_error("无法把邮件写入新的 Email.db（收件人“" + GbkToUtf8(recipient) +
+                               "”）：邮件数据库未打开或数据大小不符。(mail store refused the mail)");
+    }
+    ++stats.kept;
+  }
+  return stats;
+}
+
+void MergeMail(RunContext& ctx) {
+  Store(ctx);
+
+  ctx.ShowStatusText(1, kFlushText);
+  Drain(ctx);
+
+  ctx.ShowStatusText(1, kLoadMasterText);
+  ctx.Bar.ProcessEvents();
+  CopyMails(ctx, ctx.Master.Email, true);
+
+  ctx.ShowStatusText(1, kLoadSlaveText);
+  ctx.Bar.ProcessEvents();
+  CopyMails(ctx, ctx.Slave.Email, false);
+
+  ctx.ShowStatusText(1, kMergeText);
+  Drain(ctx);
+}
+
+}  // namespace razere

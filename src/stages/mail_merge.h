@@ -1,0 +1,58 @@
+// The mail stage: copies the mails still worth keeping from the master's and
+// then the slave's Email.db into the run's new mail store (RunContext::
+// MailStore). A mail is kept when it is unread, is addressed to a character
+// of the new data set from its own side, and carries at least one
+// attachment; item attachments get new serials from the run's counters.
+// Everything else (read mails, mails without attachments, mails to removed or
+// unknown characters) is left behind.
+//
+// The new Email.db then holds, in slot order: the placeholders the character
+// stage queued (one per written character), the kept master mails in master
+// slot order, the kept slave mails in slave slot order.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+
+#include "merge/run_context.h"
+
+namespace razere {
+
+// The whole stage. Needs MailStore (initialised with the mail payload size,
+// holding the character stage's placeholders). Uses CharRenames for slave
+// recipients and MasterCharData for the side of each recipient when they
+// exist. Throws FileError when a source file exists but cannot be opened or
+// read, or when the store records a write failure; std::runtime_error when
+// there is no mail store or it refuses a mail (not initialised, or
+// initialised with another payload size). Missing sources and sources with
+// a short or foreign header contribute nothing.
+void MergeMail(RunContext& ctx);
+
+// The progress callback of the store's ExecAll: (0, n) sets the bar to 0..n;
+// later calls move it to nMin at every hundredth message and at the end.
+// Every call shows "正在重建邮件索引(%d/%d) Email.DB". Throws RunInterrupted
+// when the host is shutting down (as ShowStatusText does).
+void MailProgress(RunContext& ctx, int32_t nMin, int32_t nMax);
+
+struct MailCopyStats {
+  bool read = false;     // the file existed and had a valid header
+  int32_t slots = 0;     // whole slots read
+  int32_t kept = 0;      // mails queued to the store
+};
+
+// Queues the mails of one source Email.db (masterSide: recipients as they
+// are; otherwise renamed through CharRenames). Slots are taken as
+// kMailSlotSize bytes from byte 48, for the header's nCount slots or until
+// the file ends, whatever the header's nDataSize says. Does not drain the
+// store's queue.
+MailCopyStats CopyMails(RunContext& ctx, const std::filesystem::path& source, bool masterSide);
+
+// The attachment rule on one mail payload (at least mail_payload::kSize
+// bytes, else std::out_of_range): true when any attachment kind is not
+// empty. Every item attachment with a serial other than 0 gets the next
+// serial of its range, attachments 0 to 9 in order. The serial maps of the
+// character stage are not touched.
+bool RenumberMailAttachments(RunContext& ctx, std::span<uint8_t> payload);
+
+}  // namespace razere
