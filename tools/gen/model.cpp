@@ -84,6 +84,10 @@ class ModelBuilder {
     return Fresh(charKeys_, masterCharKeys_, [this] { return names_.Character(); },
                  IsSlave() ? &master_->charNames : nullptr);
   }
+  template <class Make>
+  std::string FreshChar(Make make) {
+    return Fresh(charKeys_, masterCharKeys_, make, nullptr);
+  }
   // Any name, for deleted records and for linked names that point at nobody.
   std::string LooseChar() { return names_.Character(); }
 
@@ -219,7 +223,13 @@ class ModelBuilder {
       } else if (IsSlave() && rng_.Chance(o_.collisionRate)) {
         c.name = Colliding(master_->charNames, charKeys_);
       }
-      if (c.name.empty()) c.name = FreshChar();
+      if (c.name.empty()) {
+        // Every installation has a name that fills the field and one whose
+        // GBK-extension character has a letter for its trail byte.
+        if (i == n / 2 && n >= 2) c.name = FreshChar([this] { return names_.Long(); });
+        else if (i == n / 2 + 1 && n >= 3) c.name = FreshChar([this] { return names_.WithLetterTrail(); });
+        else c.name = FreshChar();
+      }
       if (!duplicate) {
         earlier.push_back(c.name);
         m_.charNames.push_back(c.name);
@@ -294,7 +304,8 @@ class ModelBuilder {
     for (size_t i = 0; i < n; ++i) {
       CharPlan& p = chars_[i];
       auto& links = p.rec.links;
-      if (rng_.Chance(0.3)) links[0] = OtherChar(i);
+      if (i == 0 && n >= 2) links[0] = LooseChar();  // a linked name of nobody, in every installation
+      else if (rng_.Chance(0.3)) links[0] = OtherChar(i);
       if (rng_.Chance(0.25)) {
         links[1] = !p.heroes.empty() && rng_.Chance(0.6) ? heroes_[p.heroes[0]].rec.name : CharOrHero(i);
       }
@@ -337,10 +348,12 @@ class ModelBuilder {
         const HeroPlan& hp = heroes_[h];
         if (hp.hasIndex) m_.hum.push_back({hp.rec.name, hp.rec.account, hp.rec.oldName, 0, 1});
       }
-      if (rng_.Chance(kIndexWithoutDataShare) || (i == n / 3 && n >= 3)) {
+      const bool forced = i == n / 3 && n >= 3;
+      if (rng_.Chance(kIndexWithoutDataShare) || forced) {
         // A character (or, now and then, a hero) whose data record is gone.
         std::string name = FreshChar();
-        m_.hum.push_back({name, OwnerAccount(), {}, 0, static_cast<uint8_t>(rng_.Chance(0.15) ? 1 : 0)});
+        uint8_t heroFlag = !forced && rng_.Chance(0.15) ? 1 : 0;
+        m_.hum.push_back({name, OwnerAccount(), {}, 0, heroFlag});
       }
       if (rng_.Chance(kOrphanIndexShare)) {
         std::string name = FreshChar();

@@ -161,14 +161,26 @@ std::string NameMaker::Character() {
     if (rng_.Chance(0.3)) s = Ascii(1, 3, true) + s;
     return s;
   }
-  // Names that fill the field: a cut to 29 bytes meets a double-byte
-  // character across byte 28 in two of the four forms.
+  if (r < 0.98) return Long();
+  return Ascii(26, 28, true);
+}
+
+// Names that fill the field: a cut to 29 bytes meets a double-byte character
+// across byte 28 in two of the four forms.
+std::string NameMaker::Long() {
   switch (rng_.Below(4)) {
     case 0: return Chinese(15, 15);                        // 30 bytes
     case 1: return Ascii(2, 2, true) + Chinese(14, 14);    // 30 bytes
     case 2: return Ascii(1, 1, false) + Chinese(14, 14);   // 29 bytes
-    default: return Ascii(26, 30, true);
+    default: return Ascii(29, 30, true);
   }
+}
+
+std::string NameMaker::WithLetterTrail() {
+  std::string c(2, '\0');
+  c[0] = static_cast<char>(rng_.Range(0x81, 0xA0));
+  c[1] = static_cast<char>(rng_.Chance(0.5) ? rng_.Range('A', 'Z') : rng_.Range('a', 'z'));
+  return rng_.Pick(Table().surnames) + c;
 }
 
 bool HasAsciiLetter(std::string_view gbk) { return !LetterPositions(gbk).empty(); }

@@ -27,6 +27,12 @@ class NameMaker {
   // GBK-extension characters, and a few names of 26 to 30 bytes.
   std::string Character();
 
+  // A character name of 29 or 30 bytes.
+  std::string Long();
+  // A Chinese name with a GBK-extension character whose trail byte is an
+  // ASCII letter.
+  std::string WithLetterTrail();
+
  private:
   std::string Chinese(int minChars, int maxChars);
   std::string Ascii(int minLen, int maxLen, bool mixedCase);
