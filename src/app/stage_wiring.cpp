@@ -2,6 +2,7 @@
 #include "merge/accounts.h"
 #include "merge/character_stage.h"
 #include "merge/item_serials.h"
+#include "stages/shop_merge.h"
 
 namespace razere {
 
@@ -9,6 +10,7 @@ RunStages BuiltStages() {
   RunStages s;
   s.LoadAccounts = LoadAccounts;
   s.MergeCharacters = MergeCharacters;
+  s.MergeUserShops = MergeUserShops;
   s.WriteItemNumbers = [](RunContext& ctx) { WriteItemNumbers(ctx.Master.Setup, ctx.ItemNumber, ctx.ItemNumberEx); };
   return s;
 }

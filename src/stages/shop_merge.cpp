@@ -52,6 +52,13 @@ const std::string* RenamedTo(const NameRenameMap& renames, std::string_view gbkN
   return &ref->NewName();
 }
 
+// Adds an item under the decimal text of the serial it was read with.
+void AddBySerial(ShopCollection& items, ShopRecord&& r) {
+  char buf[12];
+  const std::string_view key = SerialKey(LoadInt32LE(r.bytes.data() + shop_item_rec::kSerial), buf);
+  items.Add(key, std::move(r));
+}
+
 void ApplyRename(ShopRecord& r, size_t offset, const NameRenameMap& renames) {
   if (const std::string* to = RenamedTo(renames, FieldText(r, offset))) WriteNameField(r.bytes.data() + offset, *to);
 }
@@ -279,8 +286,7 @@ void LoadMasterItems(RunContext& ctx) {
                  const CharIndexEntry* c = chars.Find(NameKeyBuf(owner));
                  if (c == nullptr || c->side != kSideMaster) return;
                  r.side = kSideMaster;
-                 char buf[12];
-                 items.Add(SerialKey(LoadInt32LE(r.bytes.data() + shop_item_rec::kSerial), buf), std::move(r));
+                 AddBySerial(items, std::move(r));
                });
 }
 
@@ -308,8 +314,7 @@ void LoadSlaveItems(RunContext& ctx, const THashList<bool>& slaveShops, const TH
                    ApplyRename(r, shop_item_rec::kSecondName, charRenames);
                  }
                  ApplyRename(r, shop_item_rec::kAccount, accountRenames);
-                 char buf[12];
-                 items.Add(SerialKey(LoadInt32LE(r.bytes.data() + shop_item_rec::kSerial), buf), std::move(r));
+                 AddBySerial(items, std::move(r));
                });
 }
 
