@@ -1,0 +1,88 @@
+#include "stages/guild_merge.h"
+
+#include "merge/accounts.h"
+#include "merge/character_collections.h"
+#include "merge/unique_name.h"
+#include "support/ansi.h"
+
+namespace razere {
+
+namespace {
+
+// A character name (UTF-8) under the name the character merge gave it, as
+// GBK; nullptr when it kept its name.
+const std::string* NewCharName(const NameRenameMap* renames, std::string_view utf8Name) {
+  return renames ? renames->NewNameOf(Utf8ToGbk(utf8Name)) : nullptr;
+}
+
+void RenameInPlace(const NameRenameMap* renames, std::string& utf8Name) {
+  if (const std::string* n = NewCharName(renames, utf8Name)) utf8Name = GbkToUtf8(*n);
+}
+
+}  // namespace
+
+void MergeGuilds(RunContext& ctx) {
+  ctx.GuildRenameLines = std::make_shared<std::vector<std::string>>();
+
+  ctx.NewGuildBase = std::make_shared<TGuildBase>();
+  TGuildBase& merged = *ctx.NewGuildBase;
+  merged.m_Progress = &ctx.Bar;
+  merged.m_boMasterServer = true;
+  merged.m_sSetupFileName = ctx.Master.Setup;
+  const CharIndexCollection* masterChars = ctx.MasterCharIndex.get();
+  merged.LoadFromFile(ctx.Master.Guild,
+                      [masterChars](std::string_view key) { return masterChars && masterChars->Exists(key); });
+
+  ctx.SlaveGuildBase = std::make_shared<TGuildBase>();
+  TGuildBase& slave = *ctx.SlaveGuildBase;
+  slave.m_Progress = &ctx.Bar;
+  slave.m_boMasterServer = false;
+  slave.m_sSetupFileName = ctx.Slave.Setup;
+  const SlaveNameMap* slaveChars = ctx.AllSlaveChars.get();
+  slave.LoadFromFile(ctx.Slave.Guild,
+                     [slaveChars](std::string_view key) { return slaveChars && slaveChars->Exists(key); });
+
+  ctx.Bar.SetMax(slave.Count());
+  ctx.Bar.SetPosition(0);
+
+  const NameRenameMap* renames = ctx.CharRenames.get();
+  // A candidate is refused when a guild of either store has its name key, and
+  // when it could not be a file name (a letter appended to a short prefix can
+  // spell a device name).
+  const NameTakenFn takenInMerged = [&merged](std::string_view key) {
+    return merged.m_GuildBaseList.Exists(key) || !IsSafeGuildFileName(GbkToUtf8(key));
+  };
+  const NameTakenFn waitingInSlave = [&slave](std::string_view key) { return slave.m_GuildBaseList.Exists(key); };
+
+  for (auto& node : slave.m_GuildBaseList) {
+    std::unique_ptr<TGuild> guild = std::move(node.Item);
+    slave.m_GuildBaseList.Remove(&node);
+    TGuild& g = *guild;
+    ctx.ShowStatusText(1, "正在合并(%d/%d):" + g.sGuildName);
+
+    std::string gbkName = Utf8ToGbk(g.sGuildName);
+    if (merged.m_GuildBaseList.Exists(NameKey(gbkName))) {
+      gbkName = MakeUniqueNameOrThrow(NameInstance::Guild, gbkName, kCharNameKeep, takenInMerged, waitingInSlave);
+      const std::string newName = GbkToUtf8(gbkName);
+      ctx.GuildRenameLines->push_back(g.sGuildName + " => " + newName);
+      g.sGuildName = newName;
+    }
+
+    for (TGuildRank& rank : g.RankList) {
+      for (std::string& member : rank.MemberList) RenameInPlace(renames, member);
+    }
+    for (TGuildApply& apply : g.ApplyList) {
+      if (const std::string* n = NewCharName(renames, apply.sChrName)) {
+        apply.sChrName = GbkToUtf8(TruncateAnsi(*n, kGuildApplicantNameMaxBytes));
+      }
+    }
+    for (std::string& name : g.AgreeList) RenameInPlace(renames, name);
+
+    merged.m_GuildBaseList.Add(NameKey(gbkName), std::move(guild));
+  }
+  slave.UnLoadList();
+
+  merged.SaveToFile(ctx.SavePath);
+}
+
+}  // namespace razere

@@ -1,0 +1,175 @@
+// The guild store of one server installation: every guild of its guild
+// folder in memory, read from and written to that folder.
+//
+// A guild folder holds "GuildList.txt" (one guild name per line, in guild
+// order) and, in its subfolder "Guilds", one settings file (name + ".ini",
+// read and written through the INI profile layer) and one text file
+// (name + ".txt": notices, enemy and allied guilds, ranks with their
+// members) per guild.
+//
+// Text in memory is UTF-8 as decoded from the files (lossless, see
+// support/ansi.h). Names are compared through the name key of their GBK form,
+// so that "Abc" and "abc" are one guild or one character.
+//
+// Guild names become file names. A name that cannot safely be one (see
+// IsSafeGuildFileName) is refused when loading and when saving with
+// UnsafeGuildName: the store never reads or writes a file outside its
+// "Guilds" folder and never lets a name reach a device or a stream.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "support/hashlist.h"
+#include "support/progress.h"
+
+namespace razere {
+
+inline constexpr int32_t kGuildListBuckets = 256;
+// Rank names are cut to this many characters (UTF-16 code units) when read.
+inline constexpr size_t kGuildRankNameMaxUnits = 30;
+// Applicant names are cut to this many GBK bytes (a character name field).
+inline constexpr size_t kGuildApplicantNameMaxBytes = 30;
+// Member limit of a rank without an entry in section RankNameMaxMember, and
+// the fixed limit of rank 1 (the chiefs).
+inline constexpr int32_t kGuildRankDefaultMaxMember = 99;
+inline constexpr int32_t kGuildChiefRankMaxMember = 2;
+// MemberMaxLimit of a settings file that lacks it. A guild without a settings
+// file keeps 0.
+inline constexpr int32_t kGuildDefaultMemberMaxLimit = 200;
+// Longest guild name, in UTF-8 bytes, whose files ("<name>.ini") fit the
+// 255-byte file name limit of the file systems in use.
+inline constexpr size_t kGuildNameMaxFileBytes = 251;
+
+// Milliseconds of a monotonic clock, wrapping at 2^32; only differences
+// between two readings of one run mean anything.
+uint32_t MonotonicTickCount();
+using TickSource = std::function<uint32_t()>;
+
+// The character name set a load filters members against: true when a name
+// key (support/ansi.h NameKey of the GBK name) belongs to a live character.
+using CharacterNameSet = std::function<bool(std::string_view nameKey)>;
+
+// The name key of a UTF-8 name: NameKey of its GBK form.
+std::string GuildNameKey(std::string_view utf8Name);
+
+// Whether a guild name (UTF-8, already trimmed) can be used as the base of
+// its two file names inside the "Guilds" folder, on this platform and on the
+// servers' own: not empty, no "/" or "\", no "..", no control character and
+// none of < > : " | ? *, not a reserved device name (CON, PRN, AUX, NUL,
+// COM0-9, LPT0-9, also when followed by an extension), and at most
+// kGuildNameMaxFileBytes bytes long.
+bool IsSafeGuildFileName(std::string_view utf8Name);
+
+// A guild name that cannot be a file name. Ends the run; the message (Chinese
+// for the operator, English in brackets) names the guild and where it came from.
+class UnsafeGuildName : public std::runtime_error {
+ public:
+  UnsafeGuildName(std::string_view name, std::string_view where);
+  const std::string& GuildName() const { return name_; }
+
+ private:
+  std::string name_;
+};
+
+// One enemy guild.
+struct TGuildWar {
+  std::string sGuildName;
+  uint32_t dwWarTick = 0;  // tick count when the entry was read
+  int32_t nWarTime = 0;    // milliseconds of war left at dwWarTick
+};
+
+// One pending application. A and B are carried, not interpreted.
+struct TGuildApply {
+  std::string sKey;      // its key in section GuildApply
+  std::string sChrName;  // at most kGuildApplicantNameMaxBytes GBK bytes
+  uint8_t btValueA = 0;
+  uint8_t btValueB = 0;
+  int32_t nValueC = 0;
+};
+
+struct TGuildRank {
+  int32_t nRankNo = 0;  // always > 0
+  std::string sRankName;  // at most kGuildRankNameMaxUnits characters
+  std::vector<std::string> MemberList;
+  int32_t nMaxMemberCount = kGuildRankDefaultMaxMember;
+};
+
+struct TGuild {
+  std::string sGuildDir;   // the guild folder it was loaded from
+  std::string sGuildName;  // its GuildList.txt line, trimmed
+  // The store's section titles at load time; its text file is written with these.
+  std::string sGuildNotice, sGuildWar, sGuildAll, sGuildMember, sGuildMemberRank, sGuildChief;
+  int32_t nBuildPoint = 0, nAurae = 0, nStability = 0, nFlourishing = 0, nChiefItemCount = 0;
+  int32_t nMemberMaxLimit = 0;
+  std::vector<std::string> NoticeList;
+  std::vector<TGuildWar> GuildWarList;
+  std::vector<std::string> GuildAllList;
+  std::vector<TGuildApply> ApplyList;
+  std::vector<std::string> AgreeList;
+  int32_t nRecruitGuildJobs = 0, nRecruitGuildMinLevel = 0;
+  std::string sRecruitNotice, sSystemRankName;
+  std::vector<TGuildRank> RankList;
+};
+
+class TGuildBase {
+ public:
+  using GuildList = THashList<std::unique_ptr<TGuild>>;
+
+  TGuildBase();
+  ~TGuildBase();
+  TGuildBase(const TGuildBase&) = delete;
+  TGuildBase& operator=(const TGuildBase&) = delete;
+
+  // FilePath: the guild folder itself (a missing separator at its end is
+  // supplied). Replaces the store's content; the owner sets m_sSetupFileName
+  // and m_boMasterServer first. Members, applicants and approvals whose name
+  // is not in HumList are dropped. A later line of GuildList.txt with the
+  // name key of an earlier one is skipped: both would read and write the
+  // same files. Throws UnsafeGuildName for a name that cannot be a file
+  // name, FileError for a guild text file that exists but cannot be read.
+  void LoadFromFile(const std::string& FilePath, const CharacterNameSet& HumList);
+
+  // Writes FilePath + "GuildBase/": GuildList.txt, then each guild's settings
+  // and text file into "Guilds/". FilePath is the parent (the save folder).
+  // Applicant keys are renumbered from 0. Every file written is complete or
+  // absent; any failure throws. All names are checked before anything is
+  // written (UnsafeGuildName).
+  void SaveToFile(const std::string& FilePath);
+
+  // Frees every guild.
+  void UnLoadList();
+
+  int32_t Count() const { return m_GuildBaseList.Count(); }
+
+  // Name key of the guild name -> guild, in GuildList.txt order.
+  GuildList m_GuildBaseList;
+  // The server's !Setup.txt; its section Guild names the text file sections.
+  std::string m_sSetupFileName;
+  std::string m_sGuildNotice = "公告";
+  std::string m_sGuildWar = "敌对行会";
+  std::string m_sGuildAll = "联盟行会";
+  std::string m_sGuildMember = "行会成员";
+  std::string m_sGuildMemberRank = "行会成员";
+  std::string m_sGuildChief = "掌门人";
+  // Selects the status text of loading.
+  bool m_boMasterServer = true;
+
+  // Status texts and event pumping; null = none.
+  Progress* m_Progress = nullptr;
+  // The clock of war times; MonotonicTickCount unless a test sets another.
+  TickSource m_GetTickCount = MonotonicTickCount;
+
+ private:
+  void ShowStatus(int32_t value, const std::string& text);
+  void PumpEvents();
+  void ReadText(TGuild& guild, const std::string& txtPath, const CharacterNameSet& HumList);
+  void WriteText(const TGuild& guild, const std::string& txtPath);
+};
+
+}  // namespace razere
