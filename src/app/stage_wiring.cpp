@@ -2,6 +2,7 @@
 #include "merge/accounts.h"
 #include "merge/character_stage.h"
 #include "merge/item_serials.h"
+#include "stages/guild_merge.h"
 #include "stages/shop_merge.h"
 
 namespace razere {
@@ -10,6 +11,7 @@ RunStages BuiltStages() {
   RunStages s;
   s.LoadAccounts = LoadAccounts;
   s.MergeCharacters = MergeCharacters;
+  s.MergeGuilds = MergeGuilds;
   s.MergeUserShops = MergeUserShops;
   s.WriteItemNumbers = [](RunContext& ctx) { WriteItemNumbers(ctx.Master.Setup, ctx.ItemNumber, ctx.ItemNumberEx); };
   return s;
