@@ -3,6 +3,7 @@
 #include "merge/character_stage.h"
 #include "merge/item_serials.h"
 #include "stages/guild_merge.h"
+#include "stages/mail_merge.h"
 #include "stages/shop_merge.h"
 
 namespace razere {
@@ -13,6 +14,7 @@ RunStages BuiltStages() {
   s.MergeCharacters = MergeCharacters;
   s.MergeGuilds = MergeGuilds;
   s.MergeUserShops = MergeUserShops;
+  s.MergeMail = MergeMail;
   s.WriteItemNumbers = [](RunContext& ctx) { WriteItemNumbers(ctx.Master.Setup, ctx.ItemNumber, ctx.ItemNumberEx); };
   return s;
 }
