@@ -38,6 +38,13 @@ void Require(const char* what, const Ptrs&... ptrs) {
   if (!(static_cast<bool>(ptrs) && ...)) throw std::logic_error(std::string("MergeCharacters: ") + what);
 }
 
+// NameRenameMap::NewNameOf with the key built on the stack.
+const std::string* RenamedTo(const NameRenameMap& renames, std::string_view gbkName) {
+  const EntryRef* ref = renames.list.Find(NameKeyBuf(gbkName));
+  if (ref == nullptr || ref->NewName().empty()) return nullptr;
+  return &ref->NewName();
+}
+
 std::string TargetPath(const RunContext& ctx, DbKind kind) {
   return ctx.SavePath + std::string(KindInfo(kind).fileName);
 }
@@ -114,7 +121,7 @@ void WriteHumDb(RunContext& ctx) {
     if (current->side == kSideMaster) {
       writer.Append(source, current->offset);
     } else {
-      newAccount = accountRenames.NewNameOf(current->account);
+      newAccount = RenamedTo(accountRenames, current->account);
       writer.Append(source, current->offset, patchSlave);
     }
     const std::string& shown = current->newName.empty() ? current->name : current->newName;
@@ -137,14 +144,14 @@ void MergeCharData(RunContext& ctx) {
     CharDataItem item = node.Item;
     slave.Remove(&node);
 
-    item.newAccount = accountRenames.NewNameOf(item.account.View());
-    if (const EntryRef* ref = charRenames.Find(item.name.View()); ref && ref->character) {
+    item.newAccount = RenamedTo(accountRenames, item.account.View());
+    if (const EntryRef* ref = charRenames.list.Find(NameKeyBuf(item.name.View())); ref && ref->character) {
       // The change log of the web request sends this id with the new name.
       ref->character->roleId = item.roleId;
       if (!ref->character->newName.empty()) item.newName = &ref->character->newName;
     }
     for (size_t k = 0; k < item.links.size(); ++k) {
-      if (!item.links[k].Empty()) item.newLinks[k] = charRenames.NewNameOf(item.links[k].View());
+      if (!item.links[k].Empty()) item.newLinks[k] = RenamedTo(charRenames, item.links[k].View());
     }
     const NameKeyBuf key(item.newName ? std::string_view(*item.newName) : item.name.View());
     master.Add(key, item);
@@ -206,9 +213,9 @@ void MergeHeroData(RunContext& ctx) {
     HeroDataItem item = node.Item;
     slave.Remove(&node);
 
-    item.newAccount = accountRenames.NewNameOf(item.account.View());
-    item.newName = charRenames.NewNameOf(item.name.View());
-    if (!item.link.Empty()) item.newLink = charRenames.NewNameOf(item.link.View());
+    item.newAccount = RenamedTo(accountRenames, item.account.View());
+    item.newName = RenamedTo(charRenames, item.name.View());
+    if (!item.link.Empty()) item.newLink = RenamedTo(charRenames, item.link.View());
     const NameKeyBuf key(item.newName ? std::string_view(*item.newName) : item.name.View());
     master.Add(key, item);
     ctx.ShowStatusText(1, StatusTextWithName("正在合并(%d/%d) HeroQel.DB:", item.name.View(), kHeroStatusMaxBytes));
