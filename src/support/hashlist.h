@@ -204,7 +204,13 @@ class THashList {
     if (key.size() > UINT32_MAX) throw std::length_error("THashList: key too long");
     const size_t bytes = NodeBytes(key.size());
     void* mem = arena_.Allocate(bytes);
-    Node* n = ::new (mem) Node(std::move(item), static_cast<uint32_t>(key.size()));
+    Node* n = nullptr;
+    try {
+      n = ::new (mem) Node(std::move(item), static_cast<uint32_t>(key.size()));
+    } catch (...) {
+      arena_.Release(mem, bytes);
+      throw;
+    }
     if (!key.empty()) std::memcpy(n->KeyData(), key.data(), key.size());
     if (!hashlist_detail::NodeArena::IsPooled(bytes)) ++largeNodes_;
 
