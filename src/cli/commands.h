@@ -17,5 +17,6 @@ inline constexpr int kExitUnexpected = 3;  // an unexpected error ended the run
 // it after parsing and gives its exit status.
 using CommandRunner = std::function<int()>;
 CommandRunner AddMergeCommand(CLI::App& app);
+CommandRunner AddEncodeSetupValueCommand(CLI::App& app);
 
 }  // namespace razere::cli
