@@ -173,8 +173,11 @@ class ModelBuilder {
 
   // An account name no account record of this side has.
   std::string FreshOrphanAccount() {
-    KeySet scratch = accountKeys_;
-    return Fresh(scratch, {}, [this] { return names_.Account(); }, nullptr);
+    for (int tries = 0; tries < 100000; ++tries) {
+      std::string name = names_.Account();
+      if (!accountKeys_.count(NameKey(name))) return name;
+    }
+    throw std::logic_error("razere-gen: ran out of distinct names");
   }
 
   void SetActivity(CharRec& c, int32_t i) {
