@@ -14,14 +14,14 @@ constexpr int64_t kMsPerDay = 86'400'000;
 std::mutex g_clockMutex;
 std::optional<double> g_fixedNow;
 
-int64_t FloorDiv(int64_t a, int64_t b) {
+constexpr int64_t FloorDiv(int64_t a, int64_t b) {
   int64_t q = a / b;
   if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
   return q;
 }
 
 // Days from 1970-01-01 of a proleptic Gregorian date (month 1..12).
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
+constexpr int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
   y -= m <= 2 ? 1 : 0;
   const int64_t era = FloorDiv(y, 400);
   const int64_t yoe = y - era * 400;
@@ -43,7 +43,7 @@ void CivilFromDays(int64_t z, int64_t& y, int& m, int& d) {
   if (m <= 2) ++y;
 }
 
-const int64_t kEpochOffset = DaysFromCivil(1899, 12, 30);  // 1899-12-30 in days from 1970-01-01
+constexpr int64_t kEpochOffset = DaysFromCivil(1899, 12, 30);  // 1899-12-30 in days from 1970-01-01
 
 // Day number and time of day as a date-time. Before the epoch the fraction
 // still counts forward from midnight, so it is subtracted: -1.25 is
