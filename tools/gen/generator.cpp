@@ -6,6 +6,7 @@
 
 #include "app/settings.h"
 #include "gen/model.h"
+#include "gen/shops.h"
 #include "gen/writer.h"
 #include "support/datetime.h"
 #include "support/errors.h"
@@ -30,6 +31,13 @@ std::string RootText(const fs::path& root) {
   std::string s = fs::absolute(root).lexically_normal().string();
   if (s.empty() || s.back() != kPathSep) s += kPathSep;
   return s;
+}
+
+// The side's model with its player shops.
+SideModel BuildModel(const GenOptions& o, GenSide side, const SideModel* master, double now) {
+  SideModel m = BuildSideModel(o, side, master, now);
+  BuildShops(o, m, master);
+  return m;
 }
 
 GeneratedServer Write(const SideModel& model, const GenOptions& o, const fs::path& root, double now) {
@@ -62,9 +70,9 @@ double ReferenceNow(const GenOptions& o) { return o.now > 0 ? o.now : std::floor
 GeneratedServer GenerateServer(const GenOptions& o, const fs::path& root, GenSide side) {
   ValidateOptions(o);
   const double now = ReferenceNow(o);
-  SideModel master = BuildSideModel(o, GenSide::Master, nullptr, now);
+  SideModel master = BuildModel(o, GenSide::Master, nullptr, now);
   if (side == GenSide::Master) return Write(master, o, root, now);
-  SideModel slave = BuildSideModel(o, GenSide::Slave, &master, now);
+  SideModel slave = BuildModel(o, GenSide::Slave, &master, now);
   return Write(slave, o, root, now);
 }
 
@@ -77,10 +85,10 @@ GeneratedPair GeneratePair(const GenOptions& o, const fs::path& dir) {
   pair.config = pair.program / "Config.ini";
   pair.save = pair.dir / "save";
 
-  SideModel master = BuildSideModel(o, GenSide::Master, nullptr, now);
+  SideModel master = BuildModel(o, GenSide::Master, nullptr, now);
   pair.master = Write(master, o, pair.dir / "master", now);
   {
-    SideModel slave = BuildSideModel(o, GenSide::Slave, &master, now);
+    SideModel slave = BuildModel(o, GenSide::Slave, &master, now);
     pair.slave = Write(slave, o, pair.dir / "slave", now);
   }
 

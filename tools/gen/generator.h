@@ -1,8 +1,9 @@
 // Sample server installations for tests, demos and benchmarks.
 //
 // One installation is written in the server folder layout below its root:
-// ID.DB, Hum.DB, Qel.DB, HeroQel.DB, Qel200/!Setup.txt and an empty
-// Qel200/GuildBase/ folder. A pair is a master and a slave installation, a
+// ID.DB, Hum.DB, Qel.DB, HeroQel.DB, Qel200/!Setup.txt, an empty
+// Qel200/GuildBase/ folder and the player shop files Shop.dat and
+// ShopItem.dat. A pair is a master and a slave installation, a
 // save folder and a Config.ini naming them (written as the program writes it).
 //
 // Everything follows from the options: the same options (seed and reference
@@ -33,8 +34,11 @@ struct GenOptions {
   // also names of the master (by name key; about a third in another letter
   // case). Other slave names never collide with the master's.
   double collisionRate = 0.2;
-  // Sizes of the guild, shop and mail data; accepted, not written yet.
-  int32_t guilds = 0, shops = 0, shopItems = 0, mails = 0;
+  // Player shops (Shop.dat) and items on sale in them (ShopItem.dat) per
+  // installation; with both 0 the installation has no shop files.
+  int32_t shops = 20, shopItems = 100;
+  // Sizes of the guild and mail data; accepted, not written yet.
+  int32_t guilds = 0, mails = 0;
   // Reference local date-time: login times are spread before it and the
   // file headers carry it. 0 = today at 00:00.
   double now = 0;
@@ -70,6 +74,9 @@ struct ServerStats {
   uint64_t bytes = 0;
   // Byte offsets in Qel.DB of the live records beyond sparseQelGib GiB.
   std::vector<int64_t> sparseOffsets;
+  // Records of Shop.dat and ShopItem.dat, used or not (0 without the files).
+  int32_t shopRecords = 0;
+  int32_t shopItemRecords = 0;
 };
 
 struct GeneratedServer {

@@ -54,6 +54,25 @@ struct HeroRec {
   int32_t items = 0;
 };
 
+// One Shop.dat record; a nonzero state marks a record not in use.
+struct ShopRec {
+  std::string name;     // the shop's name
+  std::string owner;    // character name of the owner
+  std::string account;  // the owner's account
+  uint8_t state = 0;
+};
+
+// One ShopItem.dat record.
+struct ShopItemRec {
+  std::string shop;     // the shop's name as the item spells it
+  std::string owner;
+  std::string account;
+  std::string second;   // another character name, often empty
+  int32_t serial = 0;
+  uint16_t kind = 1;
+  uint8_t state = 0;
+};
+
 struct SideModel {
   GenSide side = GenSide::Master;
   std::vector<AccountRec> id;    // ID.DB, file order
@@ -63,13 +82,18 @@ struct SideModel {
   // Distinct live names, first spelling: what the other side may collide with.
   std::vector<std::string> accountNames;
   std::vector<std::string> charNames;  // characters and heroes (one name space in Hum.DB)
+  // Player shops (gen/shops.h).
+  std::vector<ShopRec> shops;          // Shop.dat, file order
+  std::vector<ShopItemRec> shopItems;  // ShopItem.dat
+  std::vector<std::string> shopNames;  // distinct names of Shop.dat, first spelling
 };
 
 // The slave needs the master's model (its names); the master takes nullptr.
 SideModel BuildSideModel(const GenOptions& options, GenSide side, const SideModel* master, double now);
 
 // The random stream of one purpose of one side.
-enum class Stream : uint64_t { Model = 1, Details = 2 };  // Details: items and opaque bytes
+// Details: items and opaque bytes; Shops / ShopDetails: the same for the player shops.
+enum class Stream : uint64_t { Model = 1, Details = 2, Shops = 3, ShopDetails = 4 };
 uint64_t StreamSeed(const GenOptions& options, GenSide side, Stream stream);
 
 }  // namespace razere::gen

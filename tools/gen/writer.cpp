@@ -14,6 +14,7 @@
 #include "dbfiles/le_bytes.h"
 #include "dbfiles/name_field.h"
 #include "gen/names.h"
+#include "gen/shops.h"
 #include "support/errors.h"
 #include "support/textfile.h"
 
@@ -521,6 +522,7 @@ ServerStats WriteServerFiles(const SideModel& model, const GenOptions& options, 
   st.itemNumber = serials.ItemNumber();
   st.itemNumberEx = serials.ItemNumberEx();
   WriteSetup(setup, model.side, serials);
+  WriteShopFiles(model, options, paths.Shop, paths.ShopItem, now, st);
   st.bytes = FileSize(id) + FileSize(hum) + FileSize(qel) + FileSize(heroQel);
   return st;
 }
