@@ -6,6 +6,7 @@
 #include "stages/guild_merge.h"
 #include "stages/mail_merge.h"
 #include "stages/shop_merge.h"
+#include "stages/text_list_merge.h"
 
 namespace razere {
 
@@ -18,6 +19,7 @@ RunStages BuiltStages() {
   s.MergeCharacters = MergeCharacters;
   s.MergeGuilds = MergeGuilds;
   s.MergeUserShops = MergeUserShops;
+  s.MergeTextLists = MergeTextLists;
   s.MergeMail = MergeMail;
   s.WebMerge = [](RunContext& ctx) { WebMerge(ctx); };
   s.WriteItemNumbers = [](RunContext& ctx) { WriteItemNumbers(ctx.Master.Setup, ctx.ItemNumber, ctx.ItemNumberEx); };
