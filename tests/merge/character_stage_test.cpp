@@ -333,6 +333,19 @@ TEST_P(DanglingTest, DanglingLinksClearedWithTheirFlagBytes) {
 
 INSTANTIATE_TEST_SUITE_P(CleanData, DanglingTest, ::testing::Bool());
 
+TEST_F(CharacterStageTest, LinkToDataRemovedLaterInTheWalkIsDangling) {
+  f.ctx.CleanData = true;
+  f.master.Char({.name = "Ann", .account = "acc", .links = {"Odd", "", "", "", ""}});
+  // A hero index entry with a Qel.DB record but no hero record: both go in
+  // the clean-up, the data record after Ann's has been looked at.
+  f.master.hum.push_back(testing::MakeIndexRecord("Odd", "acc", 1));
+  f.master.qel.push_back(testing::MakeCharDataRecord({.name = "Odd", .account = "acc"}));
+  Run();
+  auto qel = f.Output(DbKind::Qel);
+  ASSERT_EQ(NamesOf(qel, chardata_rec::kName), (Names{"Ann"}));
+  EXPECT_EQ(testing::NameAtOffset(qel[0], chardata_rec::kLink1), "");
+}
+
 TEST(RemoveDanglingLinks, RefusesAShortRecord) {
   Bytes rec(chardata_rec::kSize - 1, 0);
   EXPECT_THROW(RemoveDanglingLinks(rec, {}), std::out_of_range);
