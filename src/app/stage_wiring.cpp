@@ -1,3 +1,4 @@
+#include "app/result_output.h"
 #include "app/run_driver.h"
 #include "app/web_merge_stage.h"
 #include "merge/accounts.h"
@@ -23,6 +24,8 @@ RunStages BuiltStages() {
   s.MergeMail = MergeMail;
   s.WebMerge = [](RunContext& ctx) { WebMerge(ctx); };
   s.WriteItemNumbers = [](RunContext& ctx) { WriteItemNumbers(ctx.Master.Setup, ctx.ItemNumber, ctx.ItemNumberEx); };
+  s.WriteChangeLogs = WriteChangeLogs;
+  s.ReplaceMasterFiles = ReplaceMasterFiles;
   return s;
 }
 

@@ -1,0 +1,321 @@
+#include "app/result_output.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <vector>
+
+#include "merge/accounts.h"
+#include "merge/character_collections.h"
+#include "stages/guild_store.h"
+#include "stages/shop_merge.h"
+#include "support/ansi.h"
+#include "support/errors.h"
+#include "support/textfile.h"
+
+namespace fs = std::filesystem;
+
+namespace razere {
+
+namespace {
+
+std::string WithoutTrailingSeparators(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// Path up to and including its last separator.
+std::string FolderPart(const std::string& path) {
+  size_t at = path.rfind('/');
+  return at == std::string::npos ? std::string() : path.substr(0, at + 1);
+}
+
+std::string FileNamePart(const std::string& path) {
+  size_t at = path.rfind('/');
+  return at == std::string::npos ? path : path.substr(at + 1);
+}
+
+bool EqualsIgnoreAsciiCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x += 'a' - 'A';
+    if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
+    if (x != y) return false;
+  }
+  return true;
+}
+
+[[noreturn]] void ThrowErrno(const std::string& what, const std::string& path, int err) {
+  throw FileError(what + " \"" + path + "\": " + std::strerror(err));
+}
+
+void SyncFolder(const std::string& folder) {
+  int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+// Copies a regular file's bytes to target (created or truncated), flushed
+// to disk; every step checked.
+void CopyFileDurably(const std::string& source, const std::string& target) {
+  int in = ::open(source.c_str(), O_RDONLY);
+  if (in < 0) ThrowErrno("无法读取文件", source, errno);
+  struct stat st {};
+  ::fstat(in, &st);
+  int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, st.st_mode & 07777 ? st.st_mode & 07777 : 0644);
+  if (out < 0) {
+    int e = errno;
+    ::close(in);
+    ThrowErrno("无法创建文件", target, e);
+  }
+  std::vector<char> buf(1 << 20);
+  for (;;) {
+    ssize_t n = ::read(in, buf.data(), buf.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int e = errno;
+      ::close(in);
+      ::close(out);
+      ThrowErrno("无法读取文件", source, e);
+    }
+    if (n == 0) break;
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = ::write(out, buf.data() + done, static_cast<size_t>(n - done));
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        int e = errno;
+        ::close(in);
+        ::close(out);
+        ThrowErrno("无法写入文件", target, e);
+      }
+      done += w;
+    }
+  }
+  ::close(in);
+  if (::fsync(out) != 0) {
+    int e = errno;
+    ::close(out);
+    ThrowErrno("无法写入文件", target, e);
+  }
+  if (::close(out) != 0) ThrowErrno("无法写入文件", target, errno);
+}
+
+void CopyTreeDurably(const fs::path& source, const fs::path& target) {
+  std::error_code ec;
+  fs::create_directories(target, ec);
+  if (ec) ThrowErrno("无法创建目录", target.string(), ec.value());
+  for (const auto& entry : fs::directory_iterator(source)) {
+    fs::path to = target / entry.path().filename();
+    if (entry.is_directory()) {
+      CopyTreeDurably(entry.path(), to);
+    } else {
+      CopyFileDurably(entry.path().string(), to.string());
+    }
+  }
+  SyncFolder(target.string());
+}
+
+void RemoveQuietly(const std::string& path) {
+  std::error_code ec;
+  if (fs::is_directory(fs::symlink_status(path, ec))) {
+    fs::remove_all(path, ec);
+  } else {
+    fs::remove(path, ec);
+  }
+}
+
+void RenameOrThrow(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) {
+    ThrowErrno("无法改名 \"" + from + "\" 为", to, errno);
+  }
+}
+
+bool Exists(const std::string& path) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(path, ec));
+}
+
+// One master file or folder to replace.
+struct Replacement {
+  std::string source;  // in the save folder
+  std::string target;  // the master's file, or where the new guild folder goes
+  std::string old;     // what is retired: the target, or the master's guild folder
+  bool folder = false;
+  bool haveSource = false;
+  std::string staged;  // the copy next to target, once made
+};
+
+std::vector<Replacement> PlanReplacements(const RunContext& ctx) {
+  const ServerPaths& m = ctx.Master;
+  std::vector<Replacement> plan;
+  auto file = [&](const std::string& name, const std::string& target) {
+    if (target.empty()) return;
+    for (const auto& r : plan) {
+      if (r.target == target) return;  // two pairs naming one master file
+    }
+    plan.push_back({ctx.SavePath + name, target, target, false, false, {}});
+  };
+  file("ID.DB", m.ID);
+  file("Hum.DB", m.Hum);
+  file("Qel.DB", m.Qel);
+  file("HeroQel.DB", m.HeroQel);
+  file("Shop.dat", m.Shop);
+  file("ShopItem.dat", m.ShopItem);
+  file("Email.db", m.Email);
+  if (!m.Guild.empty()) {
+    std::string guild = WithoutTrailingSeparators(m.Guild);
+    plan.push_back({ctx.SavePath + "GuildBase", FolderPart(guild) + "GuildBase", guild, true, false, {}});
+  }
+  file("ItemBindAccount.txt", m.ItemBindAccount);
+  file("ItemBindIPaddr.txt", m.ItemBindIPaddr);
+  file("ItemBindChrName.txt", m.ItemBindChrName);
+  file("RememberItemList.txt", m.RememberItemList);
+  for (const auto& pair : ctx.TextFilePairs) file(FileNamePart(pair.Master), pair.Master);
+  return plan;
+}
+
+}  // namespace
+
+void WriteChangeLogs(RunContext& ctx) {
+  auto renameLines = [&ctx](const std::shared_ptr<NameRenameMap>& map) {
+    std::vector<std::string> lines;
+    ctx.Bar.SetMax(map ? map->Count() : 0);
+    ctx.Bar.SetPosition(0);
+    if (!map) return lines;
+    lines.reserve(static_cast<size_t>(map->Count()));
+    for (const auto& node : *map) {
+      ctx.ShowStatusText(1, "正在生成日记(%d/%d)");
+      lines.push_back(GbkToUtf8(node.Item.Name()) + " => " + GbkToUtf8(node.Item.NewName()));
+    }
+    return lines;
+  };
+  WriteTextFile(ctx.SavePath + "帐号更改记录.txt", renameLines(ctx.AccountRenames));
+  WriteTextFile(ctx.SavePath + "人物名称更改记录.txt", renameLines(ctx.CharRenames));
+  WriteTextFile(ctx.SavePath + "行会名称更改记录.txt",
+                ctx.GuildRenameLines ? *ctx.GuildRenameLines : std::vector<std::string>{});
+
+  auto count = [](const auto& p) { return std::to_string(p ? p->Count() : 0); };
+  WriteTextFile(ctx.SavePath + "新记录.txt", {
+                                                 "新ID.DB总数:" + count(ctx.MasterAccounts),
+                                                 "新Hum.DB总数:" + count(ctx.MasterCharIndex),
+                                                 "新Qel.DB总数:" + count(ctx.MasterCharData),
+                                                 "新HeroQel.DB总数:" + count(ctx.MasterHeroData),
+                                                 "新行会总数:" + count(ctx.NewGuildBase),
+                                                 "新Shop.Dat总数:" + count(ctx.MasterShops),
+                                                 "新ShopItem.Dat总数:" + count(ctx.MasterShopItems),
+                                             });
+}
+
+void DeleteFolderTree(const std::string& folder, bool removeItself, const std::function<void()>& pump) {
+  std::string dir = folder;
+  if (dir.empty() || dir.back() != '/') dir += '/';
+  std::error_code ec;
+  if (!fs::is_directory(dir, ec)) return;
+  for (const auto& entry : fs::directory_iterator(dir, ec)) {
+    if (pump) pump();
+    if (entry.is_directory(ec) && !entry.is_symlink(ec)) {
+      DeleteFolderTree(entry.path().string(), true, pump);
+    } else {
+      fs::remove(entry.path(), ec);  // a failure shows when the folder is removed
+    }
+  }
+  if (removeItself && !fs::remove(WithoutTrailingSeparators(dir), ec)) {
+    throw FileError("无法删除目录 \"" + dir + "\": " + ec.message());
+  }
+}
+
+bool ShellCopy(const std::string& source, const std::string& target) {
+  std::error_code ec;
+  if (!Exists(source)) return true;
+  if (EqualsIgnoreAsciiCase(FolderPart(source), FolderPart(target))) {
+    return ::rename(source.c_str(), target.c_str()) != 0;
+  }
+  try {
+    if (fs::is_directory(source, ec)) {
+      fs::path to = fs::is_directory(target, ec) ? fs::path(target) / fs::path(source).filename() : fs::path(target);
+      CopyTreeDurably(source, to);
+    } else {
+      CopyFileDurably(source, target);
+    }
+  } catch (const std::exception&) {
+    return true;
+  }
+  return false;
+}
+
+void ReplaceMasterFiles(RunContext& ctx) {
+  const ServerPaths& m = ctx.Master;
+  // The database service rebuilds these; stale ones would index old records.
+  RemoveQuietly(FolderPart(m.Qel) + "Qel.DB.idx");
+  RemoveQuietly(FolderPart(m.HeroQel) + "HeroQel.DB.idx");
+  if (!ctx.Replace) return;
+
+  std::vector<Replacement> plan = PlanReplacements(ctx);
+
+  // 1. Copy every new file next to its target. A failure leaves the master
+  //    as it was: the copies made so far are removed again.
+  try {
+    for (Replacement& r : plan) {
+      r.haveSource = Exists(r.source);
+      if (!r.haveSource) continue;
+      r.staged = r.target + kStagedSuffix;
+      RemoveQuietly(r.staged);
+      if (r.folder) {
+        CopyTreeDurably(r.source, r.staged);
+      } else {
+        CopyFileDurably(r.source, r.staged);
+      }
+      SyncFolder(FolderPart(r.target));
+      ctx.Bar.ProcessEvents();
+    }
+  } catch (...) {
+    for (const Replacement& r : plan) {
+      if (!r.staged.empty()) RemoveQuietly(r.staged);
+    }
+    throw;
+  }
+
+  // 2. Retire each old file (backup or removal) and rename its copy into
+  //    place. At every moment each master file exists in its old form, its
+  //    new form or its backup, under its own or a documented name.
+  for (const Replacement& r : plan) {
+    const std::string backup = r.old + ".bak";
+    if (ctx.Backup) {
+      if (r.folder) {
+        DeleteFolderTree(backup, true, [&ctx] { ctx.Bar.ProcessEvents(); });
+      } else {
+        RemoveQuietly(backup);
+      }
+      if (Exists(r.old)) RenameOrThrow(r.old, backup);
+    } else if (r.folder && Exists(r.old)) {
+      // A folder cannot be replaced by rename(2): move it aside first.
+      const std::string retired = r.old + kRetiredSuffix;
+      DeleteFolderTree(retired, true);
+      RenameOrThrow(r.old, retired);
+    } else if (!r.haveSource) {
+      RemoveQuietly(r.old);
+    }
+    if (r.folder && r.old != r.target && Exists(r.target)) {
+      // Something else already holds the name the new folder arrives under.
+      const std::string retired = r.target + kRetiredSuffix;
+      DeleteFolderTree(retired, true);
+      RenameOrThrow(r.target, retired);
+    }
+    if (r.haveSource) RenameOrThrow(r.staged, r.target);  // replaces an old file atomically
+    SyncFolder(FolderPart(r.target));
+  }
+  for (const Replacement& r : plan) {
+    if (!r.folder) continue;
+    DeleteFolderTree(r.old + kRetiredSuffix, true);
+    DeleteFolderTree(r.target + kRetiredSuffix, true);
+  }
+}
+
+}  // namespace razere

@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+
+#include "app/install_fixture.h"
+#include "app/recording_host.h"
+#include "app/result_output.h"
+#include "app/settings.h"
+#include "cli/cli_runner.h"
+#include "dbfiles/records.h"
+#include "merge/accounts.h"
+#include "support/errors.h"
+
+namespace razere {
+namespace {
+
+using testing::ScratchDir;
+using testing::Slurp;
+using testing::WriteBytes;
+
+namespace fs = std::filesystem;
+
+// A master installation with one-line "old" files, and a save folder holding
+// "new" versions of every output.
+class ReplaceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ctx.Bar.SetHost(host);
+    root = dir.str() + "master/";
+    ctx.SavePath = dir.str() + "save/";
+    ctx.Master.QelServer = root;
+    DeriveServerPaths(ctx.Master, root);
+    ctx.Master.RememberItemList = JoinLayoutPath(root, layout::RememberItemList);
+    ctx.Master.ItemBindAccount = JoinLayoutPath(root, layout::ItemBindAccount);
+    ctx.Master.ItemBindChrName = JoinLayoutPath(root, layout::ItemBindChrName);
+    ctx.Master.ItemBindIPaddr = JoinLayoutPath(root, layout::ItemBindIPaddr);
+    for (const auto& [name, target] : Files()) {
+      WriteBytes(target, "old " + name);
+      WriteBytes(ctx.SavePath + name, "new " + name);
+    }
+    WriteBytes(ctx.Master.Guild + "GuildList.txt", "old guilds");
+    WriteBytes(ctx.SavePath + "GuildBase/GuildList.txt", "new guilds");
+    WriteBytes(ctx.SavePath + "GuildBase/Guilds/A.ini", "new A");
+    WriteBytes(root + "DBServer/FDB/Qel.DB.idx", "idx");
+    WriteBytes(root + "DBServer/FDB/HeroQel.DB.idx", "idx");
+  }
+
+  std::vector<std::pair<std::string, std::string>> Files() const {
+    const ServerPaths& m = ctx.Master;
+    return {{"ID.DB", m.ID},
+            {"Hum.DB", m.Hum},
+            {"Qel.DB", m.Qel},
+            {"HeroQel.DB", m.HeroQel},
+            {"Shop.dat", m.Shop},
+            {"ShopItem.dat", m.ShopItem},
+            {"Email.db", m.Email},
+            {"ItemBindAccount.txt", m.ItemBindAccount},
+            {"ItemBindIPaddr.txt", m.ItemBindIPaddr},
+            {"ItemBindChrName.txt", m.ItemBindChrName},
+            {"RememberItemList.txt", m.RememberItemList}};
+  }
+
+  // Every file below root, relative, with its contents.
+  std::map<std::string, std::string> MasterTree() const {
+    std::map<std::string, std::string> tree;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+      if (e.is_regular_file()) tree[fs::relative(e.path(), root).string()] = Slurp(e.path());
+    }
+    return tree;
+  }
+
+  ScratchDir dir;
+  std::string root;
+  testing::RecordingHost host;
+  RunContext ctx;
+};
+
+TEST_F(ReplaceTest, WithoutReplaceOnlyTheIndexFilesGo) {
+  auto before = MasterTree();
+  ReplaceMasterFiles(ctx);
+  before.erase("DBServer/FDB/Qel.DB.idx");
+  before.erase("DBServer/FDB/HeroQel.DB.idx");
+  EXPECT_EQ(MasterTree(), before);
+}
+
+TEST_F(ReplaceTest, WithBackupTheNewFilesArriveAndTheOldOnesBecomeBackups) {
+  ctx.Replace = ctx.Backup = true;
+  WriteBytes(root + "Qel200/GuildBase.bak/stale.txt", "from an earlier run");
+  ReplaceMasterFiles(ctx);
+  for (const auto& [name, target] : Files()) {
+    EXPECT_EQ(Slurp(target), "new " + name) << target;
+    EXPECT_EQ(Slurp(target + ".bak"), "old " + name) << target;
+  }
+  EXPECT_EQ(Slurp(ctx.Master.Guild + "GuildList.txt"), "new guilds");
+  EXPECT_EQ(Slurp(ctx.Master.Guild + "Guilds/A.ini"), "new A");
+  EXPECT_EQ(Slurp(root + "Qel200/GuildBase.bak/GuildList.txt"), "old guilds");
+  EXPECT_FALSE(fs::exists(root + "Qel200/GuildBase.bak/stale.txt"));
+  EXPECT_FALSE(fs::exists(root + "DBServer/FDB/Qel.DB.idx"));
+  for (const auto& [rel, _] : MasterTree()) {
+    EXPECT_EQ(rel.find(".razere-"), std::string::npos) << rel;
+  }
+}
+
+TEST_F(ReplaceTest, WithoutBackupTheOldFilesAreGone) {
+  ctx.Replace = true;
+  ReplaceMasterFiles(ctx);
+  auto tree = MasterTree();
+  for (const auto& [rel, content] : tree) {
+    EXPECT_EQ(content.substr(0, 4), "new ") << rel;
+    EXPECT_EQ(rel.find(".bak"), std::string::npos) << rel;
+  }
+  EXPECT_EQ(tree.size(), Files().size() + 2);  // the files and the two guild files
+}
+
+TEST_F(ReplaceTest, ASourceTheSaveFolderLacksLeavesTheMasterWithoutThatFile) {
+  ctx.Replace = ctx.Backup = true;
+  fs::remove(ctx.SavePath + "Shop.dat");
+  ReplaceMasterFiles(ctx);
+  EXPECT_FALSE(fs::exists(ctx.Master.Shop));
+  EXPECT_EQ(Slurp(ctx.Master.Shop + ".bak"), "old Shop.dat");
+}
+
+TEST_F(ReplaceTest, ADifferentlyNamedGuildFolderIsRetiredAndTheNewOneArrivesAsGuildBase) {
+  fs::rename(root + "Qel200/GuildBase", root + "Qel200/Guilds2");
+  ctx.Master.Guild = root + "Qel200/Guilds2/";
+  ctx.Replace = ctx.Backup = true;
+  ReplaceMasterFiles(ctx);
+  EXPECT_EQ(Slurp(root + "Qel200/GuildBase/GuildList.txt"), "new guilds");
+  EXPECT_EQ(Slurp(root + "Qel200/Guilds2.bak/GuildList.txt"), "old guilds");
+  EXPECT_FALSE(fs::exists(root + "Qel200/Guilds2"));
+}
+
+TEST_F(ReplaceTest, TwoPairsSharingAMasterFileNameBothReceiveTheOneOutput) {
+  WriteBytes(root + "a/List.txt", "old a");
+  WriteBytes(root + "b/List.txt", "old b");
+  WriteBytes(ctx.SavePath + "List.txt", "merged list");
+  ctx.TextFilePairs = {{root + "a/List.txt", "/s/a/List.txt"}, {root + "b/List.txt", "/s/b/List.txt"}};
+  ctx.Replace = true;
+  ReplaceMasterFiles(ctx);
+  EXPECT_EQ(Slurp(root + "a/List.txt"), "merged list");
+  EXPECT_EQ(Slurp(root + "b/List.txt"), "merged list");
+}
+
+TEST_F(ReplaceTest, ACopyFailingPartWayEndsWithAnErrorAndTheMasterKeepsEveryFile) {
+  ctx.Replace = true;  // without backups a lost file could not be recovered
+  WriteBytes(ctx.SavePath + "Qel.DB", std::string(64 * 1024, 'Q'));  // larger than the limit below
+  auto before = MasterTree();
+  before.erase("DBServer/FDB/Qel.DB.idx");
+  before.erase("DBServer/FDB/HeroQel.DB.idx");
+
+  // The file-size limit makes the copy's write fail (root ignores permissions).
+  struct rlimit old {};
+  getrlimit(RLIMIT_FSIZE, &old);
+  auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = 16 * 1024;
+  setrlimit(RLIMIT_FSIZE, &small);
+  EXPECT_THROW(ReplaceMasterFiles(ctx), FileError);
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, oldHandler);
+
+  EXPECT_EQ(MasterTree(), before);  // nothing replaced, no copies left behind
+}
+
+TEST(DeleteFolderTree, RemovesEverythingBelowAndOptionallyTheFolder) {
+  ScratchDir dir;
+  WriteBytes(dir.str() + "t/a.txt", "a");
+  WriteBytes(dir.str() + "t/sub/deeper/b.txt", "b");
+  int pumps = 0;
+  DeleteFolderTree(dir.str() + "t", false, [&pumps] { ++pumps; });
+  EXPECT_TRUE(fs::is_empty(dir.str() + "t"));
+  EXPECT_GE(pumps, 3);
+  DeleteFolderTree(dir.str() + "t/", true);
+  EXPECT_FALSE(fs::exists(dir.str() + "t"));
+  EXPECT_NO_THROW(DeleteFolderTree(dir.str() + "missing", true));
+}
+
+TEST(ShellCopy, RenamesWithinAFolderAndCopiesAcrossFolders) {
+  ScratchDir dir;
+  WriteBytes(dir.str() + "a/x.txt", "x");
+  EXPECT_FALSE(ShellCopy(dir.str() + "a/x.txt", dir.str() + "a/y.txt"));
+  EXPECT_FALSE(fs::exists(dir.str() + "a/x.txt"));
+  WriteBytes(dir.str() + "b/z.txt", "old");
+  EXPECT_FALSE(ShellCopy(dir.str() + "a/y.txt", dir.str() + "b/z.txt"));
+  EXPECT_EQ(Slurp(dir.str() + "b/z.txt"), "x");
+  EXPECT_TRUE(fs::exists(dir.str() + "a/y.txt"));
+  EXPECT_TRUE(ShellCopy(dir.str() + "a/missing.txt", dir.str() + "b/m.txt"));
+}
+
+TEST(WriteChangeLogs, WritesRenameLinesAndTheSummaryAlsoWhenEmpty) {
+  ScratchDir dir;
+  testing::RecordingHost host;
+  RunContext ctx;
+  ctx.Bar.SetHost(host);
+  ctx.SavePath = dir.str();
+  WriteChangeLogs(ctx);
+  EXPECT_EQ(Slurp(dir.str() + "帐号更改记录.txt"), "");
+  EXPECT_EQ(Slurp(dir.str() + "人物名称更改记录.txt"), "");
+  EXPECT_EQ(Slurp(dir.str() + "行会名称更改记录.txt"), "");
+  EXPECT_EQ(Slurp(dir.str() + "新记录.txt"),
+            "\xd0\xc2ID.DB\xd7\xdc\xca\xfd:0\r\n\xd0\xc2Hum.DB\xd7\xdc\xca\xfd:0\r\n\xd0\xc2Qel.DB\xd7\xdc\xca\xfd:0\r\n"
+            "\xd0\xc2HeroQel.DB\xd7\xdc\xca\xfd:0\r\n\xd0\xc2\xd0\xd0\xbb\xe1\xd7\xdc\xca\xfd:0\r\n"
+            "\xd0\xc2Shop.Dat\xd7\xdc\xca\xfd:0\r\n\xd0\xc2ShopItem.Dat\xd7\xdc\xca\xfd:0\r\n");
+
+  AccountEntry renamed;
+  renamed.name = "ABC";
+  renamed.newName = "ABCa";
+  AccountEntry chinese;
+  chinese.name = "\xd5\xc5\xc8\xfd";  // GBK
+  chinese.newName = "\xd5\xc5\xc8\xfd" "a";
+  ctx.AccountRenames = std::make_shared<NameRenameMap>();
+  ctx.AccountRenames->Add(renamed.name, &renamed);
+  ctx.AccountRenames->Add(chinese.name, &chinese);
+  ctx.GuildRenameLines = std::make_shared<std::vector<std::string>>(std::vector<std::string>{"行会 => 行会a"});
+  WriteChangeLogs(ctx);
+  EXPECT_EQ(Slurp(dir.str() + "帐号更改记录.txt"), "ABC => ABCa\r\n\xd5\xc5\xc8\xfd => \xd5\xc5\xc8\xfd" "a\r\n");
+  EXPECT_EQ(Slurp(dir.str() + "行会名称更改记录.txt"), "\xd0\xd0\xbb\xe1 => \xd0\xd0\xbb\xe1" "a\r\n");
+  EXPECT_EQ(host.statuses.back(), "正在生成日记(2/2)");
+}
+
+}  // namespace
+}  // namespace razere
