@@ -438,8 +438,9 @@ TEST_P(DamagedShopFileTest, MasterShopFile) {
 const Bytes kShopA = MakeShop({.shop = "A", .owner = "Ann"});
 const Bytes kShopB = MakeShop({.shop = "B", .owner = "Ann"});
 
+// The bytes without their last `drop`.
 Bytes Cut(Bytes b, size_t drop) {
-  b.resize(b.size() - drop);
+  b.erase(b.end() - static_cast<std::ptrdiff_t>(std::min(drop, b.size())), b.end());
   return b;
 }
 
