@@ -15,6 +15,7 @@
 #include "dbfiles/name_field.h"
 #include "gen/names.h"
 #include "gen/shops.h"
+#include "gen/text_lists.h"
 #include "support/errors.h"
 #include "support/textfile.h"
 
@@ -523,6 +524,7 @@ ServerStats WriteServerFiles(const SideModel& model, const GenOptions& options, 
   st.itemNumberEx = serials.ItemNumberEx();
   WriteSetup(setup, model.side, serials);
   WriteShopFiles(model, options, paths.Shop, paths.ShopItem, now, st);
+  WriteTextLists(model, options, paths);
   st.bytes = FileSize(id) + FileSize(hum) + FileSize(qel) + FileSize(heroQel);
   return st;
 }
