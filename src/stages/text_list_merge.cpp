@@ -176,8 +176,8 @@ void MapSerials(RunContext& ctx, const ItemSerialMap& map, std::array<TItemBindL
 // section header line; otherwise they stay line lists.
 void ReadPair(RunContext& ctx, const TTextFileName& pair, TextPairObject& master, TextPairObject& slave) {
   TextFile m, s;
-  master.fileRead = ReadInputFile(pair.Master, m);
-  slave.fileRead = ReadInputFile(pair.Slave, s);
+  ReadInputFile(pair.Master, m);  // a missing file leaves no lines and GBK
+  ReadInputFile(pair.Slave, s);
   master.encoding = m.encoding;
   slave.encoding = s.encoding;
   bool ini = false;

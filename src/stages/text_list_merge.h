@@ -87,7 +87,6 @@ std::vector<std::string> RememberItemLines(const TItemEventList& list);
 // One side's object of a text-file pair: the file's lines, or, when either
 // file of the pair has a "[section]" line, an in-memory INI file.
 struct TextPairObject {
-  bool fileRead = false;  // the file existed and was read
   TextEncoding encoding = TextEncoding::Ansi;  // as read; Ansi when there was no file
   std::vector<std::string> lines;              // when ini is null
   std::unique_ptr<TMemoryIniFile> ini;
