@@ -277,16 +277,16 @@ bool IsSafeGuildFileName(std::string_view name) {
 }
 
 namespace {
-std::string UnsafeMessage(std::string_view name, std::string_view where) {
+std::string UnsafeMessage(std::string_view name, std::string_view whereZh, std::string_view whereEn) {
   const std::string shown = ShownName(name);
-  return "行会名称“" + shown + "”不能用作文件名（" + std::string(where) +
-         "），请修改或删除该行会后重新合并！(guild name \"" + shown + "\" cannot be used as a file name: " +
-         std::string(where) + ")";
+  return "行会名称“" + shown + "”不能用作文件名（" + std::string(whereZh) +
+         "），请修改或删除该行会后重新合并！(guild name \"" + shown + "\" " + std::string(whereEn) +
+         " cannot be used as a file name)";
 }
 }  // namespace
 
-UnsafeGuildName::UnsafeGuildName(std::string_view name, std::string_view where)
-    : std::runtime_error(UnsafeMessage(name, where)), name_(name) {}
+UnsafeGuildName::UnsafeGuildName(std::string_view name, std::string_view whereZh, std::string_view whereEn)
+    : std::runtime_error(UnsafeMessage(name, whereZh, whereEn)), name_(name) {}
 
 TGuildBase::TGuildBase() : m_GuildBaseList(kGuildListBuckets) {}
 
@@ -330,8 +330,8 @@ void TGuildBase::LoadFromFile(const std::string& FilePath, const CharacterNameSe
     ShowStatus(1, "正在读取(%d/%d)：" + name);
     if (name.empty()) continue;
     if (!IsSafeGuildFileName(name)) {
-      throw UnsafeGuildName(name, "\"" + listPath + "\" 第 " + std::to_string(i + 1) + " 行 (line " +
-                                      std::to_string(i + 1) + ")");
+      const std::string line = std::to_string(i + 1);
+      throw UnsafeGuildName(name, listPath + " 第 " + line + " 行", "on line " + line + " of " + listPath);
     }
     std::string key = GuildNameKey(name);
     if (m_GuildBaseList.Exists(key)) continue;  // same files as the earlier line
@@ -444,7 +444,7 @@ void TGuildBase::SaveToFile(const std::string& FilePath) {
   for (const auto& node : m_GuildBaseList) {
     const std::string& name = node.Item->sGuildName;
     if (!IsSafeGuildFileName(name)) {
-      throw UnsafeGuildName(name, "保存到 \"" + guildsDir + "\" (saving to that folder)");
+      throw UnsafeGuildName(name, "保存到 " + guildsDir, "to be saved in " + guildsDir);
     }
   }
 

@@ -70,7 +70,8 @@ bool IsSafeGuildFileName(std::string_view utf8Name);
 // for the operator, English in brackets) names the guild and where it came from.
 class UnsafeGuildName : public std::runtime_error {
  public:
-  UnsafeGuildName(std::string_view name, std::string_view where);
+  // whereZh / whereEn: where the name was found, e.g. a file and line.
+  UnsafeGuildName(std::string_view name, std::string_view whereZh, std::string_view whereEn);
   const std::string& GuildName() const { return name_; }
 
  private:

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -436,6 +437,36 @@ TEST_F(GuildStoreTest, WriteFailureIsAnError) {
   Load();
   fs::create_directories(Out("Guilds/Alpha.txt"));  // a folder where the text file goes
   EXPECT_THROW(Save(), std::runtime_error);
+}
+
+TEST_F(GuildStoreTest, ArbitraryBytesInEveryFileLoadAndSaveOrAreRefused) {
+  std::mt19937 rng(7);
+  // Bytes that matter to the parsers, and GBK lead and trail bytes.
+  const std::string alphabet = std::string("+#;[]=,\t\r\n 0123456789-$xAa/.:") + std::string("\x81\x5c\xfe\xff\x80\x00", 6);
+  auto junk = [&](size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) out += alphabet[rng() % alphabet.size()];
+    return out;
+  };
+  Chars({"A", "a1", "1"});
+  for (int round = 0; round < 30; ++round) {
+    fs::remove_all(Src(""));
+    fs::remove_all(dir.path() / "out");
+    fs::create_directories(Src("Guilds"));
+    WriteFileAtomic(Src("GuildList.txt"), "Alpha\r\n" + junk(40) + "\r\nBeta\r\n");
+    for (const char* name : {"Alpha", "Beta"}) {
+      WriteFileAtomic(Src(std::string("Guilds/") + name + ".ini"),
+                      "[GuildApply]\r\n" + junk(200) + "[GuildAgree]\r\n" + junk(100) + "[Guild]\r\n" + junk(100));
+      WriteFileAtomic(Src(std::string("Guilds/") + name + ".txt"), "行会成员\r\n#1 x\r\n" + junk(400));
+    }
+    try {
+      Load();
+      Save();
+    } catch (const UnsafeGuildName&) {
+      // a junk list line that cannot be a file name
+    }
+    for (const auto& node : store.m_GuildBaseList) EXPECT_TRUE(IsSafeGuildFileName(node.Item->sGuildName));
+  }
 }
 
 }  // namespace
