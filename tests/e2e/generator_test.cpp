@@ -483,8 +483,7 @@ TEST_F(GeneratedPairTest, ConfigNamesTheGeneratedFolders) {
                         &ServerPaths::Setup}) {
       EXPECT_TRUE(fs::is_regular_file(read->*member)) << read->*member;
     }
-    EXPECT_TRUE(fs::is_directory(read->Guild));
-    EXPECT_TRUE(fs::is_empty(read->Guild));
+    EXPECT_TRUE(fs::is_regular_file(fs::path(read->Guild) / "GuildList.txt"));
   }
   EXPECT_EQ(ctx.SavePath, pair_->save.string() + "/");
   EXPECT_TRUE(fs::is_directory(ctx.SavePath));

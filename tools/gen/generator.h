@@ -1,8 +1,8 @@
 // Sample server installations for tests, demos and benchmarks.
 //
 // One installation is written in the server folder layout below its root:
-// ID.DB, Hum.DB, Qel.DB, HeroQel.DB, Qel200/!Setup.txt, an empty
-// Qel200/GuildBase/ folder and the player shop files Shop.dat and
+// ID.DB, Hum.DB, Qel.DB, HeroQel.DB, Qel200/!Setup.txt, the guild folder
+// Qel200/GuildBase/ and the player shop files Shop.dat and
 // ShopItem.dat. A pair is a master and a slave installation, a
 // save folder and a Config.ini naming them (written as the program writes it).
 //
@@ -37,8 +37,10 @@ struct GenOptions {
   // Player shops (Shop.dat) and items on sale in them (ShopItem.dat) per
   // installation; with both 0 the installation has no shop files.
   int32_t shops = 20, shopItems = 100;
-  // Sizes of the guild and mail data; accepted, not written yet.
-  int32_t guilds = 0, mails = 0;
+  // Guilds per installation (GuildBase/); 0 leaves the guild folder empty.
+  int32_t guilds = 12;
+  // Size of the mail data; accepted, not written yet.
+  int32_t mails = 0;
   // Reference local date-time: login times are spread before it and the
   // file headers carry it. 0 = today at 00:00.
   double now = 0;
@@ -77,6 +79,8 @@ struct ServerStats {
   // Records of Shop.dat and ShopItem.dat, used or not (0 without the files).
   int32_t shopRecords = 0;
   int32_t shopItemRecords = 0;
+  // Guilds in GuildList.txt, each name once.
+  int32_t guilds = 0;
 };
 
 struct GeneratedServer {

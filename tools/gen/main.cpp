@@ -48,8 +48,8 @@ void AddSizeOptions(CLI::App* cmd, Cli& c) {
   cmd->add_option("--sparse-qel-gib", c.o.sparseQelGib,
                   "Master Qel.DB: put the last 3 live characters beyond N GiB, holes before them (0 = off)")
       ->capture_default_str();
-  const char* later = "accepted for the guild and mail stages; not written yet";
-  cmd->add_option("--guilds", c.o.guilds, std::string("Guilds per installation (") + later + ")");
+  const char* later = "accepted for the mail stage; not written yet";
+  cmd->add_option("--guilds", c.o.guilds, "Guilds (GuildBase/) per installation")->capture_default_str();
   cmd->add_option("--shops", c.o.shops, "Player shops (Shop.dat records) per installation")->capture_default_str();
   cmd->add_option("--shop-items", c.o.shopItems, "Items on sale (ShopItem.dat records) per installation")
       ->capture_default_str();
@@ -79,7 +79,7 @@ std::string Describe(const ServerStats& s) {
   return std::to_string(s.accounts) + " accounts, " + std::to_string(s.chars) + " characters, " +
          std::to_string(s.heroes) + " heroes, " + std::to_string(s.items) + " items, " +
          std::to_string(s.shopRecords) + " shops, " + std::to_string(s.shopItemRecords) + " shop items, " +
-         Size(s.bytes) +
+         std::to_string(s.guilds) + " guilds, " + Size(s.bytes) +
          (s.sparseOffsets.empty() ? "" : " (sparse)");
 }
 

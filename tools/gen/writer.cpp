@@ -13,6 +13,7 @@
 #include "dbfiles/db_header.h"
 #include "dbfiles/le_bytes.h"
 #include "dbfiles/name_field.h"
+#include "gen/guilds.h"
 #include "gen/names.h"
 #include "gen/shops.h"
 #include "gen/text_lists.h"
@@ -525,6 +526,7 @@ ServerStats WriteServerFiles(const SideModel& model, const GenOptions& options, 
   WriteSetup(setup, model.side, serials);
   WriteShopFiles(model, options, paths.Shop, paths.ShopItem, now, st);
   WriteTextLists(model, options, paths);
+  WriteGuildFolder(model, options, paths, st);
   st.bytes = FileSize(id) + FileSize(hum) + FileSize(qel) + FileSize(heroQel);
   return st;
 }

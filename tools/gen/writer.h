@@ -29,7 +29,7 @@ class OutFile {
 };
 
 // Writes ID.DB, Hum.DB, Qel.DB, HeroQel.DB, !Setup.txt, Shop.dat and
-// ShopItem.dat at the paths of `paths` and creates the guild folder. Items
+// ShopItem.dat at the paths of `paths`, and the guild folder. Items
 // are drawn here, from the side's item stream.
 ServerStats WriteServerFiles(const SideModel& model, const GenOptions& options, const ServerPaths& paths,
                              double now);
