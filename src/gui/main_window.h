@@ -1,0 +1,116 @@
+// TFrmMain: the main window. It is the run's host: the driver runs on this
+// window's thread and paints the progress bar and LabelMsg through it.
+#pragma once
+
+#include <QWidget>
+#include <array>
+#include <string>
+#include <vector>
+
+#include "app/run_driver.h"
+#include "app/settings.h"
+#include "merge/run_context.h"
+#include "support/progress.h"
+
+class QCheckBox;
+class QLabel;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+
+namespace razere::gui {
+
+class ButtonEdit;
+class SpinEdit;
+class TFrmFileName;
+
+// The edits of one side's group, in the order of the rows.
+struct SideControls {
+  ButtonEdit* QelServer;
+  ButtonEdit* ID;
+  ButtonEdit* Hum;
+  ButtonEdit* Qel;
+  ButtonEdit* HeroQel;
+  ButtonEdit* Guild;
+  ButtonEdit* UserShop;
+  ButtonEdit* UserShopItem;
+  ButtonEdit* Setup;
+  ButtonEdit* Email;
+};
+
+struct MainWindowOptions {
+  std::string ProgramFolder;  // Config.ini and TextFileName.txt live here
+  RunStages Stages;           // what the start button runs
+};
+
+class TFrmMain : public QWidget, public IHost {
+  Q_OBJECT
+ public:
+  explicit TFrmMain(MainWindowOptions options, QWidget* parent = nullptr);
+  ~TFrmMain() override;
+
+  // IHost.
+  void PaintProgress(int32_t position, int32_t minimum, int32_t maximum) override;
+  void PaintStatus(const std::string& text) override;
+  void ProcessEvents() override;
+  void ShowMessage(const std::string& text, const std::string& caption) override;
+  bool IsShuttingDown() const override { return shuttingDown_; }
+  void SetStartEnabled(bool on) override;
+
+  // The values of the controls that a run reads.
+  WindowState ReadWindowState() const;
+
+  void ButtonOKClick();
+  void ButtonAddFilleNameClick();
+  void ButtonDelFilleNameClick();
+  void ButtonSaveFilleNameClick();
+  void RefillFileNameList();
+  // The drop handler: each dropped path goes to the pair dialog.
+  void ShellDrop(const std::vector<std::string>& paths);
+
+  RunContext& Context() { return ctx_; }
+  TFrmFileName* FileNameDialog() { return frmFileName_; }
+  bool ShowOK() const { return boShowOK_; }
+
+  ButtonEdit* EditSavePath;
+  QCheckBox* CheckBoxAutoSaveDBMasterServer;
+  QCheckBox* CheckBoxBackDB;
+  QCheckBox* CheckBoxSortItemMakeIndex;
+  QCheckBox* CheckBoxGmm;
+  QCheckBox* CheckBoxClear1;
+  SpinEdit* EditClearMinDay;
+  SpinEdit* EditClearMinLevel;
+  QTabWidget* PageControl;
+  SideControls Master{}, Slave{};
+  ButtonEdit* EditFileNameMaster;
+  ButtonEdit* EditFileNameSlave;
+  QListWidget* ListBoxFileName;
+  QPushButton* ButtonSaveFilleName;
+  QPushButton* ButtonAddFilleName;
+  QPushButton* ButtonDelFilleName;
+  QPushButton* ButtonOK;
+  QLabel* LabelMsg;
+  QProgressBar* ProgressBar;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  void BuildControls();
+  QWidget* BuildSideGroup(QWidget* page, const char* title, int left, const char* prefix, SideControls& side,
+                          ServerPaths& paths, bool master);
+  void FormCreate();
+  void FillSide(SideControls& side, const SideEdits& edits);
+  void PickFile(ButtonEdit* edit, const QString& filter);
+
+  RunContext ctx_;
+  MainWindowOptions options_;
+  TFrmFileName* frmFileName_ = nullptr;
+  bool boShowOK_ = false;
+  bool shuttingDown_ = false;
+};
+
+}  // namespace razere::gui

@@ -1,0 +1,95 @@
+#include "gui/widgets.h"
+
+#include <QAction>
+#include <QFontDatabase>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPainter>
+#include <QStyle>
+#include <QStyledItemDelegate>
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+
+#include "app/settings.h"
+
+namespace razere::gui {
+
+namespace {
+MessageSink& Sink() {
+  static MessageSink sink;
+  return sink;
+}
+
+// ListBoxMasterDrawItem: the text at the item's top left, blue for an
+// existing file and red for a missing one.
+class FileColourDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    painter->save();
+    if (option.state & QStyle::State_Selected) painter->fillRect(option.rect, option.palette.highlight());
+    const QString text = index.data(Qt::DisplayRole).toString();
+    painter->setPen(FileExists(S(text)) ? QColor(Qt::blue) : QColor(Qt::red));
+    painter->drawText(option.rect, Qt::AlignLeft | Qt::AlignTop, text);
+    painter->restore();
+  }
+};
+}  // namespace
+
+ButtonEdit::ButtonEdit(QWidget* parent, const char* name, int left, int top, int width) : QLineEdit(parent) {
+  setObjectName(name);
+  setGeometry(left, top, width, 21);
+  QAction* button = addAction(style()->standardIcon(QStyle::SP_DirOpenIcon), QLineEdit::TrailingPosition);
+  button->setObjectName(QString(name) + "Button");
+  connect(button, &QAction::triggered, this, &ButtonEdit::buttonClicked);
+}
+
+SpinEdit::SpinEdit(QWidget* parent, const char* name, int left, int top, int width) : QAbstractSpinBox(parent) {
+  setObjectName(name);
+  setGeometry(left, top, width, 21);
+}
+
+QString SpinEdit::Text() const { return lineEdit()->text(); }
+void SpinEdit::SetText(const QString& text) { lineEdit()->setText(text); }
+
+void SpinEdit::stepBy(int steps) {
+  const int64_t next = int64_t{SpinEditValue(S(Text()))} + steps;
+  SetText(QString::number(std::clamp<int64_t>(next, INT32_MIN, INT32_MAX)));
+}
+
+void SetMessageSink(MessageSink sink) { Sink() = std::move(sink); }
+
+void ShowMessageBox(QWidget* owner, const std::string& text, const std::string& caption) {
+  if (Sink()) {
+    Sink()(text, caption);
+    return;
+  }
+  QMessageBox box(QMessageBox::Question, Q(caption), Q(text), QMessageBox::Ok, owner);
+  box.exec();
+}
+
+QFont WindowFont() {
+  const QStringList families = QFontDatabase::families();
+  for (const char* name : {"宋体", "SimSun", "NSimSun", "Noto Sans CJK SC", "Noto Sans SC", "WenQuanYi Micro Hei",
+                           "WenQuanYi Zen Hei", "Source Han Sans SC", "AR PL UMing CN"}) {
+    if (families.contains(QString::fromUtf8(name))) return QFont(QString::fromUtf8(name), 9);
+  }
+  QFont font;
+  font.setPointSize(9);
+  return font;
+}
+
+void InstallFileColourDelegate(QListWidget* list) { list->setItemDelegate(new FileColourDelegate(list)); }
+
+bool FileExists(const std::string& path) {
+  std::error_code ec;
+  return !path.empty() && std::filesystem::is_regular_file(path, ec);
+}
+
+bool FolderExists(const std::string& path) {
+  std::error_code ec;
+  return !path.empty() && std::filesystem::is_directory(path, ec);
+}
+
+}  // namespace razere::gui

@@ -1,0 +1,61 @@
+// Small widget helpers shared by the two windows.
+#pragma once
+
+#include <QAbstractSpinBox>
+#include <QLineEdit>
+#include <QValidator>
+#include <QString>
+#include <functional>
+#include <string>
+
+class QWidget;
+class QListWidget;
+
+namespace razere::gui {
+
+inline QString Q(const std::string& s) { return QString::fromStdString(s); }
+inline std::string S(const QString& s) { return s.toStdString(); }
+
+// An edit box with a button embedded at its right end; the button emits
+// buttonClicked.
+class ButtonEdit : public QLineEdit {
+  Q_OBJECT
+ public:
+  ButtonEdit(QWidget* parent, const char* name, int left, int top, int width);
+ signals:
+  void buttonClicked();
+};
+
+// A spin edit without bounds whose value is its text read as a decimal
+// integer (0 when it is not a number); the text itself is never refused.
+class SpinEdit : public QAbstractSpinBox {
+  Q_OBJECT
+ public:
+  SpinEdit(QWidget* parent, const char* name, int left, int top, int width);
+  QString Text() const;
+  void SetText(const QString& text);
+  void stepBy(int steps) override;
+  QValidator::State validate(QString&, int&) const override { return QValidator::Acceptable; }
+
+ protected:
+  StepEnabled stepEnabled() const override { return StepUpEnabled | StepDownEnabled; }
+};
+
+// Every operator message goes through here: a modal box with an OK button,
+// the question-mark icon and the caption. Tests install a sink so that no
+// box is left waiting for a click; the sink returns after "answering".
+using MessageSink = std::function<void(const std::string& text, const std::string& caption)>;
+void SetMessageSink(MessageSink sink);
+void ShowMessageBox(QWidget* owner, const std::string& text, const std::string& caption);
+
+// The window font: 宋体 at 9 points, or a CJK font of the platform when it is
+// missing.
+QFont WindowFont();
+
+// Paints a list box line in blue when the named file exists, in red when not.
+void InstallFileColourDelegate(QListWidget* list);
+
+bool FileExists(const std::string& path);
+bool FolderExists(const std::string& path);
+
+}  // namespace razere::gui

@@ -1,0 +1,327 @@
+// The windows driven through their real widgets on the offscreen platform.
+// Message boxes go to a recording sink, so none is ever left waiting.
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+#include "app/install_fixture.h"
+#include "app/text_file_pairs.h"
+#include "gui/file_name_dialog.h"
+#include "gui/main_window.h"
+#include "gui/widgets.h"
+
+namespace razere::gui {
+namespace {
+
+using testing::MakeInstallation;
+using testing::ScratchDir;
+using testing::WriteBytes;
+namespace fs = std::filesystem;
+
+class GuiTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    program = dir.str() + "program/";
+    fs::create_directories(program);
+    SetMessageSink([this](const std::string& text, const std::string& caption) {
+      messages.emplace_back(text, caption);
+    });
+  }
+  void TearDown() override { SetMessageSink(nullptr); }
+
+  std::unique_ptr<TFrmMain> Open(RunStages stages = {}) {
+    auto w = std::make_unique<TFrmMain>(MainWindowOptions{program, std::move(stages)});
+    w->show();
+    return w;
+  }
+  void WriteConfig(const std::string& setup) { WriteBytes(program + "Config.ini", "[Setup]\r\n" + setup); }
+
+  ScratchDir dir;
+  std::string program;
+  std::vector<std::pair<std::string, std::string>> messages;
+};
+
+TEST_F(GuiTest, ControlsHaveTheirCaptionsPositionsAndInitialStates) {
+  auto w = Open();
+  EXPECT_EQ(w->size(), QSize(753, 468));
+  EXPECT_TRUE(w->windowTitle().endsWith(QString::fromUtf8("razere (64位)")));
+  struct Case {
+    const char* name;
+    QPoint pos;
+    const char* caption;  // nullptr: not a button
+    bool enabled;
+    bool visible;
+    bool checked;
+  };
+  const Case cases[] = {
+      {"ButtonOK", {344, 414}, "开始合并", true, true, false},
+      {"CheckBoxAutoSaveDBMasterServer", {264, 16}, "合区完成后，新数据自动替换到主区", true, true, false},
+      {"CheckBoxBackDB", {264, 32}, "替换前备份数据", true, false, false},
+      {"CheckBoxSortItemMakeIndex", {480, 16}, "重新排列物品ID", false, true, true},
+      {"CheckBoxGmm", {612, 16}, "合并寄买卖数据", true, true, false},
+      {"CheckBoxClear1", {8, 50}, "清理", true, true, false},
+      {"CheckBoxClearNotDataHum", {304, 50}, "清理人物(无数据角色)", false, true, true},
+      {"CheckBoxClearID2", {448, 50}, "清理账号(无角色账号)", false, true, true},
+      {"CheckBox1", {594, 49}, "清理已读无物品邮件", false, true, true},
+      {"ButtonSaveFilleName", {480, 256}, "保存(&S)", false, true, false},
+      {"ButtonAddFilleName", {560, 256}, "添加(&A)", true, true, false},
+      {"ButtonDelFilleName", {648, 256}, "删除(&D)", false, true, false},
+      {"EditMasterQelServer", {88, 20}, nullptr, true, true, false},
+      {"EditSlaveEmail", {88, 237}, nullptr, true, true, false},
+      {"EditSavePath", {64, 20}, nullptr, true, true, false},
+      {"EditClearMinDay", {56, 48}, nullptr, true, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto* widget = w->findChild<QWidget*>(c.name);
+    ASSERT_NE(widget, nullptr);
+    EXPECT_EQ(widget->pos(), c.pos);
+    EXPECT_EQ(widget->isEnabled(), c.enabled);
+    EXPECT_EQ(!widget->isHidden(), c.visible);
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+      EXPECT_EQ(button->text(), QString::fromUtf8(c.caption));
+      EXPECT_EQ(button->isChecked(), c.checked);
+    }
+  }
+  EXPECT_EQ(w->PageControl->geometry(), QRect(8, 96, 737, 313));
+  EXPECT_EQ(w->PageControl->currentIndex(), 0);
+  EXPECT_EQ(w->PageControl->tabText(1), QString::fromUtf8("文本设置"));
+  EXPECT_EQ(w->LabelMsg->text(), "LabelMsg");
+  EXPECT_EQ(w->ProgressBar->geometry(), QRect(0, 451, 753, 17));
+  EXPECT_EQ(w->EditClearMinDay->Text(), "90");
+  EXPECT_EQ(w->EditClearMinLevel->Text(), "10");
+  EXPECT_EQ(w->Master.ID->text(), QString::fromStdString(JoinLayoutPath(w->Context().Master.QelServer, layout::ID)));
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(GuiTest, StartUpFromConfigShowsBackupBoxExactlyWhenReplaceIsStored) {
+  for (bool replace : {false, true}) {
+    WriteConfig(std::string("Replace=") + (replace ? "1" : "0") + "\r\nBackup=1\r\nMinDay=7\r\n");
+    auto w = Open();
+    EXPECT_EQ(!w->CheckBoxBackDB->isHidden(), replace);
+    EXPECT_TRUE(w->CheckBoxBackDB->isChecked());
+    EXPECT_EQ(w->EditClearMinDay->Text(), "7");
+    w->CheckBoxAutoSaveDBMasterServer->click();
+    EXPECT_EQ(!w->CheckBoxBackDB->isHidden(), !replace);
+  }
+}
+
+TEST_F(GuiTest, DateWarningOncePerTickAfterStartUpOnly) {
+  WriteConfig("CleanData=1\r\n");
+  auto w = Open();
+  EXPECT_TRUE(w->CheckBoxClear1->isChecked());
+  EXPECT_TRUE(messages.empty());
+  w->CheckBoxClear1->click();  // unchecking says nothing
+  EXPECT_TRUE(messages.empty());
+  w->CheckBoxClear1->click();
+  w->CheckBoxClear1->click();
+  w->CheckBoxClear1->click();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].first, "要保证你电脑的日期正确，否则会导致计算的天数错误，误删人物数据！");
+}
+
+TEST_F(GuiTest, TypingARootDerivesTheNinePaths) {
+  auto w = Open();
+  struct Case {
+    QLineEdit* edit;
+    std::string_view relative;
+  };
+  for (auto [typed, root] : {std::pair{"E:/S", "E:/S/"}, std::pair{"  E:/S/ ", "E:/S/"}, std::pair{"", "/"}}) {
+    SCOPED_TRACE(typed);
+    w->Slave.ID->setText("typed by hand");
+    w->Slave.QelServer->clear();
+    QTest::keyClicks(w->Slave.QelServer, typed);
+    EXPECT_EQ(w->Context().Slave.QelServer, root);
+    const Case cases[] = {{w->Slave.ID, layout::ID},
+                          {w->Slave.Hum, layout::Hum},
+                          {w->Slave.Qel, layout::Qel},
+                          {w->Slave.HeroQel, layout::HeroQel},
+                          {w->Slave.UserShop, layout::Shop},
+                          {w->Slave.UserShopItem, layout::ShopItem},
+                          {w->Slave.Guild, layout::Guild},
+                          {w->Slave.Setup, layout::Setup},
+                          {w->Slave.Email, layout::Email}};
+    for (const Case& c : cases) EXPECT_EQ(c.edit->text().toStdString(), JoinLayoutPath(root, c.relative));
+  }
+  // The master side is untouched by the slave's root.
+  EXPECT_EQ(w->Master.ID->text(), QString::fromStdString(JoinLayoutPath(w->Context().Master.QelServer, layout::ID)));
+}
+
+TEST_F(GuiTest, StartButtonRunsTheMergeWithTheButtonDisabledAndClosingRefused) {
+  const std::string master = dir.str() + "master/", slave = dir.str() + "slave/", save = dir.str() + "save/";
+  MakeInstallation(master);
+  MakeInstallation(slave);
+  auto w = Open(BuiltStages());
+  w->Master.QelServer->setText(QString::fromStdString(master));
+  w->Slave.QelServer->setText(QString::fromStdString(slave));
+  w->EditSavePath->setText(QString::fromStdString(save));
+  w->EditClearMinDay->SetText("abc");
+
+  bool sawRun = false, buttonEnabledDuringRun = true, closedDuringRun = true;
+  QTimer::singleShot(0, w.get(), [&] {
+    sawRun = true;
+    buttonEnabledDuringRun = w->ButtonOK->isEnabled();
+    closedDuringRun = w->close();
+  });
+  QTest::mouseClick(w->ButtonOK, Qt::LeftButton);
+
+  EXPECT_TRUE(messages.empty()) << messages.front().first;
+  EXPECT_TRUE(sawRun);
+  EXPECT_FALSE(buttonEnabledDuringRun);
+  EXPECT_FALSE(closedDuringRun);
+  EXPECT_TRUE(w->isVisible());
+  EXPECT_TRUE(w->ButtonOK->isEnabled());
+  EXPECT_EQ(w->LabelMsg->text(), QString::fromUtf8("合区完成(42/42)"));
+  EXPECT_EQ(w->Context().MinDay, 0);  // letters in the spin edit
+  EXPECT_TRUE(fs::exists(save + "Qel.DB"));
+  EXPECT_TRUE(w->close());  // after the run the window closes again
+}
+
+TEST_F(GuiTest, UnexpectedRunErrorReachesTheGeneralHandler) {
+  const std::string master = dir.str() + "master/", slave = dir.str() + "slave/";
+  MakeInstallation(master);
+  MakeInstallation(slave);
+  RunStages stages;
+  stages.LoadAccounts = [](RunContext&) { throw std::runtime_error("disk on fire"); };
+  auto w = Open(stages);
+  w->Master.QelServer->setText(QString::fromStdString(master));
+  w->Slave.QelServer->setText(QString::fromStdString(slave));
+  w->EditSavePath->setText(QString::fromStdString(dir.str() + "save"));
+  w->ButtonOK->click();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].first, "disk on fire");
+  EXPECT_TRUE(w->ButtonOK->isEnabled());
+}
+
+TEST_F(GuiTest, TextPageAddDeleteAndSave) {
+  const std::string a = dir.str() + "a.txt", upper = dir.str() + "A.TXT", b = dir.str() + "b.txt";
+  for (const auto& f : {a, upper, b}) WriteBytes(f, "x\r\n");
+  auto w = Open();
+  auto add = [&](const std::string& m, const std::string& s) {
+    w->EditFileNameMaster->setText(QString::fromStdString(m));
+    w->EditFileNameSlave->setText(QString::fromStdString(s));
+    w->ButtonAddFilleName->click();
+  };
+  add(a, dir.str() + "missing.txt");
+  EXPECT_EQ(w->ListBoxFileName->count(), 0);
+  EXPECT_FALSE(w->ButtonSaveFilleName->isEnabled());
+  add(" " + a + " ", b);
+  ASSERT_EQ(w->ListBoxFileName->count(), 1);
+  EXPECT_EQ(w->ListBoxFileName->item(0)->text().toStdString(), a + " <== " + b);
+  EXPECT_TRUE(w->ButtonSaveFilleName->isEnabled());
+  add(upper, b);  // differs only in letter case: a duplicate
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0], (std::pair<std::string, std::string>{"该文件已经添加 ！！！", "提示信息"}));
+  EXPECT_EQ(w->ListBoxFileName->count(), 1);
+
+  add(b, a);
+  w->ButtonSaveFilleNameClick();
+  EXPECT_FALSE(w->ButtonSaveFilleName->isEnabled());
+  EXPECT_TRUE(fs::exists(program + "TextFileName.txt"));
+
+  w->ListBoxFileName->item(0)->setSelected(true);
+  EXPECT_TRUE(w->ButtonDelFilleName->isEnabled());
+  w->ButtonDelFilleName->click();
+  ASSERT_EQ(w->ListBoxFileName->count(), 1);
+  EXPECT_EQ(w->Context().TextFilePairs[0].Master, b);
+  EXPECT_FALSE(w->ButtonDelFilleName->isEnabled());
+  EXPECT_TRUE(w->ButtonSaveFilleName->isEnabled());
+
+  // A restart reads what was saved, not the later delete.
+  auto again = Open();
+  EXPECT_EQ(again->ListBoxFileName->count(), 2);
+}
+
+// What a drop of these files hands to the window's drop handler.
+std::vector<std::string> Dropped(const std::vector<std::string>& paths) {
+  QList<QUrl> urls;
+  for (const auto& p : paths) urls << QUrl::fromLocalFile(QString::fromStdString(p));
+  urls << QUrl("https://example.com/not-a-file.txt");
+  QMimeData data;
+  data.setUrls(urls);
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  std::vector<std::string> local = DroppedPaths(&drop);
+  EXPECT_EQ(local, paths);
+  return local;
+}
+
+TEST_F(GuiTest, DropWithUnsetMasterRootWarnsOncePerFileAndFoldersAreIgnored) {
+  auto w = Open();
+  TFrmFileName* dialog = w->FileNameDialog();
+  dialog->EditMasterQelServer->clear();
+  w->ShellDrop(Dropped({dir.str() + "1.txt", dir.str() + "2.txt", dir.str() + "3.txt"}));
+  ASSERT_EQ(messages.size(), 3u);
+  for (const auto& m : messages) EXPECT_EQ(m.first, "请设置正确的主库“QelServer”目录！！！");
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_EQ(dialog->ListBoxMaster->count(), 0);
+
+  messages.clear();
+  dialog->hide();
+  w->ShellDrop(Dropped({dir.str()}));
+  EXPECT_TRUE(messages.empty());
+  EXPECT_FALSE(dialog->isVisible());
+}
+
+TEST_F(GuiTest, DialogCollectsDropsAndAddsOnlyCompleteNewPairs) {
+  const std::string master = dir.str() + "m/", slave = dir.str() + "s/";
+  WriteBytes(master + "Qel200/Envir/A.txt", "x");
+  WriteBytes(slave + "Qel200/Envir/A.txt", "y");
+  WriteBytes(master + "Qel200/Envir/OnlyMaster.txt", "x");
+  auto w = Open();
+  TFrmFileName* dialog = w->FileNameDialog();
+  dialog->EditMasterQelServer->setText(QString::fromStdString(master));
+  dialog->EditSlaveQelServer->setText(QString::fromStdString(slave.substr(0, slave.size() - 1)));
+  // Dropped from the slave: the path below the slave root lands under both.
+  dialog->ShellDrop(Dropped(
+      {slave + "Qel200/Envir/A.txt", master + "Qel200/Envir/OnlyMaster.txt", master + "Qel200/Envir/A.txt"}));
+  EXPECT_TRUE(messages.empty());
+  ASSERT_EQ(dialog->ListBoxMaster->count(), 3);
+  ASSERT_EQ(dialog->ListBoxSlave->count(), 3);
+  EXPECT_EQ(dialog->ListBoxMaster->item(0)->text().toStdString(), master + "Qel200/Envir/A.txt");
+  EXPECT_EQ(dialog->ListBoxSlave->item(0)->text().toStdString(), slave + "Qel200/Envir/A.txt");
+  dialog->ButtonAddFilleName->click();  // the second line has no slave file, the third repeats the first
+  ASSERT_EQ(w->Context().TextFilePairs.size(), 1u);
+  EXPECT_EQ(w->ListBoxFileName->count(), 1);
+  EXPECT_EQ(w->PageControl->currentIndex(), 1);
+  EXPECT_TRUE(w->ButtonSaveFilleName->isEnabled());
+  EXPECT_FALSE(dialog->isVisible());
+  EXPECT_EQ(dialog->ListBoxMaster->count(), 0);
+}
+
+TEST(GuiRelativePart, BelowARootOrAfterTheSecondSeparator) {
+  struct Case {
+    const char* file;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"/m/Qel200/Envir/A.txt", "Qel200/Envir/A.txt"},          // below the master root
+      {"/x/y/s/Qel200/B.txt", "Qel200/B.txt"},                  // below the slave root
+      {"/ServerA/Qel200/Envir/A.txt", "Qel200/Envir/A.txt"},    // "/" is the drive root
+      {"D:\\ServerA\\Qel200\\Envir\\A.txt", "Qel200\\Envir\\A.txt"},
+      {"/A.txt", "/A.txt"},  // fewer than two separators: whole
+      {"", ""},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(TFrmFileName::RelativePart(c.file, "/m/", "/x/y/s"), c.expected) << c.file;
+}
+
+}  // namespace
+}  // namespace razere::gui
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
