@@ -1,9 +1,41 @@
 // The window program: the main window on the taskbar and the event loop.
 #include <QApplication>
+#include <QListWidget>
+#include <QPixmap>
+#include <QTabWidget>
+#include <QTimer>
 #include <filesystem>
 #include <system_error>
 
+#include "gui/file_name_dialog.h"
 #include "gui/main_window.h"
+#include "gui/widgets.h"
+
+namespace {
+
+// Developer aid for looking at the layout without a person at the screen
+// (scripts/screenshot): with RAZERE_SCREENSHOT_DIR set, the program writes a
+// PNG of each page and of the pair dialog there and ends.
+int WriteScreenshots(razere::gui::TFrmMain& window, const QString& folder) {
+  QTimer::singleShot(200, &window, [&window, folder] {
+    window.PageControl->setCurrentIndex(0);
+    bool ok = window.grab().save(folder + "/main-merge.png");
+    window.PageControl->setCurrentIndex(1);
+    ok = window.grab().save(folder + "/main-text.png") && ok;
+    razere::gui::TFrmFileName* dialog = window.FileNameDialog();
+    dialog->Add(dialog->EditMasterQelServer->text().toStdString() + "Qel200/Envir/ItemBindAccount.txt");
+    dialog->Add("/ServerB/Qel200/Envir/Missing.txt");
+    dialog->show();
+    QTimer::singleShot(200, &window, [&window, dialog, folder, ok] {
+      const bool all = dialog->grab().save(folder + "/pair-dialog.png") && ok;
+      QCoreApplication::exit(all ? 0 : 1);
+      (void)window;
+    });
+  });
+  return QApplication::exec();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -13,5 +45,7 @@ int main(int argc, char** argv) {
   std::string folder = ec ? QCoreApplication::applicationDirPath().toStdString() : exe.parent_path().string();
   razere::gui::TFrmMain window({folder, razere::BuiltStages()});
   window.show();
+  const QString shots = qEnvironmentVariable("RAZERE_SCREENSHOT_DIR");
+  if (!shots.isEmpty()) return WriteScreenshots(window, shots);
   return app.exec();
 }
