@@ -2,8 +2,8 @@
 //
 // One installation is written in the server folder layout below its root:
 // ID.DB, Hum.DB, Qel.DB, HeroQel.DB, Qel200/!Setup.txt, the guild folder
-// Qel200/GuildBase/ and the player shop files Shop.dat and
-// ShopItem.dat. A pair is a master and a slave installation, a
+// Qel200/GuildBase/, the player shop files Shop.dat and ShopItem.dat and
+// the mail store Email.db. A pair is a master and a slave installation, a
 // save folder and a Config.ini naming them (written as the program writes it).
 //
 // Everything follows from the options: the same options (seed and reference
@@ -39,8 +39,8 @@ struct GenOptions {
   int32_t shops = 20, shopItems = 100;
   // Guilds per installation (GuildBase/); 0 leaves the guild folder empty.
   int32_t guilds = 12;
-  // Size of the mail data; accepted, not written yet.
-  int32_t mails = 0;
+  // Mail slots of Email.db per installation; 0 writes no Email.db.
+  int32_t mails = 40;
   // Reference local date-time: login times are spread before it and the
   // file headers carry it. 0 = today at 00:00.
   double now = 0;
@@ -81,6 +81,8 @@ struct ServerStats {
   int32_t shopItemRecords = 0;
   // Guilds in GuildList.txt, each name once.
   int32_t guilds = 0;
+  // Slots of Email.db (0 without the file).
+  int32_t mailRecords = 0;
 };
 
 struct GeneratedServer {

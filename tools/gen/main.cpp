@@ -48,12 +48,11 @@ void AddSizeOptions(CLI::App* cmd, Cli& c) {
   cmd->add_option("--sparse-qel-gib", c.o.sparseQelGib,
                   "Master Qel.DB: put the last 3 live characters beyond N GiB, holes before them (0 = off)")
       ->capture_default_str();
-  const char* later = "accepted for the mail stage; not written yet";
   cmd->add_option("--guilds", c.o.guilds, "Guilds (GuildBase/) per installation")->capture_default_str();
   cmd->add_option("--shops", c.o.shops, "Player shops (Shop.dat records) per installation")->capture_default_str();
   cmd->add_option("--shop-items", c.o.shopItems, "Items on sale (ShopItem.dat records) per installation")
       ->capture_default_str();
-  cmd->add_option("--mails", c.o.mails, std::string("Mails per installation (") + later + ")");
+  cmd->add_option("--mails", c.o.mails, "Mail slots (Email.db) per installation")->capture_default_str();
   cmd->add_flag("--force", c.force, "Write into a folder that is not empty (files of the same names are replaced)");
 }
 
@@ -79,7 +78,7 @@ std::string Describe(const ServerStats& s) {
   return std::to_string(s.accounts) + " accounts, " + std::to_string(s.chars) + " characters, " +
          std::to_string(s.heroes) + " heroes, " + std::to_string(s.items) + " items, " +
          std::to_string(s.shopRecords) + " shops, " + std::to_string(s.shopItemRecords) + " shop items, " +
-         std::to_string(s.guilds) + " guilds, " + Size(s.bytes) +
+         std::to_string(s.guilds) + " guilds, " + std::to_string(s.mailRecords) + " mails, " + Size(s.bytes) +
          (s.sparseOffsets.empty() ? "" : " (sparse)");
 }
 

@@ -14,6 +14,7 @@
 #include "dbfiles/le_bytes.h"
 #include "dbfiles/name_field.h"
 #include "gen/guilds.h"
+#include "gen/mails.h"
 #include "gen/names.h"
 #include "gen/shops.h"
 #include "gen/text_lists.h"
@@ -527,6 +528,7 @@ ServerStats WriteServerFiles(const SideModel& model, const GenOptions& options, 
   WriteShopFiles(model, options, paths.Shop, paths.ShopItem, now, st);
   WriteTextLists(model, options, paths);
   WriteGuildFolder(model, options, paths, st);
+  WriteMailFile(model, options, paths.Email, now, st);
   st.bytes = FileSize(id) + FileSize(hum) + FileSize(qel) + FileSize(heroQel);
   return st;
 }

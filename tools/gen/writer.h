@@ -28,8 +28,8 @@ class OutFile {
   int fd_ = -1;
 };
 
-// Writes ID.DB, Hum.DB, Qel.DB, HeroQel.DB, !Setup.txt, Shop.dat and
-// ShopItem.dat at the paths of `paths`, and the guild folder. Items
+// Writes ID.DB, Hum.DB, Qel.DB, HeroQel.DB, !Setup.txt, Shop.dat,
+// ShopItem.dat and Email.db at the paths of `paths`, and the guild folder. Items
 // are drawn here, from the side's item stream.
 ServerStats WriteServerFiles(const SideModel& model, const GenOptions& options, const ServerPaths& paths,
                              double now);
