@@ -138,6 +138,7 @@ void TFrmFileName::ShellDragDrop(const std::string& path) {
 }
 
 void TFrmFileName::ButtonAddFilleNameClick() {
+  if (runActive_) return;
   const int lines = std::min(ListBoxMaster->count(), ListBoxSlave->count());
   for (int i = 0; i < lines; ++i) {
     const std::string master = S(ListBoxMaster->item(i)->text());

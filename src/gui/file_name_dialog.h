@@ -45,6 +45,10 @@ class TFrmFileName : public QDialog {
   void ButtonAddFilleNameClick();
   void ButtonClearClick();
 
+  // While a run works on the pair list the add button keeps its lines for
+  // later instead of changing the list under the run.
+  void SetRunActive(bool active) { runActive_ = active; }
+
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
@@ -55,6 +59,7 @@ class TFrmFileName : public QDialog {
 
   RunContext& ctx_;
   std::function<void()> onPairsAdded_;
+  bool runActive_ = false;
 };
 
 // Drops of files onto a window: the local paths of the dropped URLs.

@@ -194,6 +194,7 @@ void TFrmMain::BuildControls() {
   ProgressBar->setTextVisible(false);
 
   setAcceptDrops(true);
+  connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { shuttingDown_ = true; });
   frmFileName_ = new TFrmFileName(this, ctx_, [this] {
     RefillFileNameList();
     PageControl->setCurrentIndex(1);
@@ -378,7 +379,10 @@ void TFrmMain::ShowMessage(const std::string& text, const std::string& caption) 
   ShowMessageBox(this, text, caption);
 }
 
-void TFrmMain::SetStartEnabled(bool on) { ButtonOK->setEnabled(on); }
+void TFrmMain::SetStartEnabled(bool on) {
+  ButtonOK->setEnabled(on);
+  frmFileName_->SetRunActive(!on);
+}
 
 void TFrmMain::closeEvent(QCloseEvent* event) {
   bool CanClose = true;

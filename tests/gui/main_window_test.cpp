@@ -167,12 +167,19 @@ TEST_F(GuiTest, StartButtonRunsTheMergeWithTheButtonDisabledAndClosingRefused) {
   w->Slave.QelServer->setText(QString::fromStdString(slave));
   w->EditSavePath->setText(QString::fromStdString(save));
   w->EditClearMinDay->SetText("abc");
+  // A complete pair collected in the dialog: its add button must not change
+  // the pair list while the run reads it.
+  TFrmFileName* dialog = w->FileNameDialog();
+  dialog->EditMasterQelServer->setText(QString::fromStdString(master));
+  dialog->EditSlaveQelServer->setText(QString::fromStdString(slave));
+  dialog->Add(master + "Qel200/!Setup.txt");
 
   bool sawRun = false, buttonEnabledDuringRun = true, closedDuringRun = true;
   QTimer::singleShot(0, w.get(), [&] {
     sawRun = true;
     buttonEnabledDuringRun = w->ButtonOK->isEnabled();
     closedDuringRun = w->close();
+    dialog->ButtonAddFilleName->click();
   });
   QTest::mouseClick(w->ButtonOK, Qt::LeftButton);
 
@@ -185,6 +192,10 @@ TEST_F(GuiTest, StartButtonRunsTheMergeWithTheButtonDisabledAndClosingRefused) {
   EXPECT_EQ(w->LabelMsg->text(), QString::fromUtf8("合区完成(42/42)"));
   EXPECT_EQ(w->Context().MinDay, 0);  // letters in the spin edit
   EXPECT_TRUE(fs::exists(save + "Qel.DB"));
+  EXPECT_TRUE(w->Context().TextFilePairs.empty());
+  EXPECT_EQ(dialog->ListBoxMaster->count(), 1);  // kept for after the run
+  dialog->ButtonAddFilleName->click();
+  EXPECT_EQ(w->Context().TextFilePairs.size(), 1u);
   EXPECT_TRUE(w->close());  // after the run the window closes again
 }
 
