@@ -26,10 +26,9 @@ int WriteScreenshots(razere::gui::TFrmMain& window, const QString& folder) {
     dialog->Add(dialog->EditMasterQelServer->text().toStdString() + "Qel200/Envir/ItemBindAccount.txt");
     dialog->Add("/ServerB/Qel200/Envir/Missing.txt");
     dialog->show();
-    QTimer::singleShot(200, &window, [&window, dialog, folder, ok] {
+    QTimer::singleShot(200, &window, [dialog, folder, ok] {
       const bool all = dialog->grab().save(folder + "/pair-dialog.png") && ok;
       QCoreApplication::exit(all ? 0 : 1);
-      (void)window;
     });
   });
   return QApplication::exec();

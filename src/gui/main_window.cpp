@@ -129,7 +129,8 @@ void TFrmMain::BuildControls() {
           [this](bool on) { CheckBoxBackDB->setVisible(on); });
   connect(CheckBoxClear1, &QCheckBox::toggled, this, [this](bool on) {
     if (boShowOK_ && on)
-      ShowMessageBox(this, "要保证你电脑的日期正确，否则会导致计算的天数错误，误删人物数据！", S(windowTitle()));
+      ShowMessageBox(this, "要保证你电脑的日期正确，否则会导致计算的天数错误，误删人物数据！", S(windowTitle()),
+                     true);
   });
   connect(EditSavePath, &ButtonEdit::buttonClicked, this, [this] {
     QString start = EditSavePath->text();

@@ -60,12 +60,12 @@ void SpinEdit::stepBy(int steps) {
 
 void SetMessageSink(MessageSink sink) { Sink() = std::move(sink); }
 
-void ShowMessageBox(QWidget* owner, const std::string& text, const std::string& caption) {
+void ShowMessageBox(QWidget* owner, const std::string& text, const std::string& caption, bool plain) {
   if (Sink()) {
     Sink()(text, caption);
     return;
   }
-  QMessageBox box(QMessageBox::Question, Q(caption), Q(text), QMessageBox::Ok, owner);
+  QMessageBox box(plain ? QMessageBox::NoIcon : QMessageBox::Question, Q(caption), Q(text), QMessageBox::Ok, owner);
   box.exec();
 }
 

@@ -46,7 +46,8 @@ class SpinEdit : public QAbstractSpinBox {
 // box is left waiting for a click; the sink returns after "answering".
 using MessageSink = std::function<void(const std::string& text, const std::string& caption)>;
 void SetMessageSink(MessageSink sink);
-void ShowMessageBox(QWidget* owner, const std::string& text, const std::string& caption);
+// plain: no icon (the program's own notices, captioned with its title).
+void ShowMessageBox(QWidget* owner, const std::string& text, const std::string& caption, bool plain = false);
 
 // The window font: 宋体 at 9 points, or a CJK font of the platform when it is
 // missing.
