@@ -94,10 +94,10 @@ Bytes ShopFileBytes(int32_t count, const std::vector<Bytes>& records) {
   return out;
 }
 
-template <class Spec>
-std::vector<Bytes> Records(const std::vector<Spec>& specs, Bytes (*make)(const Spec&)) {
+template <class RecordDef>
+std::vector<Bytes> Records(const std::vector<RecordDef>& defs, Bytes (*make)(const RecordDef&)) {
   std::vector<Bytes> out;
-  for (const Spec& s : specs) out.push_back(make(s));
+  for (const RecordDef& s : defs) out.push_back(make(s));
   return out;
 }
 
