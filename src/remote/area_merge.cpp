@@ -110,7 +110,10 @@ void WebCallBack(const Json& R, const WebServiceCredentials& credentials, const 
   log.push_back(NowText() + " URL: " + request.url);
   log.push_back(NowText() + " POST: " + request.body);
 
-  const HttpAnswer answer = HttpPost(request);
+  CheckAreaMergeAnswer(HttpPost(request), log);
+}
+
+void CheckAreaMergeAnswer(const HttpAnswer& answer, std::vector<std::string>& log) {
   if (answer.status == 0) throw std::runtime_error("返回的数据为空！");
   if (answer.status != 200) {
     const std::string status = std::to_string(answer.status) + ") " + answer.statusText;

@@ -17,6 +17,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "remote/http_client.h"
 #include "support/codecs.h"
 
 namespace razere {
@@ -80,5 +81,11 @@ std::string LogDateTimeText(double localDateTime);
 // failure (HttpClientError for connection and time-out failures).
 void WebCallBack(const nlohmann::ordered_json& R, const WebServiceCredentials& credentials,
                  const WebServiceOptions& options, std::vector<std::string>& log);
+
+// The answer half of WebCallBack: returns when the answer confirms the merge,
+// else appends the error status (when there is one) and throws
+// std::runtime_error with the message to show. The answer's bytes come from
+// outside: any body, however malformed, ends in one of those two ways.
+void CheckAreaMergeAnswer(const HttpAnswer& answer, std::vector<std::string>& log);
 
 }  // namespace razere

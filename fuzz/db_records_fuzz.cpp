@@ -1,0 +1,110 @@
+// The read pass and the record parsers on any record database file, then the
+// write pass's patches on the records it found. Input: one byte choosing the
+// kind, then the file's bytes. Character and hero records are hundreds of
+// kilobytes, so the file is extended with a hole of zeros to the length of
+// the records its header announces (at most two): the fuzzer's bytes then
+// land in the fields the read pass looks at, and the records are whole.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "dbfiles/read_pass.h"
+#include "dbfiles/records.h"
+#include "fuzz/fuzz_support.h"
+
+using namespace razere;
+
+namespace {
+
+constexpr DbKind kKinds[] = {DbKind::ID, DbKind::Hum, DbKind::Qel, DbKind::HeroQel};
+constexpr int32_t kMaxPaddedRecords = 2;
+
+// The write pass's work on one whole record: patch the names it would patch
+// and visit every item slot.
+void PatchWhole(DbKind kind, std::vector<uint8_t>& rec, int64_t offset) {
+  std::span<uint8_t> span(rec);
+  switch (kind) {
+    case DbKind::ID: {
+      AccountEntry e = ParseAccountRecord(rec.data(), rec.size(), kSideSlave, offset);
+      e.newName = "Renamed1";
+      ApplyNewValues(span, e);
+      break;
+    }
+    case DbKind::Hum: {
+      CharIndexEntry e = ParseCharIndexRecord(rec.data(), rec.size(), kSideSlave, offset);
+      e.newName = "Renamed1";
+      ApplyNewValues(span, e);
+      break;
+    }
+    case DbKind::Qel: {
+      CharDataEntry e = ParseCharDataRecord(rec.data(), rec.size(), kSideSlave, offset);
+      e.newName = "Renamed1";
+      e.newLinks[4] = "Renamed2";
+      ApplyNewValues(span, e);
+      int32_t serial = 1;
+      ForEachCharDataItem(span, ItemOrder::Renumber, [&](uint8_t* item) {
+        if (ItemOccupied(item)) SetItemSerial(item, serial++);
+      });
+      break;
+    }
+    case DbKind::HeroQel: {
+      HeroDataEntry e = ParseHeroDataRecord(rec.data(), rec.size(), kSideSlave, offset);
+      e.newLink = "Renamed3";
+      ApplyNewValues(span, e);
+      int32_t serial = 1;
+      ForEachHeroDataItem(span, ItemOrder::Renumber, [&](uint8_t* item) {
+        if (ItemOccupied(item)) SetItemSerial(item, serial++);
+      });
+      break;
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  const DbKind kind = kKinds[data[0] % 4];
+  const DbKindInfo& info = KindInfo(kind);
+  const std::string_view file(reinterpret_cast<const char*>(data + 1), size - 1);
+  const auto path = fuzz::Scratch() / "records.db";
+  fuzz::WriteBytes(path, file);
+  if (file.size() >= db_header::kSize) {
+    const int32_t announced = LoadInt32LE(reinterpret_cast<const uint8_t*>(file.data()) + db_header::kRecordCount);
+    const int64_t whole =
+        static_cast<int64_t>(db_header::kSize) + std::clamp(announced, 0, kMaxPaddedRecords) * int64_t(info.recordSize);
+    if (whole > static_cast<int64_t>(file.size()) && ::truncate(path.c_str(), whole) != 0) {
+      fuzz::ReportFinding("harness: cannot extend the file");
+    }
+  }
+
+  fuzz::QuietHost host;
+  Progress progress;
+  progress.SetHost(host);
+  std::vector<int64_t> offsets;
+  fuzz::ExpectCleanEnd([&] {
+    auto source = ReadPass(path, kind, progress, "load", [&](int64_t offset, const uint8_t* rec, size_t n) {
+      switch (kind) {
+        case DbKind::ID: (void)ParseAccountRecord(rec, n, kSideSlave, offset); break;
+        case DbKind::Hum: (void)ParseCharIndexRecord(rec, n, kSideSlave, offset); break;
+        case DbKind::Qel:
+          (void)ParseCharDataRecord(rec, n, kSideSlave, offset);
+          (void)CharDataLastLogin(rec, n);
+          (void)CharDataLevel(rec, n);
+          break;
+        case DbKind::HeroQel: (void)ParseHeroDataRecord(rec, n, kSideSlave, offset); break;
+      }
+      offsets.push_back(offset);
+    });
+    std::vector<uint8_t> rec(info.recordSize);
+    for (int64_t offset : offsets) {
+      if (source->ReadAt(offset, rec.data(), rec.size()) != rec.size()) {
+        fuzz::ReportFinding("a record the read pass handed over is not whole in the file");
+      }
+      PatchWhole(kind, rec, offset);
+    }
+  });
+  return 0;
+}
