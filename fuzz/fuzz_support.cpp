@@ -90,7 +90,7 @@ const gen::GeneratedPair& HarnessPair() {
   return pair;
 }
 
-void PrepareStageRun(RunContext& ctx, IHost& host) {
+void PrepareStageRun(RunContext& ctx, IHost& host, const std::function<void(RunContext&)>& adjust) {
   const gen::GeneratedPair& pair = HarnessPair();
   ctx.Bar.SetHost(host);
   ctx.Master = pair.master.paths;
@@ -99,6 +99,7 @@ void PrepareStageRun(RunContext& ctx, IHost& host) {
   fs::remove_all(pair.save, ec);
   fs::create_directories(pair.save, ec);
   ctx.SavePath = pair.save.string() + "/";
+  if (adjust) adjust(ctx);
   LoadAccounts(ctx);
   MergeCharacters(ctx);
 }

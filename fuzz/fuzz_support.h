@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,9 +60,10 @@ class QuietHost : public IHost {
   bool IsShuttingDown() const override { return false; }
 };
 
-// Points ctx at the harness pair (the save folder emptied first), then runs
-// the account and character stages, as a run does before the later stages.
-void PrepareStageRun(RunContext& ctx, IHost& host);
+// Points ctx at the harness pair (the save folder emptied first), lets
+// adjust replace paths, then runs the account and character stages, as a run
+// does before the later stages.
+void PrepareStageRun(RunContext& ctx, IHost& host, const std::function<void(RunContext&)>& adjust = {});
 
 template <class F>
 void ExpectCleanEnd(F&& f) {

@@ -65,6 +65,7 @@ void RecordSeeds(SeedWriter& w, const gen::GeneratedServer& side) {
 
 void StageSeeds(SeedWriter& w, const gen::GeneratedServer& side) {
   const ServerPaths& p = side.paths;
+  w.Put("char_stage", fuzz::JoinParts({Read(p.ID), Read(p.Hum)}));
   w.Put("mail", Read(p.Email));
   w.Put("shop", fuzz::JoinParts({Read(p.Shop), Read(p.ShopItem)}));
   w.Put("text_lists", fuzz::JoinParts({Read(p.ItemBindAccount), Read(p.ItemBindChrName), Read(p.ItemBindIPaddr),
