@@ -250,6 +250,14 @@ bool ShellCopy(const std::string& source, const std::string& target) {
   return false;
 }
 
+std::string InterruptedReplacementLeftover(const RunContext& ctx) {
+  for (const Replacement& r : PlanReplacements(ctx)) {
+    const std::string staged = r.target + kStagedSuffix;
+    if (Exists(staged)) return staged;
+  }
+  return {};
+}
+
 void ReplaceMasterFiles(RunContext& ctx) {
   const ServerPaths& m = ctx.Master;
   // The database service rebuilds these; stale ones would index old records.

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <thread>
 
+#include "app/result_output.h"
 #include "dbfiles/xo_custom_database.h"
 #include "support/errors.h"
 #include "support/textfile.h"
@@ -188,6 +189,15 @@ RunOutcome ButtonOKClick(RunContext& ctx, const WindowState& w, const RunStages&
   ctx.Gmm = w.Gmm;
   BuildTextLists(ctx.Slave);
 
+  // A replacement that was stopped halfway leaves the master mixed; it must
+  // be put right by hand before any run reads it.
+  if (const std::string leftover = InterruptedReplacementLeftover(ctx); !leftover.empty()) {
+    message("主库文件的替换上次未完成，留下了：\r\n\r\n" + leftover +
+            "\r\n\r\n主库可能新旧文件混杂（旧文件为 .bak，新文件为 .razere-new）。请先核对并恢复主库，"
+            "删除 .razere-new 文件后再合并。(an earlier replacement of the master was interrupted)");
+    return RunOutcome::Refused;
+  }
+
   // 5. Input checks.
   struct Check {
     bool ok;
@@ -259,6 +269,10 @@ RunOutcome ButtonOKClick(RunContext& ctx, const WindowState& w, const RunStages&
   {
     std::error_code ec;
     fs::create_directories(ctx.SavePath, ec);
+    if (ec) {
+      message("无法创建保存目录：" + ctx.SavePath + " (" + ec.message() + ")");
+      return RunOutcome::Refused;
+    }
     fs::remove(emailFile, ec);
     if (fs::exists(emailFile, ec)) {
       message("清除Email数据失败！");
@@ -269,8 +283,8 @@ RunOutcome ButtonOKClick(RunContext& ctx, const WindowState& w, const RunStages&
   // 12. The new mail store.
   try {
     ctx.MailStore = std::make_shared<TXoCustomDatabase>(emailFile);
-  } catch (const std::exception&) {
-    message("创建Email数据失败！");
+  } catch (const std::exception& e) {
+    message(std::string("创建Email数据失败！\r\n\r\n") + e.what());
     return RunOutcome::Refused;
   }
   if (ctx.MailStore->Initialize(kMailDataSize) < 0) {

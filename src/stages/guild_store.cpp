@@ -146,9 +146,26 @@ std::vector<std::string> FileLinesOrEmpty(const std::string& path) {
   return std::move(file.lines);
 }
 
+[[noreturn]] void ThrowUnreadable(const std::string& path, const std::string& reason = {}) {
+  const std::string why = reason.empty() ? "" : ": " + reason;
+  throw FileError("无法读取行会文件 \"" + path + "\" (cannot read guild file" + why + ")");
+}
+
+// A guild file that is there but cannot be read, or whose presence cannot be
+// looked at (a folder on its path that may not be searched), ends the load:
+// taking it for missing would drop that side's guilds or settings unnoticed.
 bool Exists(const std::string& path) {
   std::error_code ec;
-  return fs::exists(path, ec);
+  const fs::file_status st = fs::status(path, ec);
+  if (st.type() == fs::file_type::not_found) return false;
+  if (ec) ThrowUnreadable(path, ec.message());
+  return true;
+}
+
+std::vector<std::string> ExistingFileLines(const std::string& path) {
+  TextFile file;
+  if (!ReadTextFile(path, file)) ThrowUnreadable(path);
+  return std::move(file.lines);
 }
 
 // A folder created when missing (one level); anything else at the path, or a
@@ -307,6 +324,10 @@ void TGuildBase::LoadFromFile(const std::string& FilePath, const CharacterNameSe
 
   if (!m_sSetupFileName.empty()) {
     const IniProfile setup(m_sSetupFileName);
+    // Its titles name the sections of every guild text file.
+    if (setup.LoadFailed()) {
+      throw FileError("无法读取设置文件 \"" + m_sSetupFileName + "\" (cannot read settings file)");
+    }
     m_sGuildNotice = setup.ReadString(kSectionGuild, "GuildNotice", m_sGuildNotice);
     m_sGuildWar = setup.ReadString(kSectionGuild, "GuildWar", m_sGuildWar);
     m_sGuildAll = setup.ReadString(kSectionGuild, "GuildAll", m_sGuildAll);
@@ -316,7 +337,7 @@ void TGuildBase::LoadFromFile(const std::string& FilePath, const CharacterNameSe
   }
 
   const std::string listPath = JoinPath(FilePath, "GuildList.txt");
-  const std::vector<std::string> lines = FileLinesOrEmpty(listPath);
+  const std::vector<std::string> lines = Exists(listPath) ? ExistingFileLines(listPath) : std::vector<std::string>{};
 
   ShowStatus(0, m_boMasterServer ? "正在加载主库(%d/%d) GuildBase" : "正在加载从库(%d/%d) GuildBase");
   if (m_Progress) {
@@ -351,7 +372,7 @@ void TGuildBase::LoadFromFile(const std::string& FilePath, const CharacterNameSe
     const bool hasSettings = Exists(iniPath);
     std::vector<std::string> iniLines;
     if (hasSettings) {
-      iniLines = FileLinesOrEmpty(iniPath);
+      iniLines = ExistingFileLines(iniPath);
       ReadSettings(g, IniProfile(iniPath), iniLines, HumList);
     }
     ReadText(g, guildsDir + name + ".txt", HumList);
@@ -379,9 +400,7 @@ void TGuildBase::LoadFromFile(const std::string& FilePath, const CharacterNameSe
 void TGuildBase::ReadText(TGuild& g, const std::string& txtPath, const CharacterNameSet& HumList) {
   if (!Exists(txtPath)) return;
   TextFile file;
-  if (!ReadTextFile(txtPath, file)) {
-    throw FileError("无法读取行会文件 \"" + txtPath + "\" (cannot read guild file)");
-  }
+  if (!ReadTextFile(txtPath, file)) ThrowUnreadable(txtPath);
   enum class Section { None, Notice, Enemy, Ally, Member };
   Section section = Section::None;
   TGuildRank* rank = nullptr;  // always RankList's last element when set

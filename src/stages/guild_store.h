@@ -133,7 +133,8 @@ class TGuildBase {
   // is not in HumList are dropped. A later line of GuildList.txt with the
   // name key of an earlier one is skipped: both would read and write the
   // same files. Throws UnsafeGuildName for a name that cannot be a file
-  // name, FileError for a guild text file that exists but cannot be read.
+  // name, FileError for a settings file, GuildList.txt or guild file that
+  // exists but cannot be read (or whose presence cannot be looked at).
   void LoadFromFile(const std::string& FilePath, const CharacterNameSet& HumList);
 
   // Writes FilePath + "GuildBase/": GuildList.txt, then each guild's settings

@@ -75,6 +75,8 @@ class IniProfile {
   void Save();  // throws std::runtime_error
 
   const std::filesystem::path& FileName() const { return FFileName; }
+  // The file exists but could not be read (it then reads as empty).
+  bool LoadFailed() const { return FLoadFailed; }
 
  private:
   struct Line {
