@@ -9,16 +9,14 @@ using namespace razere;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<std::string> parts = fuzz::SplitParts(data, size, 2);
-  const auto id = fuzz::Scratch() / "ID.DB";
-  const auto hum = fuzz::Scratch() / "Hum.DB";
-  fuzz::WriteBytes(id, parts[0]);
-  fuzz::WriteBytes(hum, parts[1]);
-  fuzz::QuietHost host;
+  const std::string id = fuzz::ScratchFile("ID.DB", parts[0]);
+  const std::string hum = fuzz::ScratchFile("Hum.DB", parts[1]);
+  NullHost host;
   RunContext ctx;
   fuzz::ExpectCleanEnd([&] {
     fuzz::PrepareStageRun(ctx, host, [&](RunContext& c) {
-      c.Slave.ID = id.string();
-      c.Slave.Hum = hum.string();
+      c.Slave.ID = id;
+      c.Slave.Hum = hum;
     });
   });
   return 0;

@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
 
-  fuzz::QuietHost host;
+  NullHost host;
   Progress progress;
   progress.SetHost(host);
   std::vector<int64_t> offsets;

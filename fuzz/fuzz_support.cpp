@@ -57,6 +57,12 @@ void WriteBytes(const fs::path& path, std::string_view bytes) {
   }
 }
 
+std::string ScratchFile(std::string_view name, std::string_view bytes) {
+  const fs::path path = Scratch() / name;
+  WriteBytes(path, bytes);
+  return path.string();
+}
+
 void ReportFinding(const char* what) {
   std::fprintf(stderr, "FINDING: %s\n", what);
   std::abort();

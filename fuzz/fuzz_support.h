@@ -43,22 +43,15 @@ void ExpectCleanEnd(F&& f);
 
 [[noreturn]] void ReportFinding(const char* what);
 
+// Writes bytes to the scratch folder's file of that name; returns its path.
+std::string ScratchFile(std::string_view name, std::string_view bytes);
+
 // The options of the pair the stage targets and the seed writer share: the
 // seeds are this pair's files, so the names in them match its characters.
 gen::GenOptions HarnessOptions();
 
 // The pair, generated once per process below Scratch() and only read after.
 const gen::GeneratedPair& HarnessPair();
-
-// A host that paints nothing and never shuts down.
-class QuietHost : public IHost {
- public:
-  void PaintProgress(int32_t, int32_t, int32_t) override {}
-  void PaintStatus(const std::string&) override {}
-  void ProcessEvents() override {}
-  void ShowMessage(const std::string&, const std::string&) override {}
-  bool IsShuttingDown() const override { return false; }
-};
 
 // Points ctx at the harness pair (the save folder emptied first), lets
 // adjust replace paths, then runs the account and character stages, as a run

@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ++written;
   }
 
-  fuzz::QuietHost host;
+  NullHost host;
   RunContext ctx;
   fuzz::PrepareStageRun(ctx, host);
   ctx.Slave.Guild = folder.string() + "/";

@@ -11,13 +11,10 @@
 using namespace razere;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz::QuietHost host;
+  NullHost host;
   RunContext ctx;
   fuzz::PrepareStageRun(ctx, host);
-  const auto email = fuzz::Scratch() / "Email.db";
-  fuzz::WriteBytes(email, {reinterpret_cast<const char*>(data), size});
-  ctx.Slave.Email = email.string();
-
+  ctx.Slave.Email = fuzz::ScratchFile("Email.db", {reinterpret_cast<const char*>(data), size});
   ctx.MailStore = std::make_shared<TXoCustomDatabase>(ctx.SavePath + "Email.db");
   // No worker thread: ExecAll writes from this thread, which keeps runs repeatable.
   ctx.MailStore->Terminate();

@@ -8,15 +8,11 @@ using namespace razere;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<std::string> parts = fuzz::SplitParts(data, size, 2);
-  fuzz::QuietHost host;
+  NullHost host;
   RunContext ctx;
   fuzz::PrepareStageRun(ctx, host);
-  const auto shop = fuzz::Scratch() / "Shop.dat";
-  const auto item = fuzz::Scratch() / "ShopItem.dat";
-  fuzz::WriteBytes(shop, parts[0]);
-  fuzz::WriteBytes(item, parts[1]);
-  ctx.Slave.Shop = shop.string();
-  ctx.Slave.ShopItem = item.string();
+  ctx.Slave.Shop = fuzz::ScratchFile("Shop.dat", parts[0]);
+  ctx.Slave.ShopItem = fuzz::ScratchFile("ShopItem.dat", parts[1]);
   fuzz::ExpectCleanEnd([&] { MergeUserShops(ctx); });
   return 0;
 }

@@ -9,15 +9,13 @@ using namespace razere;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<std::string> parts = fuzz::SplitParts(data, size, 4);
-  fuzz::QuietHost host;
+  NullHost host;
   RunContext ctx;
   fuzz::PrepareStageRun(ctx, host);
   std::string* targets[] = {&ctx.Slave.ItemBindAccount, &ctx.Slave.ItemBindChrName, &ctx.Slave.ItemBindIPaddr,
                             &ctx.Slave.RememberItemList};
   for (size_t i = 0; i < parts.size(); ++i) {
-    const auto path = fuzz::Scratch() / ("list" + std::to_string(i) + ".txt");
-    fuzz::WriteBytes(path, parts[i]);
-    *targets[i] = path.string();
+    *targets[i] = fuzz::ScratchFile("list" + std::to_string(i) + ".txt", parts[i]);
   }
   fuzz::ExpectCleanEnd([&] { MergeTextLists(ctx); });
   return 0;
