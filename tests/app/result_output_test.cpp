@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/resource.h>
-
 #include "app/install_fixture.h"
 #include "app/recording_host.h"
 #include "app/result_output.h"
@@ -11,6 +8,7 @@
 #include "dbfiles/records.h"
 #include "merge/accounts.h"
 #include "support/errors.h"
+#include "support/file_size_limit.h"
 
 namespace razere {
 namespace {
@@ -149,16 +147,12 @@ TEST_F(ReplaceTest, ACopyFailingPartWayEndsWithAnErrorAndTheMasterKeepsEveryFile
   before.erase("DBServer/FDB/Qel.DB.idx");
   before.erase("DBServer/FDB/HeroQel.DB.idx");
 
-  // The file-size limit makes the copy's write fail (root ignores permissions).
-  struct rlimit old {};
-  getrlimit(RLIMIT_FSIZE, &old);
-  auto oldHandler = signal(SIGXFSZ, SIG_IGN);
-  struct rlimit small = old;
-  small.rlim_cur = 16 * 1024;
-  setrlimit(RLIMIT_FSIZE, &small);
-  EXPECT_THROW(ReplaceMasterFiles(ctx), FileError);
-  setrlimit(RLIMIT_FSIZE, &old);
-  signal(SIGXFSZ, oldHandler);
+  {
+    // The file-size limit makes the copy's write fail (root ignores permissions).
+    testing::FileSizeLimit limit(16 * 1024);
+    ASSERT_TRUE(limit.ok());
+    EXPECT_THROW(ReplaceMasterFiles(ctx), FileError);
+  }
 
   EXPECT_EQ(MasterTree(), before);  // nothing replaced, no copies left behind
 }

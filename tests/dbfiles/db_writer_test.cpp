@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/resource.h>
-
 #include <cstring>
 
 #include "dbfiles/db_test_util.h"
@@ -11,11 +8,13 @@
 #include "dbfiles/records.h"
 #include "support/datetime.h"
 #include "support/errors.h"
+#include "support/file_size_limit.h"
 
 namespace razere {
 namespace {
 
 using testing::Bytes;
+using testing::FileSizeLimit;
 using testing::MakeFileBytes;
 using testing::MakeRecord;
 using testing::NameAtOffset;
@@ -219,26 +218,6 @@ TEST(WritePass, TargetThatCannotBeCreatedRaisesFileError) {
   std::filesystem::create_directories(dir / "ID.DB" / "inside");  // a folder that cannot be removed
   EXPECT_THROW(DbWriter(dir / "ID.DB", DbKind::ID, 0), FileError);
 }
-
-// A file size limit makes writes fail the way a full disk does.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    oldHandler_ = ::signal(SIGXFSZ, SIG_IGN);
-    ::getrlimit(RLIMIT_FSIZE, &old_);
-    rlimit lim = old_;
-    lim.rlim_cur = bytes;
-    ::setrlimit(RLIMIT_FSIZE, &lim);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &old_);
-    ::signal(SIGXFSZ, oldHandler_);
-  }
-
- private:
-  rlimit old_{};
-  sighandler_t oldHandler_;
-};
 
 TEST(WritePass, WriteFailureRaisesFileErrorNamingTheFile) {
   for (DbKind kind : {DbKind::ID, DbKind::Qel}) {

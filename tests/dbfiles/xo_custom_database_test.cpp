@@ -1,9 +1,7 @@
 #include "dbfiles/xo_custom_database.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,12 +16,14 @@
 
 #include "support/datetime.h"
 #include "support/errors.h"
+#include "support/file_size_limit.h"
 
 namespace razere {
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
+using testing::FileSizeLimit;
 
 constexpr double kClock = 45000.5;  // the fixed "now" of every test
 
@@ -464,29 +464,6 @@ TEST_F(XoEngineTest, FilesThatCannotBeOpenedOrGivenAHeaderThrow) {
     EXPECT_THROW(TXoCustomDatabase{fs::path("/dev/full")}, FileError);
   }
 }
-
-// Lowers the file size limit so that writes past it fail with EFBIG (root
-// included), and ignores the signal that would otherwise end the process.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    old_ = signal(SIGXFSZ, SIG_IGN);
-    rlimit lim = saved_;
-    lim.rlim_cur = bytes;
-    ok_ = setrlimit(RLIMIT_FSIZE, &lim) == 0;
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    signal(SIGXFSZ, old_);
-  }
-  bool ok() const { return ok_; }
-
- private:
-  rlimit saved_{};
-  sighandler_t old_{};
-  bool ok_ = false;
-};
 
 TEST_F(XoEngineTest, AWriteFailureIsRecordedAndTheFirstOneKept) {
   const int32_t kSize = 100;

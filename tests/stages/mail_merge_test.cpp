@@ -1,8 +1,6 @@
 #include "stages/mail_merge.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstring>
@@ -25,12 +23,14 @@
 #include "support/ansi.h"
 #include "support/datetime.h"
 #include "support/errors.h"
+#include "support/file_size_limit.h"
 
 namespace razere {
 namespace {
 
 namespace fs = std::filesystem;
 using testing::Bytes;
+using testing::FileSizeLimit;
 using Names = std::vector<std::string>;
 
 constexpr int32_t kPayload = mail_payload::kSize;
@@ -610,29 +610,6 @@ TEST_F(MailMergeTest, WithoutAMailStoreIsAnError) {
   ctx.MailStore.reset();
   EXPECT_THROW(MergeMail(ctx), std::runtime_error);
 }
-
-// Lowers the file size limit so that writes past it fail with EFBIG (root
-// included), and ignores the signal that would otherwise end the process.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    old_ = signal(SIGXFSZ, SIG_IGN);
-    rlimit lim = saved_;
-    lim.rlim_cur = bytes;
-    ok_ = setrlimit(RLIMIT_FSIZE, &lim) == 0;
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    signal(SIGXFSZ, old_);
-  }
-  bool ok() const { return ok_; }
-
- private:
-  rlimit saved_{};
-  sighandler_t old_{};
-  bool ok_ = false;
-};
 
 TEST_F(MailMergeTest, AFailedWriteEndsTheRun) {
   Character("Bob", true);
