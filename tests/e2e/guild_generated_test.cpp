@@ -12,6 +12,7 @@
 #include "dbfiles/db_format.h"
 #include "dbfiles/db_test_util.h"
 #include "dbfiles/name_field.h"
+#include "e2e/generated_pair_run.h"
 #include "gen/generator.h"
 #include "gen/guilds.h"
 #include "merge/accounts.h"
@@ -171,21 +172,11 @@ TEST(GeneratedGuildsTest, WithoutGuildsTheFolderIsEmpty) {
 TEST(GeneratedGuildsTest, MergedGuildFolderIsConsistent) {
   for (bool clean : {false, true}) {
     SCOPED_TRACE(clean ? "with clean-up" : "without clean-up");
-    TempDir dir;
-    const gen::GenOptions o = Options();
-    gen::GeneratedPair pair = gen::GeneratePair(o, dir.path());
-    SetClockForTesting(o.now);
-    NullHost host;
-    RunContext ctx;
-    ctx.Bar.SetHost(host);
-    ctx.Master = pair.master.paths;
-    ctx.Slave = pair.slave.paths;
-    ctx.SavePath = pair.save.string() + "/";
-    ctx.CleanData = clean;
-    LoadAccounts(ctx);
-    MergeCharacters(ctx);
+    testing::GeneratedPairRun run(Options(), clean);
+    const gen::GeneratedPair& pair = run.pair;
+    RunContext& ctx = run.ctx;
+    run.MergeAccountsAndCharacters();
     MergeGuilds(ctx);
-    SetClockForTesting(std::nullopt);
 
     const fs::path out = pair.save / "GuildBase";
     const Lines masterGuilds = GuildList(pair.master.paths.Guild), slaveGuilds = GuildList(pair.slave.paths.Guild);

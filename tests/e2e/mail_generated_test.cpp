@@ -12,6 +12,7 @@
 #include "dbfiles/le_bytes.h"
 #include "dbfiles/name_field.h"
 #include "dbfiles/xo_custom_database.h"
+#include "e2e/generated_pair_run.h"
 #include "gen/generator.h"
 #include "gen/mails.h"
 #include "merge/accounts.h"
@@ -175,29 +176,19 @@ TEST(GeneratedMailsTest, WithoutMailsTheInstallationHasNoEmailDb) {
 TEST(GeneratedMailsTest, MergedMailStoreIsConsistent) {
   for (bool clean : {false, true}) {
     SCOPED_TRACE(clean ? "with clean-up" : "without clean-up");
-    TempDir dir;
-    const gen::GenOptions o = Options();
-    gen::GeneratedPair pair = gen::GeneratePair(o, dir.path());
-    SetClockForTesting(o.now);
-    NullHost host;
-    RunContext ctx;
-    ctx.Bar.SetHost(host);
-    ctx.Master = pair.master.paths;
-    ctx.Slave = pair.slave.paths;
-    ctx.SavePath = pair.save.string() + "/";
-    ctx.CleanData = clean;
+    testing::GeneratedPairRun run(Options(), clean);
+    const gen::GeneratedPair& pair = run.pair;
+    RunContext& ctx = run.ctx;
     const fs::path store = pair.save / "Email.db";
     ctx.MailStore = std::make_shared<TXoCustomDatabase>(store);
     ASSERT_GE(ctx.MailStore->Initialize(mail_payload::kSize), 0);
-    LoadAccounts(ctx);
-    MergeCharacters(ctx);
+    run.MergeAccountsAndCharacters();
     MergeUserShops(ctx);
     const int32_t itemNumber = ctx.ItemNumber, itemNumberEx = ctx.ItemNumberEx;
     MergeMail(ctx);
     ctx.MailStore->Uninitialize();
     ctx.MailStore->RaiseFirstError();
     ctx.MailStore.reset();
-    SetClockForTesting(std::nullopt);
 
     // What the rules keep, from the sources and the character stage's result.
     std::set<std::string> masterChars, slaveChars;

@@ -12,6 +12,7 @@
 #include "dbfiles/db_test_util.h"
 #include "dbfiles/le_bytes.h"
 #include "dbfiles/name_field.h"
+#include "e2e/generated_pair_run.h"
 #include "gen/generator.h"
 #include "merge/accounts.h"
 #include "merge/character_stage.h"
@@ -137,22 +138,12 @@ TEST(GeneratedShopsTest, WithoutShopsTheInstallationHasNoShopFiles) {
 TEST(GeneratedShopsTest, MergedShopFilesAreConsistent) {
   for (bool clean : {false, true}) {
     SCOPED_TRACE(clean ? "with clean-up" : "without clean-up");
-    TempDir dir;
-    const gen::GenOptions o = Options();
-    gen::GeneratedPair pair = gen::GeneratePair(o, dir.path());
-    SetClockForTesting(o.now);
-    NullHost host;
-    RunContext ctx;
-    ctx.Bar.SetHost(host);
-    ctx.Master = pair.master.paths;
-    ctx.Slave = pair.slave.paths;
-    ctx.SavePath = pair.save.string() + "/";
-    ctx.CleanData = clean;
-    LoadAccounts(ctx);
-    MergeCharacters(ctx);
+    testing::GeneratedPairRun run(Options(), clean);
+    const gen::GeneratedPair& pair = run.pair;
+    RunContext& ctx = run.ctx;
+    run.MergeAccountsAndCharacters();
     const int32_t itemNumber = ctx.ItemNumber, itemNumberEx = ctx.ItemNumberEx;
     MergeUserShops(ctx);
-    SetClockForTesting(std::nullopt);
 
     const std::set<std::string> chars = CharacterKeys(pair.save / "Hum.DB");
     ShopFileData shops = ReadShopFile(pair.save / "Shop.dat", shop_rec::kSize);

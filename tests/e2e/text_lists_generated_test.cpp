@@ -9,6 +9,7 @@
 
 #include "app/settings.h"
 #include "dbfiles/db_test_util.h"
+#include "e2e/generated_pair_run.h"
 #include "gen/generator.h"
 #include "merge/accounts.h"
 #include "merge/character_stage.h"
@@ -70,19 +71,13 @@ std::set<int32_t> NewSerials(const ItemSerialMap& map) {
 class GeneratedTextListsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    pair = gen::GeneratePair(Options(), dir.path());
-    ctx.Bar.SetHost(host);
-    ctx.Master = pair.master.paths;
-    ctx.Slave = pair.slave.paths;
     SetTextLists(ctx.Master);
     SetTextLists(ctx.Slave);
-    ctx.SavePath = pair.save.string() + "/";
   }
 
-  TempDir dir;
-  gen::GeneratedPair pair;
-  NullHost host;
-  RunContext ctx;
+  testing::GeneratedPairRun run{Options()};
+  const gen::GeneratedPair& pair = run.pair;
+  RunContext& ctx = run.ctx;
 };
 
 TEST_F(GeneratedTextListsTest, ListsNameRealItemsAndHoldWhatTheReaderDrops) {
@@ -108,8 +103,7 @@ TEST_F(GeneratedTextListsTest, ListsNameRealItemsAndHoldWhatTheReaderDrops) {
 // an item of its side, or, when its side had no such item, its old serial;
 // the slave's renamed accounts and characters follow, the master's names stay.
 TEST_F(GeneratedTextListsTest, MergedListsFollowTheSerialsAndRenamesOfTheirSide) {
-  LoadAccounts(ctx);
-  MergeCharacters(ctx);
+  run.MergeAccountsAndCharacters();
   MergeUserShops(ctx);
   MergeTextLists(ctx);
   ASSERT_GT(ctx.AccountRenames->Count(), 0);
