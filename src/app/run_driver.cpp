@@ -9,6 +9,7 @@
 
 #include "app/result_output.h"
 #include "dbfiles/xo_custom_database.h"
+#include "stages/text_list_merge.h"
 #include "support/errors.h"
 #include "support/textfile.h"
 
@@ -244,6 +245,13 @@ RunOutcome ButtonOKClick(RunContext& ctx, const WindowState& w, const RunStages&
   ctx.SavePath = WithTrailingSeparator(ctx.SavePath);
   if (!SaveFolderCollision(ctx).empty()) {
     message("保存目录不能与主库或从库的数据目录相同！！！");
+    return RunOutcome::Refused;
+  }
+  // Text-file pairs whose outputs would overwrite each other (or another file
+  // of the run): refused here, before anything is written, rather than by the
+  // text list stage after the record files are already in the save folder.
+  if (const std::string conflict = TextPairOutputConflict(ctx); !conflict.empty()) {
+    message(conflict);
     return RunOutcome::Refused;
   }
 

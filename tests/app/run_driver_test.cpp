@@ -190,6 +190,19 @@ TEST_F(DriverTest, SaveFolderHoldingAPairFileIsRefused) {
   EXPECT_EQ(Run(), RunOutcome::Refused);
 }
 
+TEST_F(DriverTest, PairsWritingOneSaveFolderFileAreRefusedBeforeAnythingIsWritten) {
+  ctx.TextFilePairs.push_back({master + "Qel200/Envir/a.txt", slave + "Qel200/Envir/a.txt"});
+  ctx.TextFilePairs.push_back({master + "Qel200/Other/A.TXT", slave + "Qel200/Other/b.txt"});
+  bool staged = false;
+  RunStages stages;
+  stages.LoadAccounts = [&](RunContext&) { staged = true; };
+  EXPECT_EQ(ButtonOKClick(ctx, window, stages), RunOutcome::Refused);
+  EXPECT_NE(OnlyMessage().find("文件名相同"), std::string::npos);
+  EXPECT_FALSE(staged);
+  EXPECT_FALSE(fs::exists(save + "Email.db"));
+  EXPECT_FALSE(fs::exists(program + "Config.ini"));
+}
+
 TEST_F(DriverTest, StagesRunInOrderAndAStageErrorStillCleansUp) {
   std::vector<std::string> calls;
   RunStages stages;
