@@ -7,7 +7,6 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "app/run_driver.h"
 #include "merge/accounts.h"
 #include "merge/character_stage.h"
 
