@@ -1,11 +1,5 @@
 #include "app/result_output.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 #include <vector>
@@ -15,7 +9,7 @@
 #include "stages/guild_store.h"
 #include "stages/shop_merge.h"
 #include "support/ansi.h"
-#include "support/errors.h"
+#include "support/file_system.h"
 #include "support/textfile.h"
 
 namespace fs = std::filesystem;
@@ -51,96 +45,36 @@ bool EqualsIgnoreAsciiCase(const std::string& a, const std::string& b) {
   return true;
 }
 
-[[noreturn]] void ThrowErrno(const std::string& what, const std::string& path, int err) {
-  throw FileError(what + " \"" + path + "\": " + std::strerror(err));
-}
-
-void SyncFolder(const std::string& folder) {
-  int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
-// Copies a regular file's bytes to target (created or truncated), flushed
-// to disk; every step checked.
-void CopyFileDurably(const std::string& source, const std::string& target) {
-  int in = ::open(source.c_str(), O_RDONLY);
-  if (in < 0) ThrowErrno("无法读取文件", source, errno);
-  struct stat st {};
-  ::fstat(in, &st);
-  int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, st.st_mode & 07777 ? st.st_mode & 07777 : 0644);
-  if (out < 0) {
-    int e = errno;
-    ::close(in);
-    ThrowErrno("无法创建文件", target, e);
-  }
-  std::vector<char> buf(1 << 20);
-  for (;;) {
-    ssize_t n = ::read(in, buf.data(), buf.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int e = errno;
-      ::close(in);
-      ::close(out);
-      ThrowErrno("无法读取文件", source, e);
-    }
-    if (n == 0) break;
-    for (ssize_t done = 0; done < n;) {
-      ssize_t w = ::write(out, buf.data() + done, static_cast<size_t>(n - done));
-      if (w < 0) {
-        if (errno == EINTR) continue;
-        int e = errno;
-        ::close(in);
-        ::close(out);
-        ThrowErrno("无法写入文件", target, e);
-      }
-      done += w;
-    }
-  }
-  ::close(in);
-  if (::fsync(out) != 0) {
-    int e = errno;
-    ::close(out);
-    ThrowErrno("无法写入文件", target, e);
-  }
-  if (::close(out) != 0) ThrowErrno("无法写入文件", target, errno);
-}
-
 void CopyTreeDurably(const fs::path& source, const fs::path& target) {
-  std::error_code ec;
-  fs::create_directories(target, ec);
-  if (ec) ThrowErrno("无法创建目录", target.string(), ec.value());
-  for (const auto& entry : fs::directory_iterator(source)) {
-    fs::path to = target / entry.path().filename();
-    if (entry.is_directory()) {
-      CopyTreeDurably(entry.path(), to);
+  FileSystem& fsys = Fs();
+  fsys.MakeFolders(target);
+  for (const FolderEntry& entry : fsys.List(source)) {
+    const fs::path from = source / entry.name;
+    const fs::path to = target / entry.name;
+    if (fsys.KindOf(from) == FileKind::Folder) {
+      CopyTreeDurably(from, to);
     } else {
-      CopyFileDurably(entry.path().string(), to.string());
+      CopyFileDurably(from, to);
     }
   }
-  SyncFolder(target.string());
+  fsys.SyncFolder(target);
 }
 
 void RemoveQuietly(const std::string& path) {
-  std::error_code ec;
-  if (fs::is_directory(fs::symlink_status(path, ec))) {
-    fs::remove_all(path, ec);
-  } else {
-    fs::remove(path, ec);
+  try {
+    if (Fs().KindOf(path, false) == FileKind::Folder) {
+      DeleteFolderTree(path, true);
+    } else {
+      Fs().Remove(path);
+    }
+  } catch (const FileError&) {
+    // Whatever stays behind is in the way of the next step, which reports it.
   }
 }
 
-void RenameOrThrow(const std::string& from, const std::string& to) {
-  if (::rename(from.c_str(), to.c_str()) != 0) {
-    ThrowErrno("无法改名 \"" + from + "\" 为", to, errno);
-  }
-}
+void RenameOrThrow(const std::string& from, const std::string& to) { Fs().Rename(from, to); }
 
-bool Exists(const std::string& path) {
-  std::error_code ec;
-  return fs::exists(fs::symlink_status(path, ec));
-}
+bool Exists(const std::string& path) { return Fs().KindOf(path, false) != FileKind::None; }
 
 // One master file or folder to replace.
 struct Replacement {
@@ -214,32 +148,40 @@ void WriteChangeLogs(RunContext& ctx) {
 }
 
 void DeleteFolderTree(const std::string& folder, bool removeItself, const std::function<void()>& pump) {
-  std::string dir = folder;
-  if (dir.empty() || dir.back() != '/') dir += '/';
-  std::error_code ec;
-  if (!fs::is_directory(dir, ec)) return;
-  for (const auto& entry : fs::directory_iterator(dir, ec)) {
+  FileSystem& fsys = Fs();
+  const std::string dir = WithoutTrailingSeparators(folder);
+  if (dir.empty() || fsys.KindOf(dir) != FileKind::Folder) return;
+  std::vector<FolderEntry> entries;
+  try {
+    entries = fsys.List(dir);
+  } catch (const FileError&) {
+    // Unreadable: the folder's own removal below reports it.
+  }
+  for (const FolderEntry& entry : entries) {
     if (pump) pump();
-    if (entry.is_directory(ec) && !entry.is_symlink(ec)) {
-      DeleteFolderTree(entry.path().string(), true, pump);
+    const std::string path = dir + "/" + entry.name;
+    if (entry.kind == FileKind::Folder) {
+      DeleteFolderTree(path, true, pump);
     } else {
-      fs::remove(entry.path(), ec);  // a failure shows when the folder is removed
+      try {
+        fsys.Remove(path);
+      } catch (const FileError&) {
+        // A failure shows when the folder is removed.
+      }
     }
   }
-  if (removeItself && !fs::remove(WithoutTrailingSeparators(dir), ec)) {
-    throw FileError("无法删除目录 \"" + dir + "\": " + ec.message());
-  }
+  if (removeItself) fsys.Remove(dir);
 }
 
 bool ShellCopy(const std::string& source, const std::string& target) {
-  std::error_code ec;
   if (!Exists(source)) return true;
-  if (EqualsIgnoreAsciiCase(FolderPart(source), FolderPart(target))) {
-    return ::rename(source.c_str(), target.c_str()) != 0;
-  }
+  FileSystem& fsys = Fs();
   try {
-    if (fs::is_directory(source, ec)) {
-      fs::path to = fs::is_directory(target, ec) ? fs::path(target) / fs::path(source).filename() : fs::path(target);
+    if (EqualsIgnoreAsciiCase(FolderPart(source), FolderPart(target))) {
+      fsys.Rename(source, target);
+    } else if (fsys.KindOf(source) == FileKind::Folder) {
+      fs::path to = fsys.KindOf(target) == FileKind::Folder ? fs::path(target) / fs::path(source).filename()
+                                                             : fs::path(target);
       CopyTreeDurably(source, to);
     } else {
       CopyFileDurably(source, target);
@@ -280,7 +222,7 @@ void ReplaceMasterFiles(RunContext& ctx) {
       } else {
         CopyFileDurably(r.source, r.staged);
       }
-      SyncFolder(FolderPart(r.target));
+      Fs().SyncFolder(FolderPart(r.target));
       ctx.Bar.ProcessEvents();
     }
   } catch (...) {
@@ -317,7 +259,7 @@ void ReplaceMasterFiles(RunContext& ctx) {
       RenameOrThrow(r.target, retired);
     }
     if (r.haveSource) RenameOrThrow(r.staged, r.target);  // replaces an old file atomically
-    SyncFolder(FolderPart(r.target));
+    Fs().SyncFolder(FolderPart(r.target));
   }
   for (const Replacement& r : plan) {
     if (!r.folder) continue;

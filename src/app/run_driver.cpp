@@ -10,7 +10,7 @@
 #include "app/result_output.h"
 #include "dbfiles/xo_custom_database.h"
 #include "stages/text_list_merge.h"
-#include "support/errors.h"
+#include "support/file_system.h"
 #include "support/textfile.h"
 
 namespace fs = std::filesystem;
@@ -20,8 +20,9 @@ namespace razere {
 namespace {
 
 bool FileExists(const std::string& path) {
-  std::error_code ec;
-  return !path.empty() && fs::exists(path, ec) && !fs::is_directory(path, ec);
+  if (path.empty()) return false;
+  const FileKind kind = Fs().KindOf(path);
+  return kind == FileKind::File || kind == FileKind::Other;  // a device or pipe is there too
 }
 
 std::string Format(const char* fmt, const std::string& s, int32_t a, int32_t b) {
@@ -274,18 +275,20 @@ RunOutcome ButtonOKClick(RunContext& ctx, const WindowState& w, const RunStages&
 
   // 11. The old mail store of the save folder.
   const std::string emailFile = ctx.SavePath + "Email.db";
-  {
-    std::error_code ec;
-    fs::create_directories(ctx.SavePath, ec);
-    if (ec) {
-      message("无法创建保存目录：" + ctx.SavePath + " (" + ec.message() + ")");
-      return RunOutcome::Refused;
-    }
-    fs::remove(emailFile, ec);
-    if (fs::exists(emailFile, ec)) {
-      message("清除Email数据失败！");
-      return RunOutcome::Refused;
-    }
+  try {
+    Fs().MakeFolders(ctx.SavePath);
+  } catch (const FileError& e) {
+    message("无法创建保存目录：" + ctx.SavePath + " (" + e.Reason() + ")");
+    return RunOutcome::Refused;
+  }
+  try {
+    Fs().Remove(emailFile);
+  } catch (const FileError&) {
+    // Reported below: the old mail store must not survive into the new set.
+  }
+  if (Fs().KindOf(emailFile, false) != FileKind::None) {
+    message("清除Email数据失败！");
+    return RunOutcome::Refused;
   }
 
   // 12. The new mail store.

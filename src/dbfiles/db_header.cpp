@@ -5,6 +5,7 @@
 #include "dbfiles/le_bytes.h"
 #include "dbfiles/name_field.h"
 #include "dbfiles/source_file.h"
+#include "support/file_system.h"
 
 namespace razere {
 
@@ -31,10 +32,7 @@ DbHeaderBytes BuildHeader(DbKind kind, int32_t recordCount, double writtenAt1, d
 }
 
 int32_t ReadDbVersion(const std::filesystem::path& path) {
-  std::error_code ec;
-  if (std::filesystem::status(path, ec).type() == std::filesystem::file_type::not_found) {
-    return kRequiredDbVersion;
-  }
+  if (Fs().KindOf(path) == FileKind::None) return kRequiredDbVersion;
   DbSourceFile file(path);
   DbHeaderBytes bytes{};
   if (file.ReadAt(0, bytes.data(), bytes.size()) < bytes.size()) return 0;

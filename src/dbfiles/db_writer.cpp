@@ -1,121 +1,106 @@
 #include "dbfiles/db_writer.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <stdexcept>
-#include <string>
-#include <system_error>
 
 #include "dbfiles/db_header.h"
 #include "dbfiles/le_bytes.h"
 #include "support/datetime.h"
-#include "support/errors.h"
+#include "support/file_system.h"
 
 namespace razere {
 
-static_assert(sizeof(off_t) == 8, "record files beyond 4 GiB need 64-bit file offsets");
+namespace {
+
+// Small records are gathered into writes of this many bytes; big ones are
+// written straight from the record buffer.
+constexpr size_t kSmallRecordLimit = DbWriter::kBufferSize / 8;
+
+}  // namespace
 
 DbWriter::DbWriter(std::filesystem::path target, DbKind kind, int32_t recordCount)
+    : DbWriter(std::move(target), kind, recordCount, NowDateTime()) {}
+
+DbWriter::DbWriter(std::filesystem::path target, DbKind kind, int32_t recordCount, double writeTime)
     : path_(std::move(target)),
       kind_(kind),
       recordSize_(KindInfo(kind).recordSize),
-      buffered_(recordSize_ <= kBufferSize / 8),
+      buffered_(recordSize_ <= kSmallRecordLimit),
       announced_(recordCount) {
-  std::error_code ec;
-  std::filesystem::remove(path_, ec);  // failure is fine: we overwrite instead
-  fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  if (fd_ < 0) Fail("无法创建文件：", errno);
-
-  buf_.resize(buffered_ ? kBufferSize : recordSize_);
-  double first = NowDateTime();
-  double second = NowDateTime();
-  DbHeaderBytes header = BuildHeader(kind_, recordCount, first, second);
-  WriteOut(header.data(), header.size());
-}
-
-DbWriter::~DbWriter() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-void DbWriter::Fail(const char* what, int err) {
-  throw FileError(std::string(what) + path_.string() + " (" + std::strerror(err) + ")");
-}
-
-void DbWriter::WriteOut(const uint8_t* data, size_t len) {
-  while (len > 0) {
-    ssize_t n = ::pwrite(fd_, data, len, static_cast<off_t>(end_));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      Fail("写入文件失败：", errno);
-    }
-    if (n == 0) Fail("写入文件失败：", ENOSPC);
-    data += n;
-    len -= static_cast<size_t>(n);
-    end_ += n;
+  try {
+    Fs().Remove(path_);
+  } catch (const FileError&) {
+    // An undeletable target is overwritten from its start instead; Close cuts
+    // what it held beyond the new end.
   }
+  file_ = Fs().Open(path_, OpenMode::Create);
+  out_.emplace(*file_, 0, buffered_ ? kBufferSize : 0);
+  if (!buffered_) buf_.resize(recordSize_);
+  // The header carries the write time twice, as the server writes it.
+  DbHeaderBytes header = BuildHeader(kind_, recordCount, writeTime, writeTime);
+  out_->Append(header.data(), header.size());
 }
 
-void DbWriter::Flush() {
-  if (used_ == 0) return;
-  size_t n = used_;
-  used_ = 0;  // a failed write throws; nothing is retried
-  WriteOut(buf_.data(), n);
+DbWriter::~DbWriter() = default;
+
+uint8_t* DbWriter::NextSlot() {
+  if (!file_) throw std::logic_error("DbWriter: record after Close");
+  if (buffered_) return out_->Reserve(recordSize_);
+  return buf_.data();
+}
+
+void DbWriter::Commit(uint8_t* rec) {
+  if (!buffered_) out_->Append(rec, recordSize_);
+  ++written_;
 }
 
 bool DbWriter::Append(DbSourceFile& source, int64_t offset, const Patch& patch) {
-  if (fd_ < 0) throw std::logic_error("DbWriter::Append after Close");
-  uint8_t* rec;
-  if (buffered_) {
-    if (buf_.size() - used_ < recordSize_) Flush();
-    rec = buf_.data() + used_;
-    if (source.ReadAtBuffered(offset, rec, recordSize_) < recordSize_) return false;
-  } else {
-    rec = buf_.data();
-    if (source.ReadAt(offset, rec, recordSize_) < recordSize_) return false;
+  uint8_t* rec = NextSlot();
+  const size_t got = buffered_ ? source.ReadAtBuffered(offset, rec, recordSize_) : source.ReadAt(offset, rec, recordSize_);
+  if (got < recordSize_) {
+    if (buffered_) out_->Unreserve(recordSize_);
+    return false;
   }
   if (patch) patch(std::span<uint8_t>(rec, recordSize_));
-  if (buffered_) {
-    used_ += recordSize_;
-  } else {
-    WriteOut(rec, recordSize_);
-  }
-  ++written_;
+  Commit(rec);
   return true;
 }
 
 void DbWriter::AppendRecord(std::span<const uint8_t> record) {
-  if (fd_ < 0) throw std::logic_error("DbWriter::AppendRecord after Close");
   if (record.size() != recordSize_) throw std::invalid_argument("DbWriter::AppendRecord: wrong record size");
-  Flush();
-  WriteOut(record.data(), record.size());
-  ++written_;
+  uint8_t* rec = NextSlot();
+  std::memcpy(rec, record.data(), recordSize_);
+  Commit(rec);
+}
+
+void DbWriter::AppendNew(const std::function<void(std::span<uint8_t> record)>& fill) {
+  uint8_t* rec = NextSlot();
+  std::memset(rec, 0, recordSize_);
+  fill(std::span<uint8_t>(rec, recordSize_));
+  Commit(rec);
+}
+
+void DbWriter::SkipRecords(int64_t count) {
+  if (!file_) throw std::logic_error("DbWriter: record after Close");
+  if (count <= 0) return;
+  out_->Flush();
+  out_->Skip(count * static_cast<int64_t>(recordSize_));
+  written_ += static_cast<int32_t>(count);
 }
 
 void DbWriter::Close() {
-  if (fd_ < 0) return;
-  try {
-    Flush();
-    if (written_ != announced_) {
-      uint8_t count[4];
-      StoreInt32LE(count, written_);
-      ssize_t n;
-      do {
-        n = ::pwrite(fd_, count, sizeof count, db_header::kRecordCount);
-      } while (n < 0 && errno == EINTR);
-      if (n != static_cast<ssize_t>(sizeof count)) Fail("写入文件失败：", n < 0 ? errno : ENOSPC);
-    }
-    if (::ftruncate(fd_, static_cast<off_t>(end_)) != 0) Fail("写入文件失败：", errno);
-  } catch (...) {
-    ::close(fd_);
-    fd_ = -1;
-    throw;
+  if (!file_) return;
+  std::unique_ptr<File> file = std::move(file_);
+  out_->Flush();
+  if (written_ != announced_) {
+    uint8_t count[4];
+    StoreInt32LE(count, written_);
+    file->WriteAt(db_header::kRecordCount, count, sizeof count);
   }
-  int fd = fd_;
-  fd_ = -1;
-  if (::close(fd) != 0) Fail("关闭文件失败：", errno);
+  // Also gives skipped slots at the end their length.
+  file->Truncate(out_->Offset());
+  out_.reset();
+  file->Close();
 }
 
 }  // namespace razere

@@ -15,11 +15,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "dbfiles/db_format.h"
 #include "dbfiles/source_file.h"
+#include "support/file_system.h"
 
 namespace razere {
 
@@ -31,8 +34,10 @@ class DbWriter {
 
   // Deletes an existing target (or, when that fails, overwrites it from its
   // start), then writes the kind's header with nRecordCount = recordCount and
-  // the current date-time twice. Throws FileError naming the target.
+  // the write time (a date-time; the current one unless given) twice. Throws
+  // FileError naming the target.
   DbWriter(std::filesystem::path target, DbKind kind, int32_t recordCount);
+  DbWriter(std::filesystem::path target, DbKind kind, int32_t recordCount, double writeTime);
 
   // Closes an unclosed file without checks: only reached when an error is
   // already ending the run.
@@ -49,6 +54,13 @@ class DbWriter {
   // be the kind's record size, else std::invalid_argument.
   void AppendRecord(std::span<const uint8_t> record);
 
+  // Appends a record that fill writes into a zeroed record buffer.
+  void AppendNew(const std::function<void(std::span<uint8_t> record)>& fill);
+
+  // Leaves count empty record slots: counted as records, never written, so
+  // that they stay holes of the file that read as zeros.
+  void SkipRecords(int64_t count);
+
   // Writes what is buffered, makes nRecordCount equal to the records actually
   // written (entries skipped for a short read leave no hole in the count),
   // cuts off anything an old, undeletable target held beyond the new end, and
@@ -58,26 +70,24 @@ class DbWriter {
   const std::filesystem::path& Path() const { return path_; }
   DbKind Kind() const { return kind_; }
   int32_t Announced() const { return announced_; }  // the count the header was written with
-  int32_t Written() const { return written_; }      // records appended so far
+  int32_t Written() const { return written_; }      // records appended (and slots skipped) so far
 
   // Output buffer size for small records.
   static constexpr size_t kBufferSize = 1 << 20;
 
  private:
-  void WriteOut(const uint8_t* data, size_t len);
-  void Flush();
-  [[noreturn]] void Fail(const char* what, int err);
+  uint8_t* NextSlot();
+  void Commit(uint8_t* rec);
 
   std::filesystem::path path_;
   DbKind kind_;
   size_t recordSize_;
   bool buffered_;
-  int fd_ = -1;
   int32_t announced_ = 0;
   int32_t written_ = 0;
-  int64_t end_ = 0;            // bytes written to the file so far
-  std::vector<uint8_t> buf_;   // small records: the output buffer; big ones: the record buffer
-  size_t used_ = 0;            // bytes of buf_ waiting to be written (small records)
+  std::unique_ptr<File> file_;          // null once closed
+  std::optional<FileAppender> out_;     // appends to file_; small records gather in its buffer
+  std::vector<uint8_t> buf_;            // big records: the record buffer
 };
 
 }  // namespace razere

@@ -6,7 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <vector>
+
+#include "support/file_system.h"
 
 namespace razere {
 
@@ -43,7 +46,7 @@ class DbSourceFile {
 
  private:
   std::filesystem::path path_;
-  int fd_ = -1;
+  std::unique_ptr<File> file_;
   int64_t size_ = 0;
   std::vector<uint8_t> window_;
   int64_t windowOffset_ = 0;

@@ -1,8 +1,5 @@
 #include "dbfiles/xo_custom_database.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -13,7 +10,7 @@
 
 #include "support/ansi.h"
 #include "support/datetime.h"
-#include "support/errors.h"
+#include "support/file_system.h"
 
 namespace razere {
 
@@ -31,15 +28,6 @@ T Get(const uint8_t* p) {
   T v;
   std::memcpy(&v, p, sizeof v);
   return v;
-}
-
-// GNU strerror_r returns the text; the XSI form fills the buffer.
-[[maybe_unused]] const char* ErrText(int ret, const char* buf) { return ret == 0 ? buf : "unknown error"; }
-[[maybe_unused]] const char* ErrText(const char* ret, const char*) { return ret; }
-
-std::string ErrnoText(int err) {
-  char buf[256] = {};
-  return ErrText(strerror_r(err, buf, sizeof buf), buf);
 }
 
 void FreshHeader(TXoCustomDatabaseHeader& h) {
@@ -68,22 +56,6 @@ void DecodeHeader(const uint8_t* raw, TXoCustomDatabaseHeader& h) {
   h.dwUpdateTime = Get<double>(raw + xodb::kUpdateTimeOffset);
 }
 
-// Reads up to len bytes at offset; returns the number read (short at end of
-// file) or -1 with errno set.
-ssize_t ReadAt(int fd, uint8_t* data, size_t len, int64_t offset) {
-  size_t done = 0;
-  while (done < len) {
-    ssize_t n = pread(fd, data + done, len - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return static_cast<ssize_t>(done);
-}
-
 std::string CutName(std::string_view sChrName) {
   return std::string(sChrName.substr(0, xodb::kNameCapacity));
 }
@@ -91,20 +63,11 @@ std::string CutName(std::string_view sChrName) {
 }  // namespace
 
 TXoCustomDatabase::TXoCustomDatabase(const std::filesystem::path& sFileName) : FFileName(sFileName) {
-  // Opening with O_CREAT covers both "open the existing file" and "create
-  // it": a new file reads as a short header and gets a fresh one.
-  FFileStream = open(FFileName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (FFileStream < 0) {
-    throw FileError("打开文件失败：" + FFileName.string() + "（" + ErrnoText(errno) + "）");
-  }
+  // Create covers both "open the existing file" and "create it": a new file
+  // reads as a short header and gets a fresh one.
+  FFile = Fs().Open(FFileName, OpenMode::Create);
   uint8_t raw[xodb::kHeaderSize] = {};
-  ssize_t got = ReadAt(FFileStream, raw, sizeof raw, 0);
-  if (got < 0) {
-    int err = errno;
-    close(FFileStream);
-    FFileStream = -1;
-    throw FileError("读取文件失败：" + FFileName.string() + "（" + ErrnoText(err) + "）");
-  }
+  const size_t got = FFile->ReadAt(0, raw, sizeof raw);
   if (got == xodb::kHeaderSize && TitleMatches(raw)) {
     DecodeHeader(raw, FHeader);
     return;
@@ -114,41 +77,34 @@ TXoCustomDatabase::TXoCustomDatabase(const std::filesystem::path& sFileName) : F
   FreshHeader(FHeader);
   WriteHeader();
   if (FFirstError) {
-    std::string msg = *FFirstError;
-    close(FFileStream);
-    FFileStream = -1;
-    throw FileError(msg);
+    FFile.reset();
+    throw *FFirstError;
   }
 }
 
 TXoCustomDatabase::~TXoCustomDatabase() {
   Terminate();
   if (FThread.joinable()) FThread.join();
-  if (FFileStream >= 0) close(FFileStream);
 }
 
 int64_t TXoCustomDatabase::SlotOffset(int32_t nIndex) const {
   return xodb::kHeaderSize + static_cast<int64_t>(nIndex) * FDataBufferLen;
 }
 
-void TXoCustomDatabase::RecordError(const char* what, int err) {
+void TXoCustomDatabase::RecordError(const FileError& e) {
   std::lock_guard lock(FCriticalSection);
-  if (!FFirstError) FFirstError = std::string(what) + FFileName.string() + "（" + ErrnoText(err) + "）";
+  if (!FFirstError) FFirstError = e;
 }
 
 bool TXoCustomDatabase::WriteAt(const uint8_t* data, size_t len, int64_t offset) {
-  if (FFileStream < 0) return false;
-  size_t done = 0;
-  while (done < len) {
-    ssize_t n = pwrite(FFileStream, data + done, len - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      RecordError("写入文件失败：", n < 0 ? errno : ENOSPC);
-      return false;
-    }
-    done += static_cast<size_t>(n);
+  if (!FFile) return false;
+  try {
+    FFile->WriteAt(offset, data, len);
+    return true;
+  } catch (const FileError& e) {
+    RecordError(e);
+    return false;
   }
-  return true;
 }
 
 void TXoCustomDatabase::WriteHeader() {
@@ -178,7 +134,7 @@ TXoCustomDatabase::TXoUserInfo* TXoCustomDatabase::InsertUser(std::string_view s
 int32_t TXoCustomDatabase::Initialize(int32_t DataSize, TXoCustomDatabaseNoticeEvent NoticeEvent) {
   std::lock_guard lock(FCriticalSection);
   if (FInitialize) return 0;
-  if (FFileStream < 0) return -1;  // uninitialised engines are discarded, not reused
+  if (!FFile) return -1;  // uninitialised engines are discarded, not reused
   if (DataSize < 0 || DataSize > INT32_MAX - xodb::kRecordHeaderSize) return -1;
   if (FHeader.nDataSize != 0 && FHeader.nDataSize != DataSize) return -1;
 
@@ -191,8 +147,12 @@ int32_t TXoCustomDatabase::Initialize(int32_t DataSize, TXoCustomDatabaseNoticeE
   int32_t count = 0;
   uint8_t rec[xodb::kRecordHeaderSize];
   for (int32_t i = 0; i < FHeader.nCount; ++i) {
-    ssize_t got = ReadAt(FFileStream, rec, sizeof rec, SlotOffset(i));
-    if (got < 0) RecordError("读取文件失败：", errno);
+    size_t got = 0;
+    try {
+      got = FFile->ReadAt(SlotOffset(i), rec, sizeof rec);
+    } catch (const FileError& e) {
+      RecordError(e);
+    }
     if (got != xodb::kRecordHeaderSize) break;
     auto status = Get<TXoProcessStatues>(rec + xodb::kStatusOffset);
     size_t len = std::min<size_t>(rec[xodb::kNameOffset], xodb::kNameCapacity);
@@ -220,10 +180,13 @@ int32_t TXoCustomDatabase::Initialize(int32_t DataSize, TXoCustomDatabaseNoticeE
 
 void TXoCustomDatabase::Uninitialize() {
   std::lock_guard lock(FCriticalSection);
-  if (FFileStream >= 0) {
-    // Linux closes the descriptor even when close reports EINTR: never retry.
-    if (close(FFileStream) != 0) RecordError("关闭文件失败：", errno);
-    FFileStream = -1;
+  if (FFile) {
+    try {
+      FFile->Close();
+    } catch (const FileError& e) {
+      RecordError(e);
+    }
+    FFile.reset();
   }
   FInitialize = false;
 }
@@ -309,7 +272,8 @@ int32_t TXoCustomDatabase::GetMsgCount() {
 
 std::optional<std::string> TXoCustomDatabase::FirstError() {
   std::lock_guard lock(FCriticalSection);
-  return FFirstError;
+  if (!FFirstError) return std::nullopt;
+  return std::string(FFirstError->what());
 }
 
 bool TXoCustomDatabase::HasError() {
@@ -318,7 +282,12 @@ bool TXoCustomDatabase::HasError() {
 }
 
 void TXoCustomDatabase::RaiseFirstError() {
-  if (auto e = FirstError()) throw FileError(*e);
+  std::optional<FileError> e;
+  {
+    std::lock_guard lock(FCriticalSection);
+    e = FFirstError;
+  }
+  if (e) throw *e;
 }
 
 void TXoCustomDatabase::ProcessAdd(TXoCustomDatabaseProcessMessage& Msg) {

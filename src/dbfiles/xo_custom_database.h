@@ -51,6 +51,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/file_system.h"
 #include "support/sort_string_list.h"
 
 namespace razere {
@@ -206,13 +207,13 @@ class TXoCustomDatabase {
 
   void WriteHeader();
   bool WriteAt(const uint8_t* data, size_t len, int64_t offset);
-  void RecordError(const char* what, int err);
+  void RecordError(const FileError& e);
   int64_t SlotOffset(int32_t nIndex) const;
 
   std::filesystem::path FFileName;
   TXoCustomDatabaseHeader FHeader;
   std::recursive_mutex FCriticalSection;
-  int FFileStream = -1;  // file descriptor, open from construction until Uninitialize
+  std::unique_ptr<File> FFile;  // open from construction until Uninitialize
   bool FInitialize = false;
   std::deque<int32_t> FDeleteList;
   int32_t FDataSize = 0;
@@ -223,7 +224,7 @@ class TXoCustomDatabase {
   TSortStringList<TXoUserInfo*> FUserList;
   std::vector<std::unique_ptr<TXoUserInfo>> FUserInfos;
   TXoCustomDatabaseNoticeEvent FNoticeEvent;
-  std::optional<std::string> FFirstError;
+  std::optional<FileError> FFirstError;
 
   std::thread FThread;
   std::atomic<bool> FTerminated{false};

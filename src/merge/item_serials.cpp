@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "dbfiles/records.h"
+#include "support/file_system.h"
 #include "support/iniprofile.h"
 
 namespace razere {
@@ -76,12 +77,7 @@ void WriteItemNumbers(const std::filesystem::path& setupFile, int32_t ItemNumber
   const std::string what = "保存物品序号失败 (cannot store the item serial counters in \"" + setupFile.string() + "\")";
   // A read-only settings file is the operator's word that it must not change;
   // the replacement by rename would not notice the flag.
-  std::error_code ec;
-  const std::filesystem::file_status st = std::filesystem::status(setupFile, ec);
-  if (!ec && std::filesystem::exists(st) &&
-      (st.permissions() & std::filesystem::perms::owner_write) == std::filesystem::perms::none) {
-    throw std::runtime_error(what + ": the file is read-only");
-  }
+  if (Fs().IsReadOnly(setupFile)) throw std::runtime_error(what + ": the file is read-only");
   try {
     IniProfile ini(setupFile);
     ini.WriteString("Setup", "ItemNumber", std::to_string(ItemNumber));

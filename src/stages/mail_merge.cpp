@@ -20,7 +20,7 @@
 #include "merge/item_serials.h"
 #include "stages/mail_format.h"
 #include "support/ansi.h"
-#include "support/errors.h"
+#include "support/file_system.h"
 
 namespace razere {
 
@@ -116,11 +116,8 @@ MailCopyStats CopyMails(RunContext& ctx, const fs::path& source, bool masterSide
 
   // A missing file (or a folder in its place) contributes nothing; one that
   // is there but cannot be looked at or opened ends the run.
-  std::error_code ec;
-  const fs::file_status st = fs::status(source, ec);
-  if (st.type() == fs::file_type::not_found) return stats;
-  if (ec) throw FileError("无法打开文件：" + source.string() + " (" + ec.message() + ")");
-  if (fs::is_directory(st)) return stats;
+  const FileKind kind = Fs().KindOf(source);
+  if (kind == FileKind::None || kind == FileKind::Folder) return stats;
   DbSourceFile file(source);
 
   uint8_t header[xodb::kHeaderSize];

@@ -1,11 +1,5 @@
 #include "stages/shop_merge.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -20,7 +14,7 @@
 #include "merge/character_collections.h"
 #include "merge/item_serials.h"
 #include "merge/unique_name.h"
-#include "support/errors.h"
+#include "support/file_system.h"
 
 namespace razere {
 
@@ -69,8 +63,7 @@ void ApplyRename(ShopRecord& r, size_t offset, const NameRenameMap& renames) {
 void ReadShopFile(RunContext& ctx, const std::string& path, size_t recordSize, std::string_view loadText,
                   const std::function<void(ShopRecord&&)>& keep) {
   if (path.empty()) return;
-  std::error_code ec;
-  if (fs::status(path, ec).type() == fs::file_type::not_found) return;
+  if (Fs().KindOf(path) == FileKind::None) return;
 
   DbSourceFile file{fs::path(path)};  // throws when it exists but cannot be opened
   uint8_t header[shop_file::kHeaderSize];
@@ -92,79 +85,22 @@ void ReadShopFile(RunContext& ctx, const std::string& path, size_t recordSize, s
 }
 
 // A new output file that is complete or absent. The old file is removed
-// first; the new one is written under a temporary name beside it and renamed
-// into place by Commit. Until then the destructor removes the temporary file.
+// first, so that a failed run leaves none rather than the old one.
 class OutputFile {
  public:
-  explicit OutputFile(fs::path target) : target_(std::move(target)) {
-    std::error_code ec;
-    fs::remove(target_, ec);  // when this fails, Commit's rename replaces it or reports why not
-    static std::atomic<unsigned> counter{0};
-    const fs::path dir = target_.has_parent_path() ? target_.parent_path() : fs::path(".");
-    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-      temp_ = dir / ("." + target_.filename().string() + ".tmp" + std::to_string(::getpid()) + "-" +
-                     std::to_string(counter.fetch_add(1)));
-      fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-      if (fd_ < 0 && errno != EEXIST) break;
-    }
-    if (fd_ < 0) Fail("无法创建文件：", errno);
-    buf_.reserve(kBufferSize);
-  }
-  ~OutputFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!committed_) ::unlink(temp_.c_str());
-  }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-
-  void Write(const uint8_t* data, size_t len) {
-    if (buf_.size() + len > kBufferSize) Flush();
-    if (len >= kBufferSize) {
-      WriteOut(data, len);
-    } else {
-      buf_.insert(buf_.end(), data, data + len);
-    }
-  }
-
-  void Commit() {
-    Flush();
-    if (::fsync(fd_) != 0) Fail("写入文件失败：", errno);
-    const int rc = ::close(fd_);
-    fd_ = -1;
-    if (rc != 0) Fail("关闭文件失败：", errno);
-    if (::rename(temp_.c_str(), target_.c_str()) != 0) Fail("无法创建文件：", errno);
-    committed_ = true;
-  }
+  explicit OutputFile(const fs::path& target) : writer_((RemoveOld(target), target)) {}
+  void Write(const uint8_t* data, size_t len) { writer_.Append(data, len); }
+  void Commit() { writer_.Commit(); }
 
  private:
-  static constexpr size_t kBufferSize = 1 << 20;
-
-  [[noreturn]] void Fail(const char* what, int err) {
-    throw FileError(std::string(what) + target_.string() + " (" + std::strerror(err) + ")");
-  }
-  void Flush() {
-    if (buf_.empty()) return;
-    WriteOut(buf_.data(), buf_.size());
-    buf_.clear();
-  }
-  void WriteOut(const uint8_t* data, size_t len) {
-    while (len > 0) {
-      const ssize_t n = ::write(fd_, data, len);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        Fail("写入文件失败：", errno);
-      }
-      if (n == 0) Fail("写入文件失败：", ENOSPC);
-      data += n;
-      len -= static_cast<size_t>(n);
+  static void RemoveOld(const fs::path& target) {
+    try {
+      Fs().Remove(target);
+    } catch (const FileError&) {
+      // Commit's rename replaces it or reports why not.
     }
   }
-
-  fs::path target_;
-  fs::path temp_;
-  int fd_ = -1;
-  bool committed_ = false;
-  std::vector<uint8_t> buf_;
+  AtomicFileWriter writer_;
 };
 
 void WriteHeader(OutputFile& out, int32_t count) {

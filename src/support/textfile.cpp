@@ -1,15 +1,5 @@
 #include "support/textfile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <cstring>
-#include <stdexcept>
-#include <system_error>
-
 #include "support/ansi.h"
 #include "support/utf8.h"
 
@@ -18,10 +8,6 @@ namespace razere {
 namespace fs = std::filesystem;
 
 namespace {
-
-[[noreturn]] void ThrowFileError(const fs::path& path, const char* what, int err) {
-  throw std::runtime_error(std::string(what) + " \"" + path.string() + "\": " + std::strerror(err));
-}
 
 // Strict UTF-8 with every byte of a malformed sequence escaped one by one.
 std::string DecodeUtf8Lossless(std::string_view s) {
@@ -121,25 +107,6 @@ std::string EncodeUtf8File(std::string_view utf8, bool* lossy) {
   return out;
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  const char* p = bytes.data();
-  size_t left = bytes.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) {
-      errno = EIO;
-      return false;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 std::vector<std::string> SplitLines(std::string_view text) {
@@ -192,85 +159,11 @@ std::string EncodeText(std::string_view utf8, TextEncoding encoding, bool withBo
 }
 
 bool ReadFileBytes(const fs::path& path, std::string& out) {
-  out.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
+  try {
+    return ReadWholeFile(path, out);
+  } catch (const FileError&) {
+    out.clear();
     return false;
-  }
-  if (st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
-  char buf[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ::close(fd);
-      out.clear();
-      return false;
-    }
-    if (n == 0) break;
-    out.append(buf, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return true;
-}
-
-void WriteFileAtomic(const fs::path& path, std::string_view bytes) {
-  // A symbolic link is followed so that the file it names is replaced, not the link.
-  fs::path target = path;
-  std::error_code ec;
-  if (fs::is_symlink(path, ec)) {
-    const fs::path resolved = fs::weakly_canonical(path, ec);
-    if (!ec) target = resolved;
-  }
-  const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
-
-  // Keep the permission bits of the file being replaced.
-  // Only a regular file is ever replaced: a device, pipe or socket at the
-  // path is refused instead of being swapped for a file.
-  mode_t mode = 0666;
-  struct stat st {};
-  if (::stat(target.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) ThrowFileError(path, "cannot write", EISDIR);
-    if (!S_ISREG(st.st_mode)) {
-      throw std::runtime_error("cannot write \"" + path.string() + "\": not a regular file");
-    }
-    mode = st.st_mode & 07777;
-  }
-
-  static std::atomic<unsigned> counter{0};
-  fs::path temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = dir / ("." + target.filename().string() + ".tmp" + std::to_string(::getpid()) + "-" +
-                  std::to_string(counter.fetch_add(1)));
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) ThrowFileError(path, "cannot create a temporary file to write", errno);
-
-  auto fail = [&](const char* what) {
-    const int err = errno;
-    if (fd >= 0) ::close(fd);
-    ::unlink(temp.c_str());
-    ThrowFileError(path, what, err);
-  };
-  if (mode != 0666 && ::fchmod(fd, mode) != 0) fail("cannot set permissions of");
-  if (!WriteAll(fd, bytes)) fail("cannot write");
-  if (::fsync(fd) != 0) fail("cannot flush");
-  const int closeResult = ::close(fd);
-  fd = -1;
-  if (closeResult != 0) fail("cannot close");
-  if (::rename(temp.c_str(), target.c_str()) != 0) fail("cannot replace");
-
-  // Make the rename itself durable; a folder that cannot be opened or synced
-  // (some file systems refuse) leaves the new file in place all the same.
-  const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    (void)::fsync(dfd);
-    ::close(dfd);
   }
 }
 

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/file_system.h"
+
 namespace razere {
 
 enum class TextEncoding { Ansi, Utf8Bom, Utf16LE, Utf16BE };  // Ansi = GBK, no BOM
@@ -26,22 +28,17 @@ bool ReadTextFile(const std::filesystem::path& path, TextFile& out);
 
 // Writes every line followed by CRLF in `encoding` (with its BOM unless
 // Ansi). The file is complete or absent: written to a temporary file beside
-// it, flushed, checked, then renamed over the target. Throws
-// std::runtime_error (message names the path) on any failure.
+// it, flushed, checked, then renamed over the target (WriteFileAtomic).
+// Throws FileError on any failure.
 void WriteTextFile(const std::filesystem::path& path, const std::vector<std::string>& lines,
                    TextEncoding encoding = TextEncoding::Ansi);
 
 // Splits decoded text on CRLF, LF or CR; a final line break adds no empty line.
 std::vector<std::string> SplitLines(std::string_view text);
 
-// The whole file as bytes. False when missing or unreadable.
+// The whole file as bytes. False when missing or unreadable (see ReadWholeFile
+// for a read that tells the two apart).
 bool ReadFileBytes(const std::filesystem::path& path, std::string& out);
-
-// Replaces the file with `bytes` atomically (temporary file beside it, fsync,
-// rename); the file keeps its permission bits, and a symbolic link is followed.
-// Throws std::runtime_error naming the path on any failure, and when something
-// other than a regular file (a folder, device, pipe) is at the path.
-void WriteFileAtomic(const std::filesystem::path& path, std::string_view bytes);
 
 // Detects the encoding of raw file bytes by byte-order mark and decodes them
 // to UTF-8 (the mark itself is not part of the text). Lossless: invalid GBK

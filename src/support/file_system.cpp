@@ -1,0 +1,230 @@
+// What the layer does the same on every platform: the error's message, the
+// layer in use, whole-file helpers.
+#include "support/file_system.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <random>
+#include <vector>
+#include <stdexcept>
+#include <algorithm>
+
+namespace razere {
+
+namespace fs = std::filesystem;
+
+const char* FileOpText(FileOp op) {
+  switch (op) {
+    case FileOp::Open: return "无法打开文件";
+    case FileOp::Create: return "无法创建文件";
+    case FileOp::Read: return "读取文件失败";
+    case FileOp::Write: return "写入文件失败";
+    case FileOp::Truncate: return "截断文件失败";
+    case FileOp::Flush: return "无法将文件写入磁盘";
+    case FileOp::Close: return "关闭文件失败";
+    case FileOp::Rename: return "重命名文件失败";
+    case FileOp::Remove: return "删除文件失败";
+    case FileOp::MakeFolder: return "无法创建目录";
+    case FileOp::ListFolder: return "无法读取目录";
+    case FileOp::Inspect: return "无法读取文件信息";
+    case FileOp::FreeSpace: return "无法查询磁盘空间";
+  }
+  return "文件操作失败";
+}
+
+namespace {
+
+std::string FileErrorText(FileOp op, const fs::path& path, const std::string& reason, const fs::path& second) {
+  std::string s = FileOpText(op);
+  s += "：";
+  s += path.string();
+  if (!second.empty()) {
+    s += " -> ";
+    s += second.string();
+  }
+  s += " (";
+  s += reason;
+  s += ")";
+  return s;
+}
+
+std::atomic<FileSystem*> g_current{nullptr};
+
+}  // namespace
+
+FileError::FileError(FileOp op, fs::path path, std::string reason, fs::path secondPath)
+    : std::runtime_error(FileErrorText(op, path, reason, secondPath)),
+      op_(op),
+      path_(std::move(path)),
+      secondPath_(std::move(secondPath)),
+      reason_(std::move(reason)) {}
+
+FileError::FileError(const std::string& message) : std::runtime_error(message), op_(FileOp::Open) {}
+
+FileSystem& Fs() {
+  FileSystem* fs = g_current.load(std::memory_order_acquire);
+  return fs ? *fs : PlatformFileSystem();
+}
+
+ScopedFileSystem::ScopedFileSystem(FileSystem& fs) : previous_(g_current.exchange(&fs)) {}
+
+ScopedFileSystem::~ScopedFileSystem() { g_current.store(previous_); }
+
+bool ReadWholeFile(const fs::path& path, std::string& out) {
+  out.clear();
+  FileSystem& fsys = Fs();
+  const FileKind kind = fsys.KindOf(path);
+  if (kind == FileKind::None || kind == FileKind::Folder) return false;
+  std::unique_ptr<File> f = fsys.Open(path, OpenMode::Read);
+  const int64_t size = f->Size();
+  if (size > 0) out.reserve(static_cast<size_t>(size));
+  // Read to the end rather than to the size seen at open: a file that grows
+  // meanwhile is read whole, one that shrinks ends early.
+  constexpr size_t kChunk = 1 << 16;
+  int64_t offset = 0;
+  for (;;) {
+    const size_t before = out.size();
+    out.resize(before + kChunk);
+    const size_t n = f->ReadAt(offset, out.data() + before, kChunk);
+    out.resize(before + n);
+    offset += static_cast<int64_t>(n);
+    if (n < kChunk) break;
+  }
+  return true;
+}
+
+std::unique_ptr<File> CreateTempBeside(const fs::path& target) {
+  static std::atomic<unsigned> counter{0};
+  const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  // A random tag per process keeps two runs (or a crashed run's leftovers)
+  // from meeting on one name without asking the platform for a process id.
+  static const unsigned tag = std::random_device{}();
+  const std::string stem = "." + target.filename().string() + ".tmp" + std::to_string(tag) + "-";
+  for (int attempt = 0;; ++attempt) {
+    const fs::path temp = dir / (stem + std::to_string(counter.fetch_add(1)));
+    try {
+      return Fs().Open(temp, OpenMode::CreateNew, target);
+    } catch (const FileError&) {
+      // Another file took the name (a crashed run's leftover): try the next.
+      if (attempt >= 100 || Fs().KindOf(temp, false) == FileKind::None) throw;
+    }
+  }
+}
+
+void WriteFileAtomic(const fs::path& path, std::string_view bytes) {
+  FileSystem& fsys = Fs();
+  const fs::path target = fsys.ResolveLinks(path);
+  switch (fsys.KindOf(target)) {
+    case FileKind::None:
+    case FileKind::File: break;
+    case FileKind::Folder: throw FileError(FileOp::Write, path, std::strerror(EISDIR));
+    case FileKind::Other: throw FileError(FileOp::Write, path, "not a regular file");
+    case FileKind::Unknown: break;  // creating the temporary file beside it reports why
+  }
+  AtomicFileWriter out(target, 0);
+  out.Append(bytes);
+  out.Commit();
+}
+
+void CopyFileDurably(const fs::path& source, const fs::path& target) {
+  FileSystem& fsys = Fs();
+  std::unique_ptr<File> in = fsys.Open(source, OpenMode::Read);
+  std::unique_ptr<File> out = fsys.Open(target, OpenMode::Replace, source);
+  std::vector<uint8_t> buf(1 << 20);
+  int64_t offset = 0;
+  for (;;) {
+    const size_t n = in->ReadAt(offset, buf.data(), buf.size());
+    if (n == 0) break;
+    out->WriteAt(offset, buf.data(), n);
+    offset += static_cast<int64_t>(n);
+  }
+  out->Sync();
+  out->Close();
+}
+
+namespace {
+
+// The temporary file is ours; a failure on it is the target's to the operator.
+template <class Fn>
+auto AsTarget(const fs::path& target, Fn&& fn) {
+  try {
+    return fn();
+  } catch (const FileError& e) {
+    throw FileError(e.Op(), target, e.Reason());
+  }
+}
+
+}  // namespace
+
+AtomicFileWriter::AtomicFileWriter(fs::path target, size_t bufferSize)
+    : target_(std::move(target)),
+      temp_(AsTarget(target_, [&] { return CreateTempBeside(target_); })),
+      tempPath_(temp_->Path()),
+      out_(std::make_unique<FileAppender>(*temp_, 0, bufferSize)) {}
+
+AtomicFileWriter::~AtomicFileWriter() {
+  if (committed_) return;
+  out_.reset();
+  temp_.reset();
+  try {
+    Fs().Remove(tempPath_);
+  } catch (const FileError&) {
+    // The failure that brought us here is the one to report.
+  }
+}
+
+void AtomicFileWriter::Append(const void* data, size_t len) {
+  AsTarget(target_, [&] { out_->Append(data, len); });
+}
+
+void AtomicFileWriter::Commit() {
+  AsTarget(target_, [&] {
+    out_->Flush();
+    temp_->Sync();
+    temp_->Close();
+    Fs().Rename(tempPath_, target_);
+  });
+  committed_ = true;
+  Fs().SyncFolder(target_.has_parent_path() ? target_.parent_path() : fs::path("."));
+}
+
+FileAppender::FileAppender(File& file, int64_t start, size_t bufferSize)
+    : file_(file), end_(start), buf_(bufferSize) {}
+
+void FileAppender::Append(const void* data, size_t len) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  if (buf_.size() - used_ < len) Flush();
+  if (len >= buf_.size()) {
+    file_.WriteAt(end_, p, len);
+    end_ += static_cast<int64_t>(len);
+    return;
+  }
+  std::memcpy(buf_.data() + used_, p, len);
+  used_ += len;
+}
+
+uint8_t* FileAppender::Reserve(size_t n) {
+  if (n > buf_.size()) throw std::logic_error("FileAppender::Reserve beyond its buffer");
+  if (buf_.size() - used_ < n) Flush();
+  uint8_t* p = buf_.data() + used_;
+  used_ += n;
+  return p;
+}
+
+void FileAppender::Unreserve(size_t n) { used_ -= std::min(n, used_); }
+
+void FileAppender::Skip(int64_t n) {
+  Flush();
+  end_ += n;
+}
+
+void FileAppender::Flush() {
+  if (used_ == 0) return;
+  const size_t n = used_;
+  used_ = 0;  // a failed write throws; nothing is retried
+  file_.WriteAt(end_, buf_.data(), n);
+  end_ += static_cast<int64_t>(n);
+}
+
+}  // namespace razere

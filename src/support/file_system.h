@@ -1,0 +1,266 @@
+// The file layer: every call the program makes on files and folders.
+//
+// The platform's implementation (file_system_posix.cpp) holds all of the
+// system calls; a memory implementation serves tests and fuzz targets, and a
+// discarding one lets a run compute everything without storing what it
+// writes. Every failure is a FileError carrying the operation, the path and
+// the system's reason; interrupted system calls are retried in the platform's
+// implementation and nowhere else.
+//
+// The layer in use is process-wide (Fs()); tests and fuzz targets swap it for
+// a scope with ScopedFileSystem. Files opened keep the layer that opened them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "support/errors.h"
+
+namespace razere {
+
+enum class OpenMode : uint8_t {
+  Read,       // read only; shares the file with every other reader and writer
+              // (a running game server may hold it open). A folder is refused.
+  ReadWrite,  // an existing file, read and write
+  Create,     // read and write; created when missing, contents kept otherwise
+  Replace,    // read and write; created when missing, emptied otherwise
+  CreateNew,  // read and write; refused when anything exists at the path
+};
+
+// Other: a device, pipe, socket, or a symbolic link not followed. Unknown:
+// something may be there but cannot be inspected (a folder on the way
+// without search permission); opening it reports why.
+enum class FileKind : uint8_t { None, File, Folder, Other, Unknown };
+
+struct FolderEntry {
+  std::string name;  // file name only, in the platform's file-name encoding
+  FileKind kind;     // of the entry itself: a symbolic link is Other
+};
+
+// An open file. Offsets and sizes are bytes; offsets are 64-bit because a
+// character data file passes 4 GiB with a few thousand characters.
+class File {
+ public:
+  explicit File(std::filesystem::path path) : path_(std::move(path)) {}
+  // Closes without checking: reached only when an error already ends the
+  // work, or for files that were only read.
+  virtual ~File() = default;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  const std::filesystem::path& Path() const { return path_; }
+
+  // Reads up to len bytes at offset; fewer only at the end of the file, none
+  // for a negative offset.
+  virtual size_t ReadAt(int64_t offset, void* buf, size_t len) = 0;
+  // Writes all len bytes at offset (a full disk is an error, never a short write).
+  virtual void WriteAt(int64_t offset, const void* buf, size_t len) = 0;
+  virtual int64_t Size() = 0;
+  virtual void Truncate(int64_t size) = 0;
+  // Puts the file's data on the disk before returning.
+  virtual void Sync() = 0;
+  // Closes and reports a failed close (some file systems report write errors
+  // only there). Later calls do nothing.
+  virtual void Close() = 0;
+
+ private:
+  std::filesystem::path path_;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // permissionsOf: when not empty and a file is there, a file this call
+  // creates gets its permission bits (the platform's idea of them; ignored
+  // where there is none).
+  virtual std::unique_ptr<File> Open(const std::filesystem::path& path, OpenMode mode,
+                                     const std::filesystem::path& permissionsOf = {}) = 0;
+
+  // What is at path. A symbolic link counts as what it points to when
+  // followLinks, else as Other. None only when nothing is there.
+  virtual FileKind KindOf(const std::filesystem::path& path, bool followLinks = true) = 0;
+  virtual int64_t FileSize(const std::filesystem::path& path) = 0;
+
+  // Moves from over to, replacing a file at to in one step.
+  virtual void Rename(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
+  // Removes a file, a symbolic link or an empty folder. False when nothing
+  // was there.
+  virtual bool Remove(const std::filesystem::path& path) = 0;
+  // Creates the folder and every missing parent; a folder already there is fine.
+  virtual void MakeFolders(const std::filesystem::path& path) = 0;
+  // The entries of a folder, without "." and "..", in no particular order.
+  virtual std::vector<FolderEntry> List(const std::filesystem::path& folder) = 0;
+  // Makes the folder's entries (a rename into it, a new file) durable. Best
+  // effort: some file systems refuse, and the entries stand all the same.
+  virtual void SyncFolder(const std::filesystem::path& folder) = 0;
+  // Bytes free for this user on the file system that holds path.
+  virtual uint64_t FreeSpace(const std::filesystem::path& path) = 0;
+  // The path a symbolic link at path finally names; path itself otherwise.
+  virtual std::filesystem::path ResolveLinks(const std::filesystem::path& path) = 0;
+  // A file is there that its owner may not write: the operator's mark that
+  // it must not change (a replacement by rename would not notice it).
+  virtual bool IsReadOnly(const std::filesystem::path& path) = 0;
+};
+
+// The layer in use; the platform's unless a ScopedFileSystem is alive.
+FileSystem& Fs();
+FileSystem& PlatformFileSystem();
+
+// Makes fs the layer in use until destroyed. Not for use while a run works on
+// another thread: swap before and after.
+class ScopedFileSystem {
+ public:
+  explicit ScopedFileSystem(FileSystem& fs);
+  ~ScopedFileSystem();
+  ScopedFileSystem(const ScopedFileSystem&) = delete;
+  ScopedFileSystem& operator=(const ScopedFileSystem&) = delete;
+
+ private:
+  FileSystem* previous_;
+};
+
+// Files and folders held in memory under absolute, normalised paths; "/"
+// always exists. Flushes cost nothing. With a capacity, writes that would
+// hold more bytes than that in all files fail as a full disk does.
+class MemoryFileSystem : public FileSystem {
+ public:
+  MemoryFileSystem();
+  ~MemoryFileSystem() override;
+
+  void SetCapacity(uint64_t bytes);
+  uint64_t BytesStored() const;
+
+  // Test conveniences: whole contents, parents created as needed.
+  void WriteWhole(const std::filesystem::path& path, std::string_view bytes);
+  std::string ReadWhole(const std::filesystem::path& path);
+
+  std::unique_ptr<File> Open(const std::filesystem::path& path, OpenMode mode,
+                             const std::filesystem::path& permissionsOf = {}) override;
+  FileKind KindOf(const std::filesystem::path& path, bool followLinks = true) override;
+  int64_t FileSize(const std::filesystem::path& path) override;
+  void Rename(const std::filesystem::path& from, const std::filesystem::path& to) override;
+  bool Remove(const std::filesystem::path& path) override;
+  void MakeFolders(const std::filesystem::path& path) override;
+  std::vector<FolderEntry> List(const std::filesystem::path& folder) override;
+  void SyncFolder(const std::filesystem::path& folder) override;
+  uint64_t FreeSpace(const std::filesystem::path& path) override;
+  std::filesystem::path ResolveLinks(const std::filesystem::path& path) override;
+  bool IsReadOnly(const std::filesystem::path& path) override;
+
+  struct State;
+
+ private:
+  std::shared_ptr<State> state_;  // shared with open files, which may outlive a swap
+};
+
+// Reads from base; everything that would change a file or folder is counted
+// and dropped. A file opened for writing reads back as zeros up to the
+// furthest byte written to it; files it creates exist for KindOf and
+// FileSize until the layer goes.
+class DiscardingFileSystem : public FileSystem {
+ public:
+  explicit DiscardingFileSystem(FileSystem& base);
+  ~DiscardingFileSystem() override;
+
+  uint64_t BytesWritten() const;   // all WriteAt lengths
+  uint64_t FilesWritten() const;   // files opened for writing
+
+  std::unique_ptr<File> Open(const std::filesystem::path& path, OpenMode mode,
+                             const std::filesystem::path& permissionsOf = {}) override;
+  FileKind KindOf(const std::filesystem::path& path, bool followLinks = true) override;
+  int64_t FileSize(const std::filesystem::path& path) override;
+  void Rename(const std::filesystem::path& from, const std::filesystem::path& to) override;
+  bool Remove(const std::filesystem::path& path) override;
+  void MakeFolders(const std::filesystem::path& path) override;
+  std::vector<FolderEntry> List(const std::filesystem::path& folder) override;
+  void SyncFolder(const std::filesystem::path& folder) override;
+  uint64_t FreeSpace(const std::filesystem::path& path) override;
+  std::filesystem::path ResolveLinks(const std::filesystem::path& path) override;
+  bool IsReadOnly(const std::filesystem::path& path) override;
+
+  struct State;
+
+ private:
+  FileSystem& base_;
+  std::shared_ptr<State> state_;
+};
+
+// ---------------------------------------------------------------------------
+// Whole files, over Fs().
+// ---------------------------------------------------------------------------
+
+// The whole file. False when nothing or a folder is at path; FileError when
+// something else is there or the file cannot be read.
+bool ReadWholeFile(const std::filesystem::path& path, std::string& out);
+
+// Replaces the file with bytes so that it is complete or as it was: written to
+// a new temporary file beside it, flushed, closed, then renamed over it, and
+// the folder flushed. The file keeps its permission bits; a symbolic link is
+// followed, so the file it names is replaced. Anything other than a regular
+// file at the path is refused. Throws FileError.
+void WriteFileAtomic(const std::filesystem::path& path, std::string_view bytes);
+
+// Copies a file's bytes to target (created, or emptied when there), with
+// source's permission bits, flushed to disk and closed; every step checked.
+void CopyFileDurably(const std::filesystem::path& source, const std::filesystem::path& target);
+
+// A new file beside target, created exclusively under a name no other run
+// uses ("." + target's name + ".tmp" + a unique suffix), with target's
+// permission bits when it exists.
+std::unique_ptr<File> CreateTempBeside(const std::filesystem::path& target);
+
+// A new file that is complete or absent: written under CreateTempBeside's
+// name, then, by Commit, flushed to disk, closed and renamed over target, and
+// the folder flushed. Until Commit succeeds, the destructor removes the
+// temporary file and target is as it was.
+class AtomicFileWriter {
+ public:
+  explicit AtomicFileWriter(std::filesystem::path target, size_t bufferSize = 1 << 20);
+  ~AtomicFileWriter();
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+  void Append(const void* data, size_t len);
+  void Append(std::string_view bytes) { Append(bytes.data(), bytes.size()); }
+  void Commit();
+
+ private:
+  std::filesystem::path target_;
+  std::unique_ptr<File> temp_;
+  std::filesystem::path tempPath_;
+  std::unique_ptr<class FileAppender> out_;
+  bool committed_ = false;
+};
+
+// Appends to a file opened for writing, through a buffer of bufferSize bytes
+// (0: every Append writes at once). Flush writes what is buffered.
+class FileAppender {
+ public:
+  FileAppender(File& file, int64_t start = 0, size_t bufferSize = 1 << 20);
+  void Append(const void* data, size_t len);
+  void Append(std::string_view bytes) { Append(bytes.data(), bytes.size()); }
+  // n bytes of the buffer to fill in place; they count as appended.
+  // n must not exceed the buffer size.
+  uint8_t* Reserve(size_t n);
+  // Takes back the last n bytes reserved (not yet written).
+  void Unreserve(size_t n);
+  // Leaves n bytes unwritten: a hole that reads as zeros once something
+  // follows it or the file is truncated to its end.
+  void Skip(int64_t n);
+  void Flush();
+  int64_t Offset() const { return end_ + static_cast<int64_t>(used_); }  // bytes appended so far, from 0
+
+ private:
+  File& file_;
+  int64_t end_;  // offset of the first byte not yet written to the file
+  std::vector<uint8_t> buf_;
+  size_t used_ = 0;
+};
+
+}  // namespace razere

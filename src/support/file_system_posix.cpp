@@ -1,0 +1,244 @@
+// The file layer on POSIX systems: the only file in the program that makes
+// system calls on files and folders.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "support/file_system.h"
+
+namespace razere {
+
+namespace fs = std::filesystem;
+
+static_assert(sizeof(off_t) == 8, "record files beyond 4 GiB need 64-bit file offsets");
+
+namespace {
+
+[[noreturn]] void Throw(FileOp op, const fs::path& path, int err, const fs::path& second = {}) {
+  throw FileError(op, path, std::strerror(err), second);
+}
+
+class PosixFile final : public File {
+ public:
+  PosixFile(fs::path path, int fd) : File(std::move(path)), fd_(fd) {}
+  ~PosixFile() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  size_t ReadAt(int64_t offset, void* buf, size_t len) override {
+    if (offset < 0) return 0;
+    auto* out = static_cast<uint8_t*>(buf);
+    size_t done = 0;
+    while (done < len) {
+      const ssize_t n = ::pread(fd_, out + done, len - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        Throw(FileOp::Read, Path(), errno);
+      }
+      if (n == 0) break;
+      done += static_cast<size_t>(n);
+    }
+    return done;
+  }
+
+  void WriteAt(int64_t offset, const void* buf, size_t len) override {
+    const auto* in = static_cast<const uint8_t*>(buf);
+    while (len > 0) {
+      const ssize_t n = ::pwrite(fd_, in, len, static_cast<off_t>(offset));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        Throw(FileOp::Write, Path(), errno);
+      }
+      if (n == 0) Throw(FileOp::Write, Path(), ENOSPC);
+      in += n;
+      len -= static_cast<size_t>(n);
+      offset += n;
+    }
+  }
+
+  int64_t Size() override {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) Throw(FileOp::Inspect, Path(), errno);
+    return static_cast<int64_t>(st.st_size);
+  }
+
+  void Truncate(int64_t size) override {
+    int rc;
+    do {
+      rc = ::ftruncate(fd_, static_cast<off_t>(size));
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) Throw(FileOp::Truncate, Path(), errno);
+  }
+
+  void Sync() override {
+    int rc;
+    do {
+      rc = ::fsync(fd_);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) Throw(FileOp::Flush, Path(), errno);
+  }
+
+  void Close() override {
+    if (fd_ < 0) return;
+    const int fd = fd_;
+    fd_ = -1;
+    // Linux closes the descriptor even when close reports EINTR: never retry.
+    if (::close(fd) != 0 && errno != EINTR) Throw(FileOp::Close, Path(), errno);
+  }
+
+ private:
+  int fd_;
+};
+
+FileKind KindOfMode(mode_t mode) {
+  if (S_ISREG(mode)) return FileKind::File;
+  if (S_ISDIR(mode)) return FileKind::Folder;
+  return FileKind::Other;
+}
+
+class PosixFileSystem final : public FileSystem {
+ public:
+  std::unique_ptr<File> Open(const fs::path& path, OpenMode mode, const fs::path& permissionsOf) override {
+    int flags = O_CLOEXEC;
+    switch (mode) {
+      case OpenMode::Read: flags |= O_RDONLY; break;
+      case OpenMode::ReadWrite: flags |= O_RDWR; break;
+      case OpenMode::Create: flags |= O_RDWR | O_CREAT; break;
+      case OpenMode::Replace: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+      case OpenMode::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; break;
+    }
+    mode_t perms = 0644;
+    bool copyPerms = false;
+    if (!permissionsOf.empty() && (flags & O_CREAT)) {
+      struct stat st {};
+      if (::stat(permissionsOf.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        perms = st.st_mode & 07777;
+        copyPerms = true;
+      }
+    }
+    const FileOp failOp = (flags & O_CREAT) ? FileOp::Create : FileOp::Open;
+    int fd;
+    do {
+      fd = ::open(path.c_str(), flags, perms);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) Throw(failOp, path, errno);
+    auto file = std::make_unique<PosixFile>(path, fd);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) Throw(FileOp::Inspect, path, errno);
+    // A folder opens read-only on POSIX; the program never wants one as a file.
+    if (S_ISDIR(st.st_mode)) Throw(failOp, path, EISDIR);
+    // The umask may have taken bits the file we copy from has.
+    if (copyPerms && (st.st_mode & 07777) != perms && ::fchmod(fd, perms) != 0) Throw(failOp, path, errno);
+    return file;
+  }
+
+  FileKind KindOf(const fs::path& path, bool followLinks) override {
+    struct stat st {};
+    const int rc = followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+    if (rc != 0) return errno == ENOENT || errno == ENOTDIR ? FileKind::None : FileKind::Unknown;
+    return KindOfMode(st.st_mode);
+  }
+
+  int64_t FileSize(const fs::path& path) override {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) Throw(FileOp::Inspect, path, errno);
+    return static_cast<int64_t>(st.st_size);
+  }
+
+  void Rename(const fs::path& from, const fs::path& to) override {
+    if (::rename(from.c_str(), to.c_str()) != 0) Throw(FileOp::Rename, from, errno, to);
+  }
+
+  bool Remove(const fs::path& path) override {
+    if (::unlink(path.c_str()) == 0) return true;
+    if (errno == ENOENT) return false;
+    if (errno == EISDIR || errno == EPERM) {
+      // unlink refuses folders (EISDIR on Linux, EPERM elsewhere).
+      struct stat st {};
+      if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        if (::rmdir(path.c_str()) == 0) return true;
+      }
+    }
+    Throw(FileOp::Remove, path, errno);
+  }
+
+  void MakeFolders(const fs::path& path) override {
+    if (path.empty()) return;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) return;
+      Throw(FileOp::MakeFolder, path, EEXIST);
+    }
+    const fs::path parent = path.lexically_normal().parent_path();
+    if (!parent.empty() && parent != path && parent != path.lexically_normal()) MakeFolders(parent);
+    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) Throw(FileOp::MakeFolder, path, errno);
+    if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) Throw(FileOp::MakeFolder, path, EEXIST);
+  }
+
+  std::vector<FolderEntry> List(const fs::path& folder) override {
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir) Throw(FileOp::ListFolder, folder, errno);
+    std::vector<FolderEntry> out;
+    for (;;) {
+      errno = 0;
+      const dirent* e = ::readdir(dir);
+      if (!e) {
+        const int err = errno;
+        ::closedir(dir);
+        if (err != 0) Throw(FileOp::ListFolder, folder, err);
+        break;
+      }
+      const std::string_view name = e->d_name;
+      if (name == "." || name == "..") continue;
+      FileKind kind = FileKind::Other;
+      struct stat st {};
+      if (::lstat((folder / fs::path(std::string(name))).c_str(), &st) == 0) kind = KindOfMode(st.st_mode);
+      out.push_back({std::string(name), kind});
+    }
+    return out;
+  }
+
+  void SyncFolder(const fs::path& folder) override {
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    (void)::fsync(fd);
+    ::close(fd);
+  }
+
+  uint64_t FreeSpace(const fs::path& path) override {
+    struct statvfs st {};
+    int rc;
+    do {
+      rc = ::statvfs(path.empty() ? "." : path.c_str(), &st);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) Throw(FileOp::FreeSpace, path, errno);
+    return static_cast<uint64_t>(st.f_bavail) * static_cast<uint64_t>(st.f_frsize);
+  }
+
+  bool IsReadOnly(const fs::path& path) override {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;
+  }
+
+  fs::path ResolveLinks(const fs::path& path) override {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    std::error_code ec;
+    fs::path resolved = fs::weakly_canonical(path, ec);
+    return ec ? path : resolved;
+  }
+};
+
+}  // namespace
+
+FileSystem& PlatformFileSystem() {
+  static PosixFileSystem platform;
+  return platform;
+}
+
+}  // namespace razere

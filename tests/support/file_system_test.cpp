@@ -1,0 +1,287 @@
+// The file layer: the platform's implementation and the memory one must
+// behave alike, since tests and fuzz targets run stages on the latter.
+#include "support/file_system.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include "platform_temp_dir.h"
+
+namespace razere {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A scratch root on one implementation, that implementation in use.
+class PosixRoot {
+ public:
+  fs::path Root() const { return dir_.path(); }
+  FileSystem& Layer() { return PlatformFileSystem(); }
+
+ private:
+  testing::TempDir dir_;
+};
+
+class MemoryRoot {
+ public:
+  MemoryRoot() { mem_.MakeFolders("/scratch"); }
+  fs::path Root() const { return "/scratch"; }
+  FileSystem& Layer() { return mem_; }
+  MemoryFileSystem& Memory() { return mem_; }
+
+ private:
+  MemoryFileSystem mem_;
+};
+
+template <class Root>
+class FileLayerTest : public ::testing::Test {
+ protected:
+  FileLayerTest() : scope_(root_.Layer()) {}
+  fs::path P(const std::string& name) const { return root_.Root() / name; }
+  FileSystem& L() { return root_.Layer(); }
+
+  void Put(const std::string& name, std::string_view bytes) {
+    auto f = L().Open(P(name), OpenMode::Replace);
+    f->WriteAt(0, bytes.data(), bytes.size());
+    f->Close();
+  }
+  std::string Get(const std::string& name) {
+    std::string out;
+    EXPECT_TRUE(ReadWholeFile(P(name), out)) << name;
+    return out;
+  }
+
+  Root root_;
+  ScopedFileSystem scope_;
+};
+
+using Roots = ::testing::Types<PosixRoot, MemoryRoot>;
+TYPED_TEST_SUITE(FileLayerTest, Roots);
+
+TYPED_TEST(FileLayerTest, OpenModesCreateKeepOrEmpty) {
+  this->Put("a", "hello");
+  {
+    auto f = this->L().Open(this->P("a"), OpenMode::Create);  // kept
+    EXPECT_EQ(f->Size(), 5);
+    f->WriteAt(1, "A", 1);
+  }
+  EXPECT_EQ(this->Get("a"), "hAllo");
+  { auto f = this->L().Open(this->P("a"), OpenMode::Replace); }  // emptied
+  EXPECT_EQ(this->Get("a"), "");
+  { auto f = this->L().Open(this->P("b"), OpenMode::Create); }  // created
+  EXPECT_EQ(this->L().KindOf(this->P("b")), FileKind::File);
+}
+
+TYPED_TEST(FileLayerTest, FailuresCarryOperationPathAndReason) {
+  this->Put("there", "x");
+  this->L().MakeFolders(this->P("folder"));
+  struct Case {
+    const char* what;
+    std::string path;
+    OpenMode mode;
+    FileOp op;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"missing file", "missing", OpenMode::Read, FileOp::Open, "No such file or directory"},
+      {"missing folder on the way", "no/such", OpenMode::Replace, FileOp::Create, "No such file or directory"},
+      {"exclusive create over a file", "there", OpenMode::CreateNew, FileOp::Create, "File exists"},
+      {"a folder read as a file", "folder", OpenMode::Read, FileOp::Open, "Is a directory"},
+      {"a folder written as a file", "folder", OpenMode::Replace, FileOp::Create, "Is a directory"},
+  };
+  for (const Case& c : cases) {
+    try {
+      this->L().Open(this->P(c.path), c.mode);
+      ADD_FAILURE() << c.what << ": no error";
+    } catch (const FileError& e) {
+      EXPECT_EQ(e.Op(), c.op) << c.what;
+      EXPECT_EQ(e.Path(), this->P(c.path)) << c.what;
+      EXPECT_EQ(e.Reason(), c.reason) << c.what;
+      EXPECT_EQ(std::string(e.what()),
+                std::string(FileOpText(c.op)) + "：" + this->P(c.path).string() + " (" + c.reason + ")")
+          << c.what;
+    }
+  }
+}
+
+TYPED_TEST(FileLayerTest, ReadsAreShortOnlyAtTheEnd) {
+  this->Put("f", "0123456789");
+  auto f = this->L().Open(this->P("f"), OpenMode::Read);
+  char buf[16] = {};
+  EXPECT_EQ(f->ReadAt(3, buf, 4), 4u);
+  EXPECT_EQ(std::string(buf, 4), "3456");
+  EXPECT_EQ(f->ReadAt(8, buf, 4), 2u);
+  EXPECT_EQ(f->ReadAt(10, buf, 4), 0u);
+  EXPECT_EQ(f->ReadAt(-1, buf, 4), 0u);
+}
+
+TYPED_TEST(FileLayerTest, WritesBeyondTheEndLeaveZeros) {
+  {
+    auto f = this->L().Open(this->P("f"), OpenMode::Replace);
+    f->WriteAt(4, "ab", 2);
+    f->Truncate(8);
+  }
+  EXPECT_EQ(this->Get("f"), std::string("\0\0\0\0ab\0\0", 8));
+}
+
+TYPED_TEST(FileLayerTest, RenameReplacesAndRemoveTellsWhetherAnythingWasThere) {
+  this->Put("new", "N");
+  this->Put("old", "O");
+  this->L().Rename(this->P("new"), this->P("old"));
+  EXPECT_EQ(this->Get("old"), "N");
+  EXPECT_EQ(this->L().KindOf(this->P("new")), FileKind::None);
+  EXPECT_THROW(this->L().Rename(this->P("new"), this->P("x")), FileError);
+
+  EXPECT_TRUE(this->L().Remove(this->P("old")));
+  EXPECT_FALSE(this->L().Remove(this->P("old")));
+
+  this->L().MakeFolders(this->P("d/e/f"));
+  EXPECT_EQ(this->L().KindOf(this->P("d/e/f")), FileKind::Folder);
+  EXPECT_THROW(this->L().Remove(this->P("d/e")), FileError);  // not empty
+  EXPECT_TRUE(this->L().Remove(this->P("d/e/f")));
+  EXPECT_TRUE(this->L().Remove(this->P("d/e")));
+}
+
+TYPED_TEST(FileLayerTest, FoldersAreMadeWholeAndListedByName) {
+  this->L().MakeFolders(this->P("a/b/c"));
+  this->L().MakeFolders(this->P("a/b/c"));  // already there: fine
+  this->Put("a/f.txt", "x");
+  EXPECT_THROW(this->L().MakeFolders(this->P("a/f.txt")), FileError);
+  EXPECT_THROW(this->L().MakeFolders(this->P("a/f.txt/g")), FileError);
+
+  auto entries = this->L().List(this->P("a"));
+  std::sort(entries.begin(), entries.end(), [](auto& x, auto& y) { return x.name < y.name; });
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].name, "b");
+  EXPECT_EQ(entries[0].kind, FileKind::Folder);
+  EXPECT_EQ(entries[1].name, "f.txt");
+  EXPECT_EQ(entries[1].kind, FileKind::File);
+  EXPECT_THROW(this->L().List(this->P("nothing")), FileError);
+}
+
+TYPED_TEST(FileLayerTest, AtomicWritesAreCompleteOrAbsent) {
+  this->Put("t", "old");
+  WriteFileAtomic(this->P("t"), "new");
+  EXPECT_EQ(this->Get("t"), "new");
+  {
+    AtomicFileWriter w(this->P("t"));
+    w.Append("never");
+    // Not committed: the target stays and the temporary file goes.
+  }
+  EXPECT_EQ(this->Get("t"), "new");
+  EXPECT_EQ(this->L().List(this->root_.Root()).size(), 1u);
+
+  this->L().MakeFolders(this->P("dir"));
+  try {
+    WriteFileAtomic(this->P("dir"), "x");
+    ADD_FAILURE() << "a folder was replaced";
+  } catch (const FileError& e) {
+    EXPECT_EQ(e.Reason(), "Is a directory");
+  }
+  EXPECT_EQ(this->L().KindOf(this->P("dir")), FileKind::Folder);
+}
+
+TYPED_TEST(FileLayerTest, AppenderBuffersReservesAndLeavesHoles) {
+  auto f = this->L().Open(this->P("f"), OpenMode::Replace);
+  FileAppender out(*f, 0, 8);
+  out.Append("abc");
+  std::memcpy(out.Reserve(3), "def", 3);
+  std::memcpy(out.Reserve(2), "zz", 2);
+  out.Unreserve(2);
+  out.Skip(2);
+  out.Append("0123456789");  // larger than the buffer: written at once
+  EXPECT_EQ(out.Offset(), 18);
+  out.Flush();
+  EXPECT_EQ(this->Get("f"), std::string("abcdef\0\0" "0123456789", 18));
+}
+
+TYPED_TEST(FileLayerTest, CopiesAreWholeAndReplaceTheTarget) {
+  std::string big(3 << 20, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
+  this->Put("src", big);
+  this->Put("dst", "something longer than nothing");
+  CopyFileDurably(this->P("src"), this->P("dst"));
+  EXPECT_EQ(this->Get("dst"), big);
+}
+
+TEST(MemoryFileSystem, AFullDiskFailsTheWriteLikeTheRealOne) {
+  MemoryFileSystem mem;
+  mem.MakeFolders("/d");
+  mem.SetCapacity(10);
+  auto f = mem.Open("/d/f", OpenMode::Replace);
+  f->WriteAt(0, "12345678", 8);
+  try {
+    f->WriteAt(8, "abc", 3);
+    FAIL() << "no error";
+  } catch (const FileError& e) {
+    EXPECT_EQ(std::string(e.what()), "写入文件失败：/d/f (No space left on device)");
+  }
+  EXPECT_EQ(mem.FreeSpace("/d"), 2u);
+  EXPECT_TRUE(mem.Remove("/d/f"));  // a removed file gives its space back
+  EXPECT_EQ(mem.FreeSpace("/d"), 10u);
+}
+
+TEST(MemoryFileSystem, FoldersMoveWithTheirContents) {
+  MemoryFileSystem mem;
+  mem.WriteWhole("/a/b/c.txt", "c");
+  mem.Rename("/a", "/z");
+  EXPECT_EQ(mem.ReadWhole("/z/b/c.txt"), "c");
+  EXPECT_EQ(mem.KindOf("/a/b"), FileKind::None);
+}
+
+TEST(DiscardingFileSystem, CountsWritesAndChangesNothing) {
+  testing::TempDir dir;
+  dir.Write("kept", "original");
+  DiscardingFileSystem discard(PlatformFileSystem());
+  {
+    ScopedFileSystem scope(discard);
+    WriteFileAtomic(dir / "kept", "replaced");
+    WriteFileAtomic(dir / "new", "12345");
+    Fs().MakeFolders(dir / "sub");
+    Fs().Remove(dir / "kept");
+    EXPECT_EQ(Fs().KindOf(dir / "new"), FileKind::File);
+    EXPECT_EQ(Fs().FileSize(dir / "new"), 5);
+    std::string read;
+    ASSERT_TRUE(ReadWholeFile(dir / "kept", read));
+    EXPECT_EQ(read, "original");
+  }
+  EXPECT_EQ(discard.BytesWritten(), 13u);
+  EXPECT_EQ(testing::TempDir::Read(dir / "kept"), "original");
+  EXPECT_FALSE(fs::exists(dir / "new"));
+  EXPECT_FALSE(fs::exists(dir / "sub"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+TEST(PlatformFileSystem, AtomicWritesKeepPermissionsAndFollowLinks) {
+  testing::TempDir dir;
+  const fs::path target = dir.Write("t", "old");
+  ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+  fs::create_symlink(target, dir / "link");
+  WriteFileAtomic(dir / "link", "new");
+  EXPECT_TRUE(fs::is_symlink(dir / "link"));
+  EXPECT_EQ(testing::TempDir::Read(target), "new");
+  struct stat st {};
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST(PlatformFileSystem, OffsetsBeyondFourGibibytes) {
+  testing::TempDir dir;
+  auto f = PlatformFileSystem().Open(dir / "sparse", OpenMode::Replace);
+  const int64_t at = (int64_t{5} << 30) + 3;
+  f->WriteAt(at, "xyz", 3);
+  EXPECT_EQ(f->Size(), at + 3);
+  char buf[3];
+  EXPECT_EQ(f->ReadAt(at, buf, 3), 3u);
+  EXPECT_EQ(std::string(buf, 3), "xyz");
+}
+
+}  // namespace
+}  // namespace razere
