@@ -1,9 +1,8 @@
 #include "app/settings.h"
 
-#include <charconv>
-
 #include "app/text_file_pairs.h"
 #include "support/iniprofile.h"
+#include "support/text_util.h"
 
 namespace razere {
 
@@ -75,14 +74,7 @@ std::string WithTrailingSeparator(std::string_view text) {
 }
 
 int32_t SpinEditValue(std::string_view text) {
-  std::string t = Trim(text);
-  int32_t value = 0;
-  const char* b = t.data();
-  const char* e = t.data() + t.size();
-  if (b != e && *b == '+') ++b;
-  auto [ptr, ec] = std::from_chars(b, e, value);
-  if (ec != std::errc() || ptr != e || b == e) return 0;
-  return value;
+  return ParseDecimal(Trim(text), DecimalSign::kPlusThenAny).value_or(0);
 }
 
 void DeriveServerPaths(ServerPaths& side, std::string_view root) {

@@ -41,7 +41,9 @@ std::string NormalizeRoot(std::string_view text);
 // Appends a separator when text is not empty and does not end with one.
 std::string WithTrailingSeparator(std::string_view text);
 std::string Trim(std::string_view text);
-// Spin-edit text read as a decimal integer; 0 when it is not a number.
+// Spin-edit text read as a decimal integer: Trim, then ParseDecimal
+// (support/text_util.h) with DecimalSign::kPlusThenAny; 0 when it is not a
+// number.
 int32_t SpinEditValue(std::string_view text);
 
 // The texts of one side's edits.

@@ -1,7 +1,6 @@
 // razere-cli merge: one run exactly as the window's start button.
 #include <unistd.h>
 
-#include <charconv>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -12,6 +11,7 @@
 #include "app/settings.h"
 #include "cli/cli_host.h"
 #include "cli/commands.h"
+#include "support/text_util.h"
 
 namespace fs = std::filesystem;
 
@@ -29,17 +29,6 @@ struct MergeOptions {
   bool selected = false;
 };
 
-// A decimal integer that fits 32 bits, optionally signed.
-std::optional<int32_t> ParseDecimal(const std::string& text) {
-  const char* b = text.data();
-  const char* e = b + text.size();
-  if (b != e && *b == '+') ++b;
-  int32_t v = 0;
-  auto [ptr, ec] = std::from_chars(b, e, v);
-  if (b == e || ec != std::errc() || ptr != e) return std::nullopt;
-  return v;
-}
-
 std::string ExecutableFolder() {
   std::error_code ec;
   fs::path exe = fs::read_symlink("/proc/self/exe", ec);
@@ -54,11 +43,11 @@ void AddSwitch(CLI::App* cmd, const std::string& name, std::optional<bool>& targ
 
 int RunMerge(MergeOptions& o) {
   std::optional<int32_t> minDay, minLevel;
-  if (o.minDayOption->count() > 0 && !(minDay = ParseDecimal(o.minDay))) {
+  if (o.minDayOption->count() > 0 && !(minDay = ParseDecimal(o.minDay, DecimalSign::kPlusThenAny))) {
     std::fprintf(stderr, "--min-day: not a decimal integer: %s\n", o.minDay.c_str());
     return kExitUsage;
   }
-  if (o.minLevelOption->count() > 0 && !(minLevel = ParseDecimal(o.minLevel))) {
+  if (o.minLevelOption->count() > 0 && !(minLevel = ParseDecimal(o.minLevel, DecimalSign::kPlusThenAny))) {
     std::fprintf(stderr, "--min-level: not a decimal integer: %s\n", o.minLevel.c_str());
     return kExitUsage;
   }

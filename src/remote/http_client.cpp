@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 
+#include "support/text_util.h"
 
 namespace razere {
 
@@ -31,18 +32,6 @@ std::string_view TrimBlanks(std::string_view s) {
   return s;
 }
 
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  if (s.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    char a = s[i];
-    char b = prefix[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a + 32);
-    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b + 32);
-    if (a != b) return false;
-  }
-  return true;
-}
-
 struct Exchange {
   HttpAnswer answer;
   bool tooLarge = false;
@@ -52,14 +41,14 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   auto* ex = static_cast<Exchange*>(user);
   const size_t n = size * count;
   std::string_view line = TrimBlanks(std::string_view(data, n));
-  if (StartsWithNoCase(line, "HTTP/")) {
+  if (StartsWithIgnoringAsciiCase(line, "HTTP/")) {
     // A new status line (after an interim 1xx answer, for one): its headers follow.
     ex->answer.contentEncoding.clear();
     ex->answer.statusText.clear();
     const size_t sp1 = line.find(' ');
     const size_t sp2 = sp1 == std::string_view::npos ? sp1 : line.find(' ', sp1 + 1);
     if (sp2 != std::string_view::npos) ex->answer.statusText = std::string(TrimBlanks(line.substr(sp2 + 1)));
-  } else if (StartsWithNoCase(line, "content-encoding:")) {
+  } else if (StartsWithIgnoringAsciiCase(line, "content-encoding:")) {
     ex->answer.contentEncoding = std::string(TrimBlanks(line.substr(17)));
   }
   return n;

@@ -73,7 +73,7 @@ void MergeGuilds(RunContext& ctx) {
     }
     for (TGuildApply& apply : g.ApplyList) {
       if (const std::string* n = NewCharName(renames, apply.sChrName)) {
-        apply.sChrName = GbkToUtf8(TruncateAnsi(*n, kGuildApplicantNameMaxBytes));
+        apply.sChrName = GbkToUtf8(TruncateAnsi(*n, guild_ini::kApplicantNameMaxBytes));
       }
     }
     for (std::string& name : g.AgreeList) RenameInPlace(renames, name);

@@ -4,13 +4,12 @@
 #include <chrono>
 #include <optional>
 #include <system_error>
-#include <unordered_map>
-#include <unordered_set>
 
 #include "support/ansi.h"
 #include "support/errors.h"
 #include "support/fields.h"
 #include "support/iniprofile.h"
+#include "support/text_util.h"
 #include "support/textfile.h"
 #include "support/utf8.h"
 
@@ -20,13 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::string_view kSectionGuild = "Guild";
-constexpr std::string_view kSectionApply = "GuildApply";
-constexpr std::string_view kSectionAgree = "GuildAgree";
-constexpr std::string_view kSectionRankLimits = "RankNameMaxMember";
-// Dividers of the "+" lines of a guild text file.
-constexpr std::string_view kListDividers = " ,";
-
 // Folder + relative name; the folder gets a separator when it lacks one.
 std::string JoinPath(std::string_view folder, std::string_view name) {
   std::string out(folder);
@@ -35,115 +27,14 @@ std::string JoinPath(std::string_view folder, std::string_view name) {
   return out;
 }
 
-// Characters 0..32 removed at both ends.
-std::string_view TrimControls(std::string_view s) {
-  size_t b = 0;
-  size_t e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
-  return s.substr(b, e - b);
-}
-
-// Optional sign and decimal digits, within signed 32 bits; nullopt otherwise.
-std::optional<int32_t> ParseDecimal(std::string_view s) {
-  bool negative = false;
-  if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
-    negative = s.front() == '-';
-    s.remove_prefix(1);
-  }
-  if (s.empty()) return std::nullopt;
-  const int64_t limit = negative ? int64_t{1} << 31 : int64_t{INT32_MAX};
-  int64_t magnitude = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return std::nullopt;
-    magnitude = magnitude * 10 + (c - '0');
-    if (magnitude > limit) return std::nullopt;
-  }
-  return static_cast<int32_t>(negative ? -magnitude : magnitude);
-}
-
 int32_t DecimalOrZero(std::string_view s) { return ParseDecimal(s).value_or(0); }
 
-// The fields that repeated TakeField calls with these dividers give, in one
-// pass: runs of non-dividers. A text at TakeField's length limit has none.
-std::vector<std::string_view> SplitFields(std::string_view s, std::string_view dividers) {
-  std::vector<std::string_view> out;
-  if (s.size() >= kTakeFieldMaxUnits && Utf16Length(s) >= kTakeFieldMaxUnits) return out;
-  auto divider = [dividers](char c) {
-    return static_cast<unsigned char>(c) < 0x80 && dividers.find(c) != std::string_view::npos;
-  };
-  size_t i = 0;
-  while (i < s.size()) {
-    while (i < s.size() && divider(s[i])) ++i;
-    const size_t start = i;
-    while (i < s.size() && !divider(s[i])) ++i;
-    if (i > start) out.push_back(s.substr(start, i - start));
-  }
+// The applications or approvals of a settings file: every key of the section
+// but the empty one (see guild_ini::kApply).
+std::vector<IniKeyValue> ListedKeys(const IniProfile& ini, std::string_view section) {
+  std::vector<IniKeyValue> out = ini.ReadSectionValues(section);
+  std::erase_if(out, [](const IniKeyValue& kv) { return kv.key.empty(); });
   return out;
-}
-
-// --- Key enumeration of settings files -------------------------------------
-//
-// The INI profile layer reads and writes single keys; listing the keys of a
-// section is done here with the same line rules (support/iniprofile.h): blanks
-// trimmed, ";" comments, "[name]" sections, "key=value" split at the first
-// "=", names matched ignoring ASCII case, every section of a name searched in
-// file order, the first line of a key counting, values cut to
-// kIniMaxValueUnits.
-
-bool IsIniBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
-
-std::string_view IniTrim(std::string_view s) {
-  size_t b = 0;
-  size_t e = s.size();
-  while (b < e && IsIniBlank(s[b])) ++b;
-  while (e > b && IsIniBlank(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
-
-std::string FoldAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
-  }
-  return out;
-}
-
-struct IniKeyValue {
-  std::string key;
-  std::string value;
-};
-
-std::vector<IniKeyValue> SectionValues(const std::vector<std::string>& lines, std::string_view section) {
-  std::vector<IniKeyValue> out;
-  std::unordered_set<std::string> seen;
-  const std::string want = FoldAscii(IniTrim(section));
-  bool inSection = false;
-  for (const std::string& line : lines) {
-    const std::string_view t = IniTrim(line);
-    if (t.empty() || t.front() == ';') continue;
-    if (t.front() == '[') {
-      const size_t close = t.find(']');
-      if (close != std::string_view::npos) {
-        inSection = FoldAscii(IniTrim(t.substr(1, close - 1))) == want;
-        continue;
-      }
-    }
-    if (!inSection) continue;
-    const size_t eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    const std::string_view key = IniTrim(std::string_view(line).substr(0, eq));
-    if (key.empty() || !seen.insert(FoldAscii(key)).second) continue;
-    const std::string_view value = IniTrim(std::string_view(line).substr(eq + 1));
-    out.push_back({std::string(key), std::string(TruncateUtf16Units(value, kIniMaxValueUnits))});
-  }
-  return out;
-}
-
-std::vector<std::string> FileLinesOrEmpty(const std::string& path) {
-  TextFile file;
-  if (!ReadTextFile(path, file)) return {};
-  return std::move(file.lines);
 }
 
 [[noreturn]] void ThrowUnreadable(const std::string& path, const std::string& reason = {}) {
@@ -188,78 +79,80 @@ std::string ShownName(std::string_view name) {
   return out;
 }
 
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && FoldAscii(a) == FoldAscii(b);
-}
-
-// The Guild section through the profile layer; applicants and approvals from
-// the listed keys of the same file.
-void ReadSettings(TGuild& g, const IniProfile& ini, const std::vector<std::string>& lines,
-                  const CharacterNameSet& HumList) {
-  auto number = [&ini](std::string_view key, int32_t def) { return ini.ReadInt(kSectionGuild, key, def, true); };
-  g.nBuildPoint = number("BuildPoint", 0);
-  g.nAurae = number("Aurae", 0);
-  g.nStability = number("Stability", 0);
-  g.nFlourishing = number("Flourishing", 0);
-  g.nChiefItemCount = number("ChiefItemCount", 0);
-  g.nMemberMaxLimit = number("MemberMaxLimit", kGuildDefaultMemberMaxLimit);
-  g.nRecruitGuildJobs = number("RecruitJob", 0);
-  g.nRecruitGuildMinLevel = number("RecruitMinLevel", 0);
-  g.sRecruitNotice = ini.ReadString(kSectionGuild, "RecruitNotice", "");
-  g.sSystemRankName = ini.ReadString(kSectionGuild, "SystemRankName", "");
+// The Guild section, then the applicants and approvals of the same file.
+void ReadSettings(TGuild& g, const IniProfile& ini, const CharacterNameSet& HumList) {
+  using namespace guild_ini;
+  auto number = [&ini](std::string_view key, int32_t def) { return ini.ReadInt(kGuild, key, def, true); };
+  g.nBuildPoint = number(kBuildPoint, 0);
+  g.nAurae = number(kAurae, 0);
+  g.nStability = number(kStability, 0);
+  g.nFlourishing = number(kFlourishing, 0);
+  g.nChiefItemCount = number(kChiefItemCount, 0);
+  g.nMemberMaxLimit = number(kMemberMaxLimit, kDefaultMemberMaxLimit);
+  g.nRecruitGuildJobs = number(kRecruitJob, 0);
+  g.nRecruitGuildMinLevel = number(kRecruitMinLevel, 0);
+  g.sRecruitNotice = ini.ReadString(kGuild, kRecruitNotice, "");
+  g.sSystemRankName = ini.ReadString(kGuild, kSystemRankName, "");
 
   auto present = [&HumList](std::string_view name) { return HumList && HumList(GuildNameKey(name)); };
-  for (const IniKeyValue& kv : SectionValues(lines, kSectionApply)) {
+  for (const IniKeyValue& kv : ListedKeys(ini, kApply)) {
     if (kv.value.empty()) continue;
     std::string name, a, b, c;
-    std::string rest = TakeField(kv.value, name, "\t");
-    rest = TakeField(rest, a, "\t");
-    rest = TakeField(rest, b, "\t");
-    TakeField(rest, c, "\t");
+    std::string rest = TakeField(kv.value, name, kApplyDividers);
+    rest = TakeField(rest, a, kApplyDividers);
+    rest = TakeField(rest, b, kApplyDividers);
+    TakeField(rest, c, kApplyDividers);
     if (name.empty() || a.empty() || b.empty() || c.empty() || !present(name)) continue;
     TGuildApply apply;
     apply.sKey = kv.key;
-    apply.sChrName = GbkToUtf8(TruncateAnsi(Utf8ToGbk(name), kGuildApplicantNameMaxBytes));
+    apply.sChrName = GbkToUtf8(TruncateAnsi(Utf8ToGbk(name), kApplicantNameMaxBytes));
     apply.btValueA = static_cast<uint8_t>(DecimalOrZero(a));
     apply.btValueB = static_cast<uint8_t>(DecimalOrZero(b));
     apply.nValueC = DecimalOrZero(c);
     g.ApplyList.push_back(std::move(apply));
   }
-  for (const IniKeyValue& kv : SectionValues(lines, kSectionAgree)) {
+  for (const IniKeyValue& kv : ListedKeys(ini, kAgree)) {
     if (!kv.value.empty() && present(kv.value)) g.AgreeList.push_back(kv.value);
+  }
+}
+
+// Member limits of the ranks read from the text file.
+void ReadRankLimits(TGuild& g, const IniProfile& ini) {
+  using namespace guild_ini;
+  for (TGuildRank& rank : g.RankList) {
+    rank.nMaxMemberCount =
+        rank.nRankNo == 1 ? kChiefRankMaxMember : ini.ReadInt(kRankLimits, rank.sRankName, kRankDefaultMaxMember, true);
   }
 }
 
 // Updates the file in place when it exists; applicant keys become 0, 1, ...
 void WriteSettings(TGuild& g, const std::string& iniPath) {
+  using namespace guild_ini;
   IniProfile ini(iniPath);
-  auto number = [&ini](std::string_view key, int32_t value) {
-    ini.WriteString(kSectionGuild, key, std::to_string(value));
-  };
-  ini.WriteString(kSectionGuild, "GuildName", g.sGuildName);
-  number("BuildPoint", g.nBuildPoint);
-  number("Aurae", g.nAurae);
-  number("Stability", g.nStability);
-  number("Flourishing", g.nFlourishing);
-  number("ChiefItemCount", g.nChiefItemCount);
-  number("MemberMaxLimit", g.nMemberMaxLimit);
-  number("RecruitJob", g.nRecruitGuildJobs);
-  number("RecruitMinLevel", g.nRecruitGuildMinLevel);
-  ini.WriteString(kSectionGuild, "RecruitNotice", g.sRecruitNotice);
-  ini.WriteString(kSectionGuild, "SystemRankName", g.sSystemRankName);
+  auto number = [&ini](std::string_view key, int32_t value) { ini.WriteString(kGuild, key, std::to_string(value)); };
+  ini.WriteString(kGuild, kGuildName, g.sGuildName);
+  number(kBuildPoint, g.nBuildPoint);
+  number(kAurae, g.nAurae);
+  number(kStability, g.nStability);
+  number(kFlourishing, g.nFlourishing);
+  number(kChiefItemCount, g.nChiefItemCount);
+  number(kMemberMaxLimit, g.nMemberMaxLimit);
+  number(kRecruitJob, g.nRecruitGuildJobs);
+  number(kRecruitMinLevel, g.nRecruitGuildMinLevel);
+  ini.WriteString(kGuild, kRecruitNotice, g.sRecruitNotice);
+  ini.WriteString(kGuild, kSystemRankName, g.sSystemRankName);
 
-  // The keys a file left here by an earlier run holds.
-  const std::vector<std::string> existing = FileLinesOrEmpty(iniPath);
-  for (const IniKeyValue& kv : SectionValues(existing, kSectionApply)) ini.DeleteKey(kSectionApply, kv.key);
+  // Keys a file left here by an earlier run holds go first.
+  for (const IniKeyValue& kv : ListedKeys(ini, kApply)) ini.DeleteKey(kApply, kv.key);
   for (size_t i = 0; i < g.ApplyList.size(); ++i) {
     TGuildApply& a = g.ApplyList[i];
     a.sKey = std::to_string(i);
-    ini.WriteString(kSectionApply, a.sKey,
+    ini.WriteString(kApply, a.sKey,
                     a.sChrName + "\t" + std::to_string(a.btValueA) + "\t" + std::to_string(a.btValueB) + "\t" +
                         std::to_string(a.nValueC));
   }
-  for (const IniKeyValue& kv : SectionValues(existing, kSectionAgree)) ini.DeleteKey(kSectionAgree, kv.key);
-  for (size_t i = 0; i < g.AgreeList.size(); ++i) ini.WriteString(kSectionAgree, std::to_string(i), g.AgreeList[i]);
+  for (const IniKeyValue& kv : ListedKeys(ini, kAgree)) ini.DeleteKey(kAgree, kv.key);
+  for (size_t i = 0; i < g.AgreeList.size(); ++i) ini.WriteString(kAgree, std::to_string(i), g.AgreeList[i]);
   ini.Save();
 }
 
@@ -328,15 +221,16 @@ void TGuildBase::LoadFromFile(const std::string& FilePath, const CharacterNameSe
     if (setup.LoadFailed()) {
       throw FileError("无法读取设置文件 \"" + m_sSetupFileName + "\" (cannot read settings file)");
     }
-    m_sGuildNotice = setup.ReadString(kSectionGuild, "GuildNotice", m_sGuildNotice);
-    m_sGuildWar = setup.ReadString(kSectionGuild, "GuildWar", m_sGuildWar);
-    m_sGuildAll = setup.ReadString(kSectionGuild, "GuildAll", m_sGuildAll);
-    m_sGuildMember = setup.ReadString(kSectionGuild, "GuildMember", m_sGuildMember);
-    m_sGuildMemberRank = setup.ReadString(kSectionGuild, "GuildMemberRank", m_sGuildMemberRank);
-    m_sGuildChief = setup.ReadString(kSectionGuild, "GuildChief", m_sGuildChief);
+    using namespace guild_txt;
+    m_sGuildNotice = setup.ReadString(kSetupSection, kSetupNoticeKey, m_sGuildNotice);
+    m_sGuildWar = setup.ReadString(kSetupSection, kSetupWarKey, m_sGuildWar);
+    m_sGuildAll = setup.ReadString(kSetupSection, kSetupAllyKey, m_sGuildAll);
+    m_sGuildMember = setup.ReadString(kSetupSection, kSetupMemberKey, m_sGuildMember);
+    m_sGuildMemberRank = setup.ReadString(kSetupSection, kSetupMemberRankKey, m_sGuildMemberRank);
+    m_sGuildChief = setup.ReadString(kSetupSection, kSetupChiefKey, m_sGuildChief);
   }
 
-  const std::string listPath = JoinPath(FilePath, "GuildList.txt");
+  const std::string listPath = JoinPath(FilePath, guild_folder::kListFileName);
   const std::vector<std::string> lines = Exists(listPath) ? ExistingFileLines(listPath) : std::vector<std::string>{};
 
   ShowStatus(0, m_boMasterServer ? "正在加载主库(%d/%d) GuildBase" : "正在加载从库(%d/%d) GuildBase");
@@ -345,7 +239,7 @@ void TGuildBase::LoadFromFile(const std::string& FilePath, const CharacterNameSe
     m_Progress->SetPosition(0);
   }
 
-  const std::string guildsDir = JoinPath(FilePath, "Guilds/");
+  const std::string guildsDir = JoinPath(FilePath, guild_folder::kGuildsFolder) + "/";
   for (size_t i = 0; i < lines.size(); ++i) {
     const std::string name(TrimControls(lines[i]));
     ShowStatus(1, "正在读取(%d/%d)：" + name);
@@ -368,31 +262,15 @@ void TGuildBase::LoadFromFile(const std::string& FilePath, const CharacterNameSe
     guild->sGuildChief = m_sGuildChief;
     TGuild& g = *m_GuildBaseList.Add(key, std::move(guild))->Item;
 
-    const std::string iniPath = guildsDir + name + ".ini";
-    const bool hasSettings = Exists(iniPath);
-    std::vector<std::string> iniLines;
-    if (hasSettings) {
-      iniLines = ExistingFileLines(iniPath);
-      ReadSettings(g, IniProfile(iniPath), iniLines, HumList);
+    const std::string iniPath = guildsDir + name + std::string(guild_folder::kSettingsSuffix);
+    std::optional<IniProfile> ini;
+    if (Exists(iniPath)) {
+      ini.emplace(iniPath);
+      if (ini->LoadFailed()) ThrowUnreadable(iniPath);
+      ReadSettings(g, *ini, HumList);
     }
-    ReadText(g, guildsDir + name + ".txt", HumList);
-    if (hasSettings) {
-      // First line of each rank name counts, matched ignoring ASCII case.
-      std::unordered_map<std::string, std::string> limits;
-      for (IniKeyValue& kv : SectionValues(iniLines, kSectionRankLimits)) {
-        limits.emplace(FoldAscii(kv.key), std::move(kv.value));
-      }
-      for (TGuildRank& rank : g.RankList) {
-        if (rank.nRankNo == 1) {
-          rank.nMaxMemberCount = kGuildChiefRankMaxMember;
-          continue;
-        }
-        const auto it = limits.find(FoldAscii(IniTrim(rank.sRankName)));
-        rank.nMaxMemberCount = it == limits.end()
-                                   ? kGuildRankDefaultMaxMember
-                                   : ParseIniInt(it->second, true).value_or(kGuildRankDefaultMaxMember);
-      }
-    }
+    ReadText(g, guildsDir + name + std::string(guild_folder::kTextSuffix), HumList);
+    if (ini) ReadRankLimits(g, *ini);
     if (i % 100 == 0) PumpEvents();
   }
 }
@@ -401,12 +279,13 @@ void TGuildBase::ReadText(TGuild& g, const std::string& txtPath, const Character
   if (!Exists(txtPath)) return;
   TextFile file;
   if (!ReadTextFile(txtPath, file)) ThrowUnreadable(txtPath);
+  using namespace guild_txt;
   enum class Section { None, Notice, Enemy, Ally, Member };
   Section section = Section::None;
   TGuildRank* rank = nullptr;  // always RankList's last element when set
   for (const std::string& line : file.lines) {
-    if (line.empty() || line.front() == ';') continue;
-    if (line.front() == '+') {
+    if (line.empty() || line.front() == kCommentMark) continue;
+    if (line.front() == kItemMark) {
       const std::string_view rest = std::string_view(line).substr(1);
       switch (section) {
         case Section::Notice:
@@ -440,7 +319,7 @@ void TGuildBase::ReadText(TGuild& g, const std::string& txtPath, const Character
     if (line == g.sGuildWar) section = Section::Enemy;
     if (line == g.sGuildAll) section = Section::Ally;
     if (line == g.sGuildMember) section = Section::Member;
-    if (line.front() == '#') {
+    if (line.front() == kRankMark) {
       std::string field;
       const std::string remainder = TakeField(std::string_view(line).substr(1), field, kListDividers);
       const int32_t number = DecimalOrZero(field);
@@ -449,7 +328,7 @@ void TGuildBase::ReadText(TGuild& g, const std::string& txtPath, const Character
       if (number > 0 && !rankName.empty()) {
         TGuildRank r;
         r.nRankNo = number;
-        r.sRankName = std::string(TruncateUtf16Units(rankName, kGuildRankNameMaxUnits));
+        r.sRankName = std::string(TruncateUtf16Units(rankName, kRankNameMaxUnits));
         g.RankList.push_back(std::move(r));
         rank = &g.RankList.back();
       }
@@ -459,7 +338,7 @@ void TGuildBase::ReadText(TGuild& g, const std::string& txtPath, const Character
 
 void TGuildBase::SaveToFile(const std::string& FilePath) {
   const std::string baseDir = JoinPath(FilePath, "GuildBase");
-  const std::string guildsDir = JoinPath(baseDir, "Guilds/");
+  const std::string guildsDir = JoinPath(baseDir, guild_folder::kGuildsFolder) + "/";
   for (const auto& node : m_GuildBaseList) {
     const std::string& name = node.Item->sGuildName;
     if (!IsSafeGuildFileName(name)) {
@@ -468,12 +347,12 @@ void TGuildBase::SaveToFile(const std::string& FilePath) {
   }
 
   EnsureFolder(baseDir);
-  EnsureFolder(JoinPath(baseDir, "Guilds"));
+  EnsureFolder(JoinPath(baseDir, guild_folder::kGuildsFolder));
 
   std::vector<std::string> names;
   names.reserve(static_cast<size_t>(m_GuildBaseList.Count()));
   for (const auto& node : m_GuildBaseList) names.push_back(node.Item->sGuildName);
-  WriteTextFile(JoinPath(baseDir, "GuildList.txt"), names);
+  WriteTextFile(JoinPath(baseDir, guild_folder::kListFileName), names);
 
   if (m_Progress) {
     m_Progress->SetMax(m_GuildBaseList.Count());
@@ -483,18 +362,20 @@ void TGuildBase::SaveToFile(const std::string& FilePath) {
   for (auto& node : m_GuildBaseList) {
     TGuild& g = *node.Item;
     ++number;
-    WriteSettings(g, guildsDir + g.sGuildName + ".ini");
-    WriteText(g, guildsDir + g.sGuildName + ".txt");
+    WriteSettings(g, guildsDir + g.sGuildName + std::string(guild_folder::kSettingsSuffix));
+    WriteText(g, guildsDir + g.sGuildName + std::string(guild_folder::kTextSuffix));
     ShowStatus(1, "正在保存(%d/%d)：" + g.sGuildName);
     if (number % 100 == 0) PumpEvents();
   }
 }
 
 void TGuildBase::WriteText(const TGuild& g, const std::string& txtPath) {
+  using namespace guild_txt;
+  const std::string item(1, kItemMark);
   std::vector<std::string> lines;
   lines.push_back(g.sGuildNotice);
-  for (const std::string& notice : g.NoticeList) lines.push_back("+" + notice);
-  lines.push_back(" ");
+  for (const std::string& notice : g.NoticeList) lines.push_back(item + notice);
+  lines.emplace_back(kSectionGap);
   lines.push_back(g.sGuildWar);
   const uint32_t now = m_GetTickCount();
   for (const TGuildWar& war : g.GuildWarList) {
@@ -502,16 +383,18 @@ void TGuildBase::WriteText(const TGuild& g, const std::string& txtPath) {
     // taken in 64 bits so a negative war time can never wrap into a long war.
     const uint32_t elapsed = now - war.dwWarTick;
     const int64_t remaining = int64_t{war.nWarTime} - int64_t{elapsed};
-    if (remaining > 0) lines.push_back("+" + war.sGuildName + " " + std::to_string(remaining));
+    if (remaining > 0) {
+      lines.push_back(item + war.sGuildName + std::string(kWrittenDivider) + std::to_string(remaining));
+    }
   }
-  lines.push_back(" ");
+  lines.emplace_back(kSectionGap);
   lines.push_back(g.sGuildAll);
-  for (const std::string& ally : g.GuildAllList) lines.push_back("+" + ally);
-  lines.push_back(" ");
+  for (const std::string& ally : g.GuildAllList) lines.push_back(item + ally);
+  lines.emplace_back(kSectionGap);
   lines.push_back(g.sGuildMember);
   for (const TGuildRank& rank : g.RankList) {
-    lines.push_back("#" + std::to_string(rank.nRankNo) + " " + rank.sRankName);
-    for (const std::string& member : rank.MemberList) lines.push_back("+" + member);
+    lines.push_back(kRankMark + std::to_string(rank.nRankNo) + std::string(kWrittenDivider) + rank.sRankName);
+    for (const std::string& member : rank.MemberList) lines.push_back(item + member);
   }
   WriteTextFile(txtPath, lines);
 }

@@ -2,10 +2,9 @@
 // folder in memory, read from and written to that folder.
 //
 // A guild folder holds "GuildList.txt" (one guild name per line, in guild
-// order) and, in its subfolder "Guilds", one settings file (name + ".ini",
-// read and written through the INI profile layer) and one text file
-// (name + ".txt": notices, enemy and allied guilds, ranks with their
-// members) per guild.
+// order) and, in its subfolder "Guilds", one settings file (name + ".ini")
+// and one text file (name + ".txt") per guild; stages/guild_format.h
+// describes both.
 //
 // Text in memory is UTF-8 as decoded from the files (lossless, see
 // support/ansi.h). Names are compared through the name key of their GBK form,
@@ -25,23 +24,13 @@
 #include <string_view>
 #include <vector>
 
+#include "stages/guild_format.h"
 #include "support/hashlist.h"
 #include "support/progress.h"
 
 namespace razere {
 
 inline constexpr int32_t kGuildListBuckets = 256;
-// Rank names are cut to this many characters (UTF-16 code units) when read.
-inline constexpr size_t kGuildRankNameMaxUnits = 30;
-// Applicant names are cut to this many GBK bytes (a character name field).
-inline constexpr size_t kGuildApplicantNameMaxBytes = 30;
-// Member limit of a rank without an entry in section RankNameMaxMember, and
-// the fixed limit of rank 1 (the chiefs).
-inline constexpr int32_t kGuildRankDefaultMaxMember = 99;
-inline constexpr int32_t kGuildChiefRankMaxMember = 2;
-// MemberMaxLimit of a settings file that lacks it. A guild without a settings
-// file keeps 0.
-inline constexpr int32_t kGuildDefaultMemberMaxLimit = 200;
 // Longest guild name, in UTF-8 bytes, whose files ("<name>.ini") fit the
 // 255-byte file name limit of the file systems in use.
 inline constexpr size_t kGuildNameMaxFileBytes = 251;
@@ -88,7 +77,7 @@ struct TGuildWar {
 // One pending application. A and B are carried, not interpreted.
 struct TGuildApply {
   std::string sKey;      // its key in section GuildApply
-  std::string sChrName;  // at most kGuildApplicantNameMaxBytes GBK bytes
+  std::string sChrName;  // at most guild_ini::kApplicantNameMaxBytes GBK bytes
   uint8_t btValueA = 0;
   uint8_t btValueB = 0;
   int32_t nValueC = 0;
@@ -96,9 +85,9 @@ struct TGuildApply {
 
 struct TGuildRank {
   int32_t nRankNo = 0;  // always > 0
-  std::string sRankName;  // at most kGuildRankNameMaxUnits characters
+  std::string sRankName;  // at most guild_txt::kRankNameMaxUnits characters
   std::vector<std::string> MemberList;
-  int32_t nMaxMemberCount = kGuildRankDefaultMaxMember;
+  int32_t nMaxMemberCount = guild_ini::kRankDefaultMaxMember;
 };
 
 struct TGuild {
@@ -153,12 +142,12 @@ class TGuildBase {
   GuildList m_GuildBaseList;
   // The server's !Setup.txt; its section Guild names the text file sections.
   std::string m_sSetupFileName;
-  std::string m_sGuildNotice = "公告";
-  std::string m_sGuildWar = "敌对行会";
-  std::string m_sGuildAll = "联盟行会";
-  std::string m_sGuildMember = "行会成员";
-  std::string m_sGuildMemberRank = "行会成员";
-  std::string m_sGuildChief = "掌门人";
+  std::string m_sGuildNotice{guild_txt::kDefaultNoticeTitle};
+  std::string m_sGuildWar{guild_txt::kDefaultWarTitle};
+  std::string m_sGuildAll{guild_txt::kDefaultAllyTitle};
+  std::string m_sGuildMember{guild_txt::kDefaultMemberTitle};
+  std::string m_sGuildMemberRank{guild_txt::kDefaultMemberRankTitle};
+  std::string m_sGuildChief{guild_txt::kDefaultChiefTitle};
   // Selects the status text of loading.
   bool m_boMasterServer = true;
 

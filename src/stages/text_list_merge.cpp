@@ -11,6 +11,7 @@
 #include "support/ansi.h"
 #include "support/errors.h"
 #include "support/fields.h"
+#include "support/text_util.h"
 
 namespace razere {
 
@@ -31,14 +32,6 @@ constexpr std::string_view kOtherSaveFolderNames[] = {
     "帐号更改记录.txt", "人物名称更改记录.txt", "行会名称更改记录.txt",
     "新记录.txt",
 };
-
-std::string AsciiLower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  }
-  return out;
-}
 
 // The name key of a UTF-8 name as the rename maps key it (the name key of
 // its GBK form). A name with a character GBK lacks cannot be a name of the
@@ -202,29 +195,7 @@ void ReadPair(RunContext& ctx, const TTextFileName& pair, TextPairObject& master
 
 }  // namespace
 
-std::string_view TrimControls(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
-  return s.substr(b, e - b);
-}
-
-int32_t DecimalOrMinusOne(std::string_view s) {
-  bool negative = false;
-  if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
-    negative = s.front() == '-';
-    s.remove_prefix(1);
-  }
-  if (s.empty()) return -1;
-  const int64_t limit = negative ? int64_t{1} << 31 : int64_t{INT32_MAX};
-  int64_t magnitude = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return -1;
-    magnitude = magnitude * 10 + (c - '0');
-    if (magnitude > limit) return -1;
-  }
-  return static_cast<int32_t>(negative ? -magnitude : magnitude);
-}
+int32_t DecimalOrMinusOne(std::string_view s) { return ParseDecimal(s).value_or(-1); }
 
 void ParseItemBindLines(const std::vector<std::string>& lines, TItemBindList& out) {
   std::string idx, serial, name;

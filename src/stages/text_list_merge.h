@@ -62,11 +62,8 @@ using TItemBindList = std::vector<TItemBind>;
 // order is file order.
 using TItemEventList = THashList<TItemEvent>;
 
-// Blanks and control characters (codes 0 to 32) removed at both ends.
-std::string_view TrimControls(std::string_view s);
-
-// Optional sign and decimal digits within signed 32 bits; -1 otherwise
-// (empty text, other characters, overflow).
+// ParseDecimal (support/text_util.h, one sign); -1 for any text it refuses
+// (empty, blanks, other characters, overflow).
 int32_t DecimalOrMinusOne(std::string_view s);
 
 // Appends the valid bindings of the lines: empty and ";" lines are skipped;

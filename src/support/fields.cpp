@@ -37,6 +37,22 @@ std::string TakeField(std::string_view Str, std::string& Field, std::string_view
   return rest;
 }
 
+std::vector<std::string_view> SplitFields(std::string_view Str, std::string_view Dividers) {
+  std::vector<std::string_view> out;
+  if (Str.size() >= kTakeFieldMaxUnits && Utf16Length(Str) >= kTakeFieldMaxUnits) return out;
+  auto divider = [Dividers](char c) {
+    return static_cast<unsigned char>(c) < 0x80 && Dividers.find(c) != std::string_view::npos;
+  };
+  size_t i = 0;
+  while (i < Str.size()) {
+    while (i < Str.size() && divider(Str[i])) ++i;
+    const size_t start = i;
+    while (i < Str.size() && !divider(Str[i])) ++i;
+    if (i > start) out.push_back(Str.substr(start, i - start));
+  }
+  return out;
+}
+
 int32_t WholeDaysBetween(double Later, double Earlier) {
   const double d = std::trunc(Later) - std::trunc(Earlier);
   if (!(d > 0)) return 0;  // also NaN

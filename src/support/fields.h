@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace razere {
 
@@ -19,6 +20,11 @@ inline constexpr size_t kTakeFieldMaxUnits = 204799;
 // and an empty remainder. Dividers are ASCII; other bytes in Dividers are
 // ignored so that no multi-byte character is ever split.
 std::string TakeField(std::string_view Str, std::string& Field, std::string_view Dividers);
+
+// Every field that repeated TakeField calls with these dividers give, in one
+// pass: the runs of non-dividers, views into Str. A Str of
+// kTakeFieldMaxUnits UTF-16 code units or more has none.
+std::vector<std::string_view> SplitFields(std::string_view Str, std::string_view Dividers);
 
 // Whole days from Earlier to Later (date-times: days since 1899-12-30, the
 // fraction being the time of day): each truncated towards zero, then

@@ -3,7 +3,9 @@
 #include <limits>
 #include <stdexcept>
 #include <system_error>
+#include <unordered_set>
 
+#include "support/text_util.h"
 #include "support/utf8.h"
 
 namespace razere {
@@ -20,16 +22,6 @@ std::string_view Trim(std::string_view s) {
   while (b < e && IsBlank(s[b])) ++b;
   while (e > b && IsBlank(s[e - 1])) --e;
   return s.substr(b, e - b);
-}
-
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  }
-  return true;
 }
 
 enum class LineKind { Other, Section, Key };
@@ -142,7 +134,7 @@ std::optional<size_t> IniProfile::FindSectionHeader(std::string_view section) co
   const std::string_view want = Trim(section);
   for (size_t i = 0; i < FLines.size(); ++i) {
     const Parsed p = ParseLine(FLines[i].text);
-    if (p.kind == LineKind::Section && SameName(p.name, want)) return i;
+    if (p.kind == LineKind::Section && EqualsIgnoringAsciiCase(p.name, want)) return i;
   }
   return std::nullopt;
 }
@@ -154,8 +146,8 @@ std::optional<size_t> IniProfile::FindKey(std::string_view section, std::string_
   for (size_t i = 0; i < FLines.size(); ++i) {
     const Parsed p = ParseLine(FLines[i].text);
     if (p.kind == LineKind::Section) {
-      inSection = SameName(p.name, wantSection);
-    } else if (inSection && p.kind == LineKind::Key && SameName(p.name, wantKey)) {
+      inSection = EqualsIgnoringAsciiCase(p.name, wantSection);
+    } else if (inSection && p.kind == LineKind::Key && EqualsIgnoringAsciiCase(p.name, wantKey)) {
       return i;
     }
   }
@@ -166,6 +158,22 @@ std::string IniProfile::ReadString(std::string_view section, std::string_view ke
   const std::optional<size_t> idx = FindKey(section, key);
   if (!idx) return std::string(def);
   return std::string(TruncateUtf16Units(ParseLine(FLines[*idx].text).value, kIniMaxValueUnits));
+}
+
+std::vector<IniKeyValue> IniProfile::ReadSectionValues(std::string_view section) const {
+  const std::string_view want = Trim(section);
+  std::vector<IniKeyValue> out;
+  std::unordered_set<std::string> seen;  // AsciiLower of the keys listed
+  bool inSection = false;
+  for (const Line& line : FLines) {
+    const Parsed p = ParseLine(line.text);
+    if (p.kind == LineKind::Section) {
+      inSection = EqualsIgnoringAsciiCase(p.name, want);
+    } else if (inSection && p.kind == LineKind::Key && seen.insert(AsciiLower(p.name)).second) {
+      out.push_back({std::string(p.name), std::string(TruncateUtf16Units(p.value, kIniMaxValueUnits))});
+    }
+  }
+  return out;
 }
 
 int32_t IniProfile::ReadInt(std::string_view section, std::string_view key, int32_t def, bool allowDollar) const {

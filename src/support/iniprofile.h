@@ -60,6 +60,12 @@ void IniDeleteKey(const std::filesystem::path& file, std::string_view section, s
 // The integer rule of IniReadInt applied to a text; nullopt for junk.
 std::optional<int32_t> ParseIniInt(std::string_view text, bool allowDollar = false);
 
+// One key line of a section as ReadSectionValues lists it.
+struct IniKeyValue {
+  std::string key;    // trimmed, as spelled on its line
+  std::string value;  // as ReadString returns it
+};
+
 // One settings file held in memory for many reads and writes.
 class IniProfile {
  public:
@@ -69,6 +75,10 @@ class IniProfile {
 
   std::string ReadString(std::string_view section, std::string_view key, std::string_view def) const;
   int32_t ReadInt(std::string_view section, std::string_view key, int32_t def, bool allowDollar = false) const;
+  // Every key of the section that ReadString finds, in file order: of the
+  // lines of one key (ASCII case ignored, all sections of the name searched)
+  // only the first, the one ReadString reads. A line "=value" is the empty key.
+  std::vector<IniKeyValue> ReadSectionValues(std::string_view section) const;
   void WriteString(std::string_view section, std::string_view key, std::string_view value);
   void DeleteKey(std::string_view section, std::string_view key);
   // Writes the file when anything changed since loading or the last save.

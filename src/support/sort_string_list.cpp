@@ -1,12 +1,11 @@
 #include "support/sort_string_list.h"
 
+#include "support/text_util.h"
 #include "support/utf8.h"
 
 namespace razere {
 
 namespace {
-
-inline unsigned Fold(unsigned u) { return (u >= 'a' && u <= 'z') ? u - ('a' - 'A') : u; }
 
 // Hands out the UTF-16 units of a UTF-8 text one at a time. A byte that does
 // not start a well-formed sequence is the unit 0xDC00 + byte, the same value
@@ -60,7 +59,7 @@ int CompareText(std::string_view a, std::string_view b) {
     const auto cb = static_cast<unsigned char>(b[k]);
     if (ca >= 0x80 || cb >= 0x80) break;
     if (ca != cb) {
-      const int d = static_cast<int>(Fold(ca)) - static_cast<int>(Fold(cb));
+      const int d = static_cast<int>(AsciiUpper(ca)) - static_cast<int>(AsciiUpper(cb));
       if (d != 0) return d;
     }
     ++k;
@@ -73,7 +72,7 @@ int CompareText(std::string_view a, std::string_view b) {
     const bool ha = x.Next(ua);
     const bool hb = y.Next(ub);
     if (!ha || !hb) return ha ? 1 : (hb ? -1 : 0);
-    const int d = static_cast<int>(Fold(ua)) - static_cast<int>(Fold(ub));
+    const int d = static_cast<int>(AsciiUpper(ua)) - static_cast<int>(AsciiUpper(ub));
     if (d != 0) return d;
   }
 }

@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
+#include <utility>
 
-#include "app/install_fixture.h"
 #include "app/settings.h"
 #include "app/text_file_pairs.h"
+#include "fixtures/files.h"
 
 namespace razere {
 namespace {
@@ -70,11 +69,11 @@ TEST(Config, WrittenInTableOrderByteForByte) {
       "[Setup]\r\nSavePath=/out/\r\nSortItemMakeIndex=1\r\nReplace=0\r\nBackup=1\r\nCleanData=0\r\n"
       "MinDay=30\r\nMinLevel=10\r\nGmm=0\r\n" +
       side("Master", "/m/") + side("Slave", "/s/");
-  EXPECT_EQ(ReadAll(ctx.ConfigFile), expected);
+  EXPECT_EQ(Slurp(ctx.ConfigFile), expected);
 
   // A second save of the same values changes nothing.
   SaveConfig(ctx);
-  EXPECT_EQ(ReadAll(ctx.ConfigFile), expected);
+  EXPECT_EQ(Slurp(ctx.ConfigFile), expected);
 }
 
 TEST(Config, MissingFileAndBadNumbersKeepDefaults) {
@@ -93,6 +92,19 @@ TEST(Config, MissingFileAndBadNumbersKeepDefaults) {
   EXPECT_EQ(ctx.MinLevel, 32);
   EXPECT_TRUE(ctx.CleanData);  // any value other than 0 is true
   EXPECT_FALSE(ctx.Replace);
+}
+
+// The number edits' text: blanks and line breaks trimmed, an optional '+'
+// then a signed decimal; 0 for anything else.
+TEST(SpinEdit, ValueOfTheText) {
+  const std::pair<const char*, int32_t> cases[] = {
+      {"30", 30},          {" \t30\r\n", 30}, {"+30", 30},           {"-30", -30},
+      {"+-30", -30},       {"-+30", 0},       {"++30", 0},           {"", 0},
+      {"  ", 0},           {"+", 0},          {"3 0", 0},            {"0x20", 0},
+      {"2147483647", INT32_MAX},              {"2147483648", 0},     {"-2147483648", INT32_MIN},
+      {"\x01" "30", 0},    // a control character other than a blank or line break stays
+  };
+  for (const auto& [text, value] : cases) EXPECT_EQ(SpinEditValue(text), value) << '"' << text << '"';
 }
 
 TEST(StartUp, StoredPathsWinOverDerivedOnes) {
@@ -138,7 +150,7 @@ TEST(TextFilePairs, SaveLoadRoundTripAndCaseInsensitiveExists) {
   ctx.PairListFile = dir.str() + "TextFileName.txt";
   ctx.TextFilePairs = {{"/m/甲.txt", "/s/甲.txt"}, {"/m/B.txt", "/s/B.txt"}};
   ASSERT_TRUE(SaveTextFilePairs(ctx));
-  EXPECT_EQ(ReadAll(ctx.PairListFile), "/m/\xbc\xd7.txt|/s/\xbc\xd7.txt\r\n/m/B.txt|/s/B.txt\r\n");
+  EXPECT_EQ(Slurp(ctx.PairListFile), "/m/\xbc\xd7.txt|/s/\xbc\xd7.txt\r\n/m/B.txt|/s/B.txt\r\n");
   ctx.TextFilePairs.clear();
   LoadTextFilePairs(ctx);
   ASSERT_EQ(ctx.TextFilePairs.size(), 2u);

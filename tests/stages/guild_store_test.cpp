@@ -192,6 +192,29 @@ TEST_F(GuildStoreTest, ExistingSettingsFileInTheSaveFolderIsUpdatedInPlace) {
   EXPECT_EQ(OutIni("Alpha", "GuildAgree", "z"), "<missing>");
 }
 
+// The settings file's keys are listed as the profile layer reads them, but a
+// line "=value" (the empty key) is neither an application nor an approval,
+// and a rewrite leaves it where it was.
+TEST_F(GuildStoreTest, EmptyKeyLinesAreNoApplicationsAndSurviveARewrite) {
+  Chars({"Lee", "Kim"});
+  Put("GuildList.txt", {"Alpha"});
+  Put("Guilds/Alpha.ini", {"[GuildApply]", "=Kim\t1\t1\t1", " a =Lee\t1\t1\t1", "A=Kim\t2\t2\t2",
+                           "[GuildAgree]", " = Kim", "b=Lee"});
+  Load();
+  const TGuild& g = Guild("Alpha");
+  ASSERT_EQ(g.ApplyList.size(), 1u);
+  EXPECT_EQ(g.ApplyList[0].sKey, "a");  // trimmed; "A" is the same key
+  EXPECT_EQ(g.ApplyList[0].sChrName, "Lee");
+  EXPECT_EQ(g.AgreeList, (Lines{"Lee"}));
+
+  testing::PutGbk(Out("Guilds/Alpha.ini"), CrLf({"[GuildApply]", "=old", "Old=x", "[GuildAgree]", "=old"}));
+  Save();
+  EXPECT_EQ(FileBytes(Out("Guilds/Alpha.ini")),
+            CrLf({"[GuildApply]", "=old", "0=Lee\t1\t1\t1", "[GuildAgree]", "=old", "0=Lee", "[Guild]",
+                  "GuildName=Alpha", "BuildPoint=0", "Aurae=0", "Stability=0", "Flourishing=0", "ChiefItemCount=0",
+                  "MemberMaxLimit=200", "RecruitJob=0", "RecruitMinLevel=0", "RecruitNotice=", "SystemRankName="}));
+}
+
 TEST_F(GuildStoreTest, ApplicantsAreFilteredCutAndRenumbered) {
   const std::string longName = "Abcdefghijklmnopqrstuvwxyz0123456789";  // 36 bytes
   const std::string longChinese = "a" + Repeat("将", 15);              // 31 GBK bytes

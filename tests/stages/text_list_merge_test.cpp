@@ -12,6 +12,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/install_fixture.h"
@@ -56,6 +57,15 @@ std::string FileBytes(const fs::path& file) {
 // ---------------------------------------------------------------------------
 // Line formats
 // ---------------------------------------------------------------------------
+
+// Bad text reads as -1, which every field of the lists refuses.
+TEST(TextListParse, DecimalOrMinusOne) {
+  const std::pair<const char*, int32_t> cases[] = {
+      {"7", 7},   {"+7", 7}, {"-7", -7}, {"+-7", -1}, {"", -1},           {" 7", -1},
+      {"7\t", -1}, {"0x7", -1}, {"-", -1},  {"-2147483648", INT32_MIN}, {"2147483648", -1},
+  };
+  for (const auto& [text, value] : cases) EXPECT_EQ(DecimalOrMinusOne(text), value) << '"' << text << '"';
+}
 
 TEST(TextListParse, BindingLines) {
   const struct {

@@ -6,6 +6,7 @@
 #include <climits>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace razere {
@@ -106,6 +107,40 @@ TEST(TakeField, LengthLimit) {
   const std::string rest = TakeField("a," + std::string(204796, 'b'), field, ",");
   EXPECT_EQ(field, "a");
   EXPECT_EQ(rest.size(), 204796u);
+}
+
+// SplitFields is the one-pass form of a TakeField loop that keeps the
+// non-empty fields; the two must agree on every line.
+std::vector<std::string> TakeEveryField(std::string line, const std::string& dividers) {
+  std::vector<std::string> fields;
+  while (!line.empty()) {
+    std::string field;
+    line = TakeField(line, field, dividers);
+    if (!field.empty()) fields.push_back(field);
+  }
+  return fields;
+}
+
+TEST(SplitFields, AgreesWithRepeatedTakeField) {
+  const std::vector<std::pair<std::string, std::string>> lines = {
+      {"", " ,"},
+      {",, ,", " ,"},
+      {"  one,, two three,", " ,"},
+      {"Foes 3600000 Rivals,1000", " ,"},
+      {"a\tb c", " ,"},
+      {"\xE4\xB8\xAD,\xE6\x96\x87", ","},
+      {"\xE4\xB8\xAD,x", "\xAD,"},  // a non-ASCII divider splits nothing
+      {std::string("a\0b,c", 5), ","},
+      {"abc", ""},
+      {"a," + std::string(204796, 'b'), ","},  // just under the limit: both fields
+      {std::string(204799, 'a'), " ,"},        // at the limit: none
+      {"a," + Repeat("\xF0\x9F\x98\x80", 102399), ","},
+  };
+  for (const auto& [line, dividers] : lines) {
+    std::vector<std::string> split;
+    for (std::string_view f : SplitFields(line, dividers)) split.emplace_back(f);
+    EXPECT_EQ(split, TakeEveryField(line, dividers)) << line.substr(0, 40);
+  }
 }
 
 TEST(WholeDaysBetween, Cases) {

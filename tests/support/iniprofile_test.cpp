@@ -5,6 +5,8 @@
 #include <climits>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/platform_temp_dir.h"
 
@@ -184,6 +186,39 @@ TEST(IniRead, MatchesAndTrims) {
   }
   EXPECT_EQ(IniReadString(dir / "missing.ini", "Setup", "MinDay", "d"), "d");
   EXPECT_FALSE(fs::exists(dir / "missing.ini"));
+}
+
+// The listing sees exactly the lines ReadString would read, the empty key
+// included: leaving it out is the caller's choice.
+TEST(IniRead, SectionValuesListTheKeysReadStringFinds) {
+  TempDir dir;
+  const auto path = dir.Write("l.ini",
+                              "k0=before any section\r\n"
+                              "[Apply]\r\n"
+                              "  B = two \r\n"
+                              ";c=comment\r\n"
+                              "junk\r\n"
+                              "=empty key\r\n"
+                              "a=1\r\n"
+                              "b=repeated\r\n"
+                              "[Other]\r\n"
+                              "o=1\r\n"
+                              " [ APPLY ] \r\n"
+                              "A=repeated in a later section\r\n"
+                              "c=" + std::string(2100, 'x') + "\r\n"
+                              "=second empty key\r\n");
+  const IniProfile ini(path);
+  const std::vector<IniKeyValue> values = ini.ReadSectionValues(" apply ");
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"B", "two"}, {"", "empty key"}, {"a", "1"}, {"c", std::string(2047, 'x')}};
+  ASSERT_EQ(values.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(values[i].key, expected[i].first);
+    EXPECT_EQ(values[i].value, expected[i].second);
+    EXPECT_EQ(ini.ReadString("Apply", values[i].key, "<def>"), values[i].value);
+  }
+  EXPECT_TRUE(ini.ReadSectionValues("Missing").empty());
+  EXPECT_TRUE(IniProfile(dir / "none.ini").ReadSectionValues("Apply").empty());
 }
 
 TEST(IniRead, LongValueIsCutTo2047Units) {
