@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/recording_host.h"
+#include "fixtures/recording_host.h"
 #include "support/errors.h"
 #include "support/progress.h"
 

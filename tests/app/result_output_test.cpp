@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
-#include "app/install_fixture.h"
-#include "app/recording_host.h"
+#include <map>
+#include <string>
+
 #include "app/result_output.h"
 #include "app/settings.h"
-#include "cli/cli_runner.h"
 #include "dbfiles/records.h"
+#include "fixtures/files.h"
+#include "fixtures/recording_host.h"
 #include "merge/accounts.h"
 #include "support/errors.h"
 #include "support/file_size_limit.h"
@@ -59,14 +61,7 @@ class ReplaceTest : public ::testing::Test {
             {"RememberItemList.txt", m.RememberItemList}};
   }
 
-  // Every file below root, relative, with its contents.
-  std::map<std::string, std::string> MasterTree() const {
-    std::map<std::string, std::string> tree;
-    for (const auto& e : fs::recursive_directory_iterator(root)) {
-      if (e.is_regular_file()) tree[fs::relative(e.path(), root).string()] = Slurp(e.path());
-    }
-    return tree;
-  }
+  std::map<std::string, std::string> MasterTree() const { return testing::FileTree(root); }
 
   ScratchDir dir;
   std::string root;

@@ -1,41 +1,29 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
-#include "app/install_fixture.h"
-#include "app/recording_host.h"
 #include "app/run_driver.h"
-#include "app/settings.h"
+#include "fixtures/driver_rig.h"
 #include "support/errors.h"
 
 namespace razere {
 namespace {
 
 using testing::EmptyDbHeader;
-using testing::MakeInstallation;
 using testing::RecordingHost;
-using testing::ScratchDir;
+using testing::Slurp;
 using testing::WriteBytes;
 
 namespace fs = std::filesystem;
 
-// A master and a slave installation, a program folder and a save folder.
-class DriverTest : public ::testing::Test {
+// A master and a slave installation, a program folder without settings and
+// a save folder, entered in the window.
+class DriverTest : public ::testing::Test, protected testing::DriverRig {
  protected:
-  void SetUp() override {
-    master = dir.str() + "master/";
-    slave = dir.str() + "slave/";
-    program = dir.str() + "program/";
-    save = dir.str() + "save/";
-    MakeInstallation(master);
-    MakeInstallation(slave);
-    fs::create_directories(program);
-    ctx.Bar.SetHost(host);
-    window = StartUp(ctx, program);
-    RootEditChanged(ctx.Master, window.Master, master);
-    RootEditChanged(ctx.Slave, window.Slave, slave);
-    window.SavePath = save;
-  }
+  void SetUp() override { OpenWindow(); }
 
   RunOutcome Run() { return ButtonOKClick(ctx, window, RunStages{}); }
 
@@ -43,12 +31,6 @@ class DriverTest : public ::testing::Test {
     EXPECT_EQ(host.messages.size(), 1u);
     return host.messages.empty() ? "" : host.messages[0].first;
   }
-
-  ScratchDir dir;
-  std::string master, slave, program, save;
-  RecordingHost host;
-  RunContext ctx;
-  WindowState window;
 };
 
 TEST_F(DriverTest, CompletesWithoutStagesAndWritesConfigAndMailStore) {
@@ -114,8 +96,7 @@ TEST_F(DriverTest, GuildFolderGetsItsSeparatorAndIsStoredSo) {
   window.Master.Guild = master + "Qel200/GuildBase";
   EXPECT_EQ(Run(), RunOutcome::Completed);
   EXPECT_EQ(ctx.Master.Guild, master + "Qel200/GuildBase/");
-  std::ifstream in(program + "Config.ini", std::ios::binary);
-  std::string text((std::istreambuf_iterator<char>(in)), {});
+  const std::string text = Slurp(program + "Config.ini");
   EXPECT_NE(text.find("Guild=" + master + "Qel200/GuildBase/\r\n"), std::string::npos);
 }
 

@@ -10,14 +10,8 @@ namespace razere {
 namespace {
 
 using testing::ScratchDir;
+using testing::Slurp;
 using testing::WriteBytes;
-
-std::string ReadAll(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 TEST(PathDerivation, RootGetsSeparatorAndEveryPathFollows) {
   ServerPaths side;

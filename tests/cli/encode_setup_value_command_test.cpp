@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "cli/cli_runner.h"
+#include "fixtures/cli_runner.h"
 #include "support/codecs.h"
 
 namespace razere {

@@ -1,41 +1,31 @@
 #include <gtest/gtest.h>
 
-#include "app/install_fixture.h"
-#include "cli/cli_runner.h"
+#include <string>
+#include <vector>
+
+#include "fixtures/cli_runner.h"
+#include "fixtures/installation.h"
 
 namespace razere {
 namespace {
 
 using testing::EmptyDbHeader;
-using testing::MakeInstallation;
 using testing::RunCli;
-using testing::ScratchDir;
 using testing::Slurp;
 using testing::WriteBytes;
 
 namespace fs = std::filesystem;
 
-class MergeCommandTest : public ::testing::Test {
+// A master and a slave installation, a program folder without settings and
+// a save folder, each named on the command line.
+class MergeCommandTest : public ::testing::Test, protected testing::InstallationPair {
  protected:
-  void SetUp() override {
-    master = dir.str() + "master/";
-    slave = dir.str() + "slave/";
-    program = dir.str() + "program/";
-    save = dir.str() + "save/";
-    MakeInstallation(master);
-    MakeInstallation(slave);
-    fs::create_directories(program);
-  }
-
   std::vector<std::string> Args(std::vector<std::string> extra = {}) {
     std::vector<std::string> a = {"merge", "--config", program + "Config.ini", "--master", master,
                                   "--slave", slave,    "--save",              save};
     a.insert(a.end(), extra.begin(), extra.end());
     return a;
   }
-
-  ScratchDir dir;
-  std::string master, slave, program, save;
 };
 
 TEST_F(MergeCommandTest, CompletedRunExitsZeroAndStoresTheOptions) {

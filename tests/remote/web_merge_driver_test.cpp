@@ -3,15 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "app/install_fixture.h"
-#include "app/recording_host.h"
 #include "app/run_driver.h"
-#include "app/settings.h"
 #include "app/web_merge_stage.h"
+#include "fixtures/driver_rig.h"
 #include "merge/accounts.h"
 #include "remote/loopback_server.h"
 #include "support/ansi.h"
@@ -22,36 +20,22 @@ namespace razere {
 namespace {
 
 using testing::LoopbackServer;
-using testing::MakeInstallation;
-using testing::RecordingHost;
-using testing::ScratchDir;
+using testing::Slurp;
 using testing::WriteBytes;
 
 namespace fs = std::filesystem;
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
-class WebMergeRunTest : public ::testing::Test {
+// The driver's window with consignment sale on, over installations whose
+// !Setup.txt hold area keys (the master's with credentials) and a program
+// folder whose settings name the loopback server.
+class WebMergeRunTest : public ::testing::Test, protected testing::DriverRig {
  protected:
   void SetUp() override {
     SetClockForTesting(EncodeDateTime(2026, 12, 10, 9, 5, 7));
-    master = dir.str() + "master/";
-    slave = dir.str() + "slave/";
-    program = dir.str() + "program/";
-    save = dir.str() + "save/";
-    MakeInstallation(master);
-    MakeInstallation(slave);
     WriteBytes(program + "Config.ini", "[WebService]\r\nHost=" + server.host() + "\r\nFillByte=0x21\r\n");
     WriteSetup(master, "1001", "master-secret");
     WriteSetup(slave, "", "");
-    ctx.Bar.SetHost(host);
-    window = StartUp(ctx, program);
-    RootEditChanged(ctx.Master, window.Master, master);
-    RootEditChanged(ctx.Slave, window.Slave, slave);
-    window.SavePath = save;
+    OpenWindow();
     window.Gmm = true;
 
     stages.ReadAreaKey = [](RunContext& c, const std::string& setup, bool withCredentials) {
@@ -84,11 +68,6 @@ class WebMergeRunTest : public ::testing::Test {
   RunOutcome Run() { return ButtonOKClick(ctx, window, stages); }
 
   LoopbackServer server;
-  ScratchDir dir;
-  std::string master, slave, program, save;
-  RecordingHost host;
-  RunContext ctx;
-  WindowState window;
   RunStages stages;
   CharIndexEntry renamed;
   std::vector<std::string> later;
