@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "dbfiles/read_pass.h"
@@ -21,28 +22,45 @@ namespace {
 constexpr DbKind kKinds[] = {DbKind::ID, DbKind::Hum, DbKind::Qel, DbKind::HeroQel};
 constexpr int32_t kMaxPaddedRecords = 2;
 
+// Every patched slot reads back as its new name, and so does its record key.
+template <size_t N>
+void ExpectReadBack(const std::vector<uint8_t>& rec, const std::array<NameSlot, N>& slots, const NewNames<N>& names) {
+  for (size_t i = 0; i < N; ++i) {
+    if (names[i] == nullptr) continue;
+    const NameSlot keyOnly{slots[i].key};
+    if (ReadName(rec.data(), rec.size(), slots[i]) != *names[i] ||
+        (slots[i].key != kNoField && ReadName(rec.data(), rec.size(), keyOnly) != *names[i])) {
+      fuzz::ReportFinding("a patched name does not read back");
+    }
+  }
+}
+
 // The write pass's work on one whole record: patch the names it would patch
-// and visit every item slot.
+// (the entry's new values, as the merge sets them for a slave record) and
+// visit every item slot.
 void PatchWhole(DbKind kind, std::vector<uint8_t>& rec, int64_t offset) {
+  static const std::string renamed1 = "Renamed1", renamed2 = "Renamed2", renamed3 = "Renamed3";
   std::span<uint8_t> span(rec);
   switch (kind) {
     case DbKind::ID: {
-      AccountEntry e = ParseAccountRecord(rec.data(), rec.size(), kSideSlave, offset);
-      e.newName = "Renamed1";
-      ApplyNewValues(span, e);
+      (void)ParseAccountRecord(rec.data(), rec.size(), kSideSlave, offset);
+      PatchAccountName(span, renamed1);
+      ExpectReadBack(rec, account_rec::kSlots, {&renamed1});
       break;
     }
     case DbKind::Hum: {
-      CharIndexEntry e = ParseCharIndexRecord(rec.data(), rec.size(), kSideSlave, offset);
-      e.newName = "Renamed1";
-      ApplyNewValues(span, e);
+      const CharIndexEntry e = ParseCharIndexRecord(rec.data(), rec.size(), kSideSlave, offset);
+      const NewNames<index_rec::kSlotCount> names = {&renamed1, e.account.empty() ? nullptr : &renamed2};
+      PatchNames(span, kind, index_rec::kSlots, names);
+      ExpectReadBack(rec, index_rec::kSlots, names);
       break;
     }
     case DbKind::Qel: {
-      CharDataEntry e = ParseCharDataRecord(rec.data(), rec.size(), kSideSlave, offset);
-      e.newName = "Renamed1";
-      e.newLinks[4] = "Renamed2";
-      ApplyNewValues(span, e);
+      CharDataItem e = ParseCharDataRecord(rec.data(), rec.size(), kSideSlave, offset);
+      e.newNames[chardata_rec::kNameSlot] = &renamed1;
+      if (!e.links[4].Empty()) e.newNames[chardata_rec::kLink5Slot] = &renamed2;
+      PatchNames(span, kind, chardata_rec::kSlots, e.newNames);
+      ExpectReadBack(rec, chardata_rec::kSlots, e.newNames);
       int32_t serial = 1;
       ForEachCharDataItem(span, ItemOrder::Renumber, [&](uint8_t* item) {
         if (ItemOccupied(item)) SetItemSerial(item, serial++);
@@ -50,9 +68,10 @@ void PatchWhole(DbKind kind, std::vector<uint8_t>& rec, int64_t offset) {
       break;
     }
     case DbKind::HeroQel: {
-      HeroDataEntry e = ParseHeroDataRecord(rec.data(), rec.size(), kSideSlave, offset);
-      e.newLink = "Renamed3";
-      ApplyNewValues(span, e);
+      HeroDataItem e = ParseHeroDataRecord(rec.data(), rec.size(), kSideSlave, offset);
+      e.newNames[hero_rec::kLinkSlot] = &renamed3;
+      PatchNames(span, kind, hero_rec::kSlots, e.newNames);
+      ExpectReadBack(rec, hero_rec::kSlots, e.newNames);
       int32_t serial = 1;
       ForEachHeroDataItem(span, ItemOrder::Renumber, [&](uint8_t* item) {
         if (ItemOccupied(item)) SetItemSerial(item, serial++);

@@ -3,14 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "dbfiles/db_format.h"
-
 namespace razere {
 
-std::string ReadNameField(const uint8_t* p) {
-  size_t len = std::min<size_t>(p[0], name_field::kCapacity);
-  return std::string(reinterpret_cast<const char*>(p + 1), len);
-}
+std::string ReadNameField(const uint8_t* p) { return std::string(NameFieldView(p)); }
 
 void WriteNameField(uint8_t* p, std::string_view gbk) {
   size_t len = std::min(gbk.size(), name_field::kCapacity);

@@ -1,10 +1,11 @@
-// Entries (the small in-memory stand-ins of records) and the record fields the
-// merge reads and patches. Layouts are in db_format.h.
+// The record model: the entries the stages keep of each kind of record, one
+// reader per field the merge uses and the name patches of the write pass,
+// driven by each kind's table of name slots. Offsets are in db_format.h only.
 //
-// Names are GBK byte strings, at most 30 bytes. Parse functions take the
-// bytes the read pass hands over (rec, n); a field that lies beyond n reads as
-// empty / 0. Patch functions take a whole record and throw std::out_of_range
-// when the span is shorter than the kind's record.
+// Names are GBK byte strings, at most 30 bytes. Readers take the bytes the
+// read pass hands over (rec, n); a field that lies beyond n reads as empty /
+// 0. Patches take a whole record and throw std::out_of_range when the span is
+// shorter than the kind's record.
 #pragma once
 
 #include <array>
@@ -16,12 +17,19 @@
 
 #include "dbfiles/db_format.h"
 #include "dbfiles/le_bytes.h"
+#include "dbfiles/name_field.h"
 
 namespace razere {
 
 // Which installation a record came from.
 constexpr uint8_t kSideSlave = 0;
 constexpr uint8_t kSideMaster = 1;
+
+// New names for the name slots of one record, by slot; null = unchanged.
+// The merge points them at the new names held by the entries of
+// AccountRenames and CharRenames, which outlive the write pass.
+template <size_t N>
+using NewNames = std::array<const std::string*, N>;
 
 // ---------------------------------------------------------------------------
 // Entries
@@ -31,45 +39,42 @@ constexpr uint8_t kSideMaster = 1;
 struct AccountEntry {
   uint8_t side = kSideSlave;
   int64_t offset = 0;       // of the record in its source file
-  std::string name;         // from account_rec::kName
+  std::string name;         // account_rec::kNameSlot
   std::string newName;      // empty: keeps its name
 };
 
 // One live Hum.DB record (a character or a hero).
 struct CharIndexEntry {
   uint8_t side = kSideSlave;
-  uint8_t heroFlag = 0;     // record byte 115; nonzero = hero
+  uint8_t heroFlag = 0;     // index_rec::kHeroFlag; nonzero = hero
   int64_t offset = 0;
-  std::string name;         // from index_rec::kName
-  std::string account;      // from index_rec::kAccount
+  std::string name;         // index_rec::kNameSlot
+  std::string account;      // index_rec::kAccountSlot
   std::string newName;      // empty: keeps its name
   int32_t roleId = 0;       // set by the data merge for a renamed slave character; else 0
 };
 
-// One live Qel.DB record.
-struct CharDataEntry {
+// One live Qel.DB record (the character data entry). Names are held inline,
+// so an entry costs no allocation however long its names are.
+struct CharDataItem {
+  int64_t offset = 0;        // of the record in its source file
+  int32_t roleId = 0;        // chardata_rec::kRoleId
   uint8_t side = kSideSlave;
-  int64_t offset = 0;
-  std::string account;                 // from chardata_rec::kAccount
-  std::string name;                    // from chardata_rec::kName
-  std::array<std::string, 5> links;    // linked names 1..5; link 5 only when byte 688 is 1
-  std::string newAccount;              // empty: unchanged
-  std::string newName;                 // empty: unchanged
-  std::array<std::string, 5> newLinks; // empty: unchanged
-  std::array<uint8_t, 5> dangling{};   // 1: the linked name points at nobody
-  int32_t roleId = 0;                  // from chardata_rec::kRoleId
+  std::array<uint8_t, 5> dangling{};  // 1: linked name k+1 points at nobody (clean-up)
+  InlineName account;        // chardata_rec::kAccountSlot
+  InlineName name;           // chardata_rec::kNameSlot, as loaded
+  std::array<InlineName, 5> links;  // kLink1Slot..kLink5Slot; link 5 only when marked present
+  NewNames<chardata_rec::kSlotCount> newNames{};  // what the write pass puts into a slave record
 };
 
-// One live HeroQel.DB record.
-struct HeroDataEntry {
-  uint8_t side = kSideSlave;
+// One live HeroQel.DB record (the hero data entry).
+struct HeroDataItem {
   int64_t offset = 0;
-  std::string account;      // from hero_rec::kAccount
-  std::string name;         // from hero_rec::kName
-  std::string link;         // from hero_rec::kLink
-  std::string newAccount;   // empty: unchanged
-  std::string newName;      // empty: unchanged
-  std::string newLink;      // empty: unchanged
+  uint8_t side = kSideSlave;
+  InlineName account;        // hero_rec::kAccountSlot
+  InlineName name;           // hero_rec::kNameSlot, as loaded
+  std::array<InlineName, 1> links;  // hero_rec::kLinkSlot
+  NewNames<hero_rec::kSlotCount> newNames{};
 };
 
 // Index entries per account on one side.
@@ -78,42 +83,43 @@ struct AccountCharCount {
   int32_t count = 0;
 };
 
+// ---------------------------------------------------------------------------
+// Readers
+// ---------------------------------------------------------------------------
+
+// The name in a slot; empty when the field lies beyond n, or the slot has a
+// present byte that is beyond n or not 1. The view points into rec.
+std::string_view ReadName(const uint8_t* rec, size_t n, const NameSlot& slot);
+
 AccountEntry ParseAccountRecord(const uint8_t* rec, size_t n, uint8_t side, int64_t offset);
 CharIndexEntry ParseCharIndexRecord(const uint8_t* rec, size_t n, uint8_t side, int64_t offset);
-CharDataEntry ParseCharDataRecord(const uint8_t* rec, size_t n, uint8_t side, int64_t offset);
-HeroDataEntry ParseHeroDataRecord(const uint8_t* rec, size_t n, uint8_t side, int64_t offset);
+CharDataItem ParseCharDataRecord(const uint8_t* rec, size_t n, uint8_t side, int64_t offset);
+HeroDataItem ParseHeroDataRecord(const uint8_t* rec, size_t n, uint8_t side, int64_t offset);
 
 // Fields of a character data record used by the clean-up (0 beyond n).
 double CharDataLastLogin(const uint8_t* rec, size_t n);
 uint32_t CharDataLevel(const uint8_t* rec, size_t n);
 
 // ---------------------------------------------------------------------------
-// Patches. Each writes length byte + text; the bytes after the text stay.
+// Patches. A name is written as length byte + text into the slot's field and
+// its record key; the bytes after the text stay.
 // ---------------------------------------------------------------------------
 
-void PatchAccountName(std::span<uint8_t> rec, std::string_view name);      // 20 and 51
+// One slot of a whole record of the kind.
+void PatchName(std::span<uint8_t> rec, DbKind kind, const NameSlot& slot, std::string_view name);
 
-void PatchIndexName(std::span<uint8_t> rec, std::string_view name);        // 21 and 52
-void PatchIndexAccount(std::span<uint8_t> rec, std::string_view account);  // 83
+// Every non-null new name into its slot.
+template <size_t N>
+void PatchNames(std::span<uint8_t> rec, DbKind kind, const std::array<NameSlot, N>& slots, const NewNames<N>& names) {
+  for (size_t i = 0; i < N; ++i) {
+    if (names[i] != nullptr) PatchName(rec, kind, slots[i], *names[i]);
+  }
+}
 
-void PatchCharDataAccount(std::span<uint8_t> rec, std::string_view account);  // 365
-void PatchCharDataName(std::span<uint8_t> rec, std::string_view name);        // 21 and 52
-// k = 1..5: 209, 240, 427, 458, 694 (std::out_of_range otherwise). Writes the
-// name only; bytes 688..693 are left alone.
-void PatchCharDataLink(std::span<uint8_t> rec, int k, std::string_view name);
-
-void PatchHeroAccount(std::span<uint8_t> rec, std::string_view account);   // 311
-void PatchHeroName(std::span<uint8_t> rec, std::string_view name);         // 21 and 52
-void PatchHeroLink(std::span<uint8_t> rec, std::string_view name);         // 209
-
-// The entry's non-empty new values, written into its record: new name (and,
-// for data and heroes, new account and new links). The caller decides for
-// which side this applies; the index record's account comes from the account
-// rename map and is patched with PatchIndexAccount.
-void ApplyNewValues(std::span<uint8_t> rec, const AccountEntry& e);
-void ApplyNewValues(std::span<uint8_t> rec, const CharIndexEntry& e);
-void ApplyNewValues(std::span<uint8_t> rec, const CharDataEntry& e);
-void ApplyNewValues(std::span<uint8_t> rec, const HeroDataEntry& e);
+// The account name of an ID.DB record.
+inline void PatchAccountName(std::span<uint8_t> rec, std::string_view name) {
+  PatchName(rec, DbKind::ID, account_rec::kSlots[account_rec::kNameSlot], name);
+}
 
 // ---------------------------------------------------------------------------
 // Items

@@ -8,9 +8,10 @@
 // Ownership. CharIndexCollection owns its index entries (one heap object
 // each, so CharRenames and AllSlaveChars can point at them; moving an entry
 // from the slave's collection into the master's keeps its address). Data and
-// hero entries live inside their list nodes, by value: nothing points at
-// them, and they hold their names inline, so an entry costs one node and no
-// further allocation however long its names are.
+// hero entries (CharDataItem, HeroDataItem in dbfiles/records.h) live inside
+// their list nodes, by value: nothing points at them, and they hold their
+// names inline, so an entry costs one node and no further allocation however
+// long its names are.
 #pragma once
 
 #include <array>
@@ -27,32 +28,6 @@
 #include "support/hashlist.h"
 
 namespace razere {
-
-// The text of a name field (at most 30 GBK bytes), held inline.
-class InlineName {
- public:
-  InlineName() = default;
-  // Text longer than a name field holds is cut to its capacity.
-  explicit InlineName(std::string_view gbk) { Assign(gbk); }
-  // From a name field of a record (31 readable bytes); a length byte above
-  // the capacity reads as the capacity, as ReadNameField does.
-  static InlineName FromField(const uint8_t* field) {
-    size_t len = field[0] > name_field::kCapacity ? name_field::kCapacity : field[0];
-    return InlineName(std::string_view(reinterpret_cast<const char*>(field + 1), len));
-  }
-
-  void Assign(std::string_view gbk) {
-    len_ = static_cast<uint8_t>(gbk.size() < bytes_.size() ? gbk.size() : bytes_.size());
-    if (len_ != 0) std::memcpy(bytes_.data(), gbk.data(), len_);
-  }
-  std::string_view View() const { return {bytes_.data(), len_}; }
-  std::string Str() const { return std::string(View()); }
-  bool Empty() const { return len_ == 0; }
-
- private:
-  uint8_t len_ = 0;
-  std::array<char, name_field::kCapacity> bytes_{};
-};
 
 // NameKey computed into a buffer on the stack: every name lookup of the stage
 // builds a key, and none should cost an allocation. Same result as NameKey.
@@ -86,35 +61,6 @@ class NameKeyBuf {
   std::array<char, 64> buf_{};
   std::string heap_;
   std::string_view view_;
-};
-
-// One live Qel.DB record kept by the stage (the character data entry).
-struct CharDataItem {
-  int64_t offset = 0;        // of the record in its source file
-  int32_t roleId = 0;        // record offset 646
-  uint8_t side = kSideSlave;
-  std::array<uint8_t, 5> dangling{};  // 1: linked name k+1 points at nobody (clean-up)
-  InlineName account;        // record offset 365
-  InlineName name;           // record offset 52, as loaded
-  std::array<InlineName, 5> links;  // linked names 1..5; 5 only when byte 688 is 1
-  // Values the write pass puts into a slave record; null = unchanged. They
-  // point at the new names held by the entries of AccountRenames and
-  // CharRenames, which live until the release step.
-  const std::string* newAccount = nullptr;
-  const std::string* newName = nullptr;
-  std::array<const std::string*, 5> newLinks{};
-};
-
-// One live HeroQel.DB record kept by the stage (the hero data entry).
-struct HeroDataItem {
-  int64_t offset = 0;
-  uint8_t side = kSideSlave;
-  InlineName account;        // record offset 311
-  InlineName name;           // record offset 52, as loaded
-  InlineName link;           // record offset 209
-  const std::string* newAccount = nullptr;  // as in CharDataItem
-  const std::string* newName = nullptr;
-  const std::string* newLink = nullptr;
 };
 
 // MasterCharIndex / SlaveCharIndex: character index entries (characters and

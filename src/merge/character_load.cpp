@@ -3,9 +3,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "dbfiles/le_bytes.h"
 #include "dbfiles/read_pass.h"
 #include "merge/accounts.h"
+#include "merge/character_kinds.h"
 #include "merge/character_stage.h"
 #include "merge/item_serials.h"
 #include "support/datetime.h"
@@ -15,14 +15,6 @@ namespace razere {
 
 namespace {
 
-// The name field at off, or empty when the bytes handed over end before it.
-InlineName FieldAt(const uint8_t* rec, size_t n, size_t off) {
-  if (off + name_field::kSize > n) return {};
-  return InlineName::FromField(rec + off);
-}
-
-int32_t Int32At(const uint8_t* rec, size_t n, size_t off) { return off + 4 <= n ? LoadInt32LE(rec + off) : 0; }
-
 // One Hum.DB: the first live record of each name whose account passes
 // accountExists goes into `into` (and `all`, when given), counted per
 // account. Returns the file, still open for the write pass.
@@ -31,65 +23,46 @@ std::shared_ptr<DbSourceFile> LoadIndex(RunContext& ctx, const std::string& path
                                         std::string_view loadText, CharIndexCollection& into,
                                         AccountCharCounts& counts, SlaveNameMap* all,
                                         const AccountExists& accountExists) {
+  using namespace index_rec;
   std::unique_ptr<DbSourceFile> file =
       ReadPass(path, DbKind::Hum, ctx.Bar, loadText, [&](int64_t offset, const uint8_t* rec, size_t n) {
-        const InlineName name = FieldAt(rec, n, index_rec::kName);
-        const NameKeyBuf key(name.View());
+        const NameKeyBuf key(ReadName(rec, n, kSlots[kNameSlot]));
         if (into.Exists(key)) return;  // a later record of a name already loaded
-        const InlineName account = FieldAt(rec, n, index_rec::kAccount);
-        if (!accountExists(NameKeyBuf(account.View()).View())) return;
+        const std::string_view account = ReadName(rec, n, kSlots[kAccountSlot]);
+        if (!accountExists(NameKeyBuf(account).View())) return;
         CharIndexEntry* e = into.Add(key, std::make_unique<CharIndexEntry>(ParseCharIndexRecord(rec, n, side, offset)));
-        counts.Increment(account.View());
+        counts.Increment(account);
         if (all) all->Add(key, e);
       });
   return std::shared_ptr<DbSourceFile>(std::move(file));
 }
 
-// One Qel.DB: the first live record of each name that has an index entry,
-// unless CleanData finds it inactive.
+// One data file of the kind: the first live record of each name that has an
+// index entry, unless the kind drops it on load.
+template <class Kind>
 std::shared_ptr<DbSourceFile> LoadData(RunContext& ctx, const std::string& path, uint8_t side,
-                                       std::string_view loadText, CharDataCollection& into,
+                                       std::string_view loadText, typename Kind::Collection& into,
                                        const CharIndexCollection& index) {
   std::unique_ptr<DbSourceFile> file =
-      ReadPass(path, DbKind::Qel, ctx.Bar, loadText, [&](int64_t offset, const uint8_t* rec, size_t n) {
-        CharDataItem item;
-        item.name = FieldAt(rec, n, chardata_rec::kName);
-        const NameKeyBuf key(item.name.View());
+      ReadPass(path, Kind::kKind, ctx.Bar, loadText, [&](int64_t offset, const uint8_t* rec, size_t n) {
+        const NameKeyBuf key(ReadName(rec, n, Kind::kSlots[Kind::kNameSlot]));
         if (into.Exists(key) || !index.Exists(key)) return;
-        if (ctx.CleanData && IsInactiveCharacter(NowDateTime(), CharDataLastLogin(rec, n), CharDataLevel(rec, n),
-                                                 ctx.MinDay, ctx.MinLevel)) {
-          return;  // its index entry goes in the clean-up for having no data
-        }
-        item.side = side;
-        item.offset = offset;
-        item.account = FieldAt(rec, n, chardata_rec::kAccount);
-        for (size_t k = 0; k < 4; ++k) item.links[k] = FieldAt(rec, n, chardata_rec::kLinks[k]);
-        if (chardata_rec::kLink5Present < n && rec[chardata_rec::kLink5Present] == 1) {
-          item.links[4] = FieldAt(rec, n, chardata_rec::kLink5);
-        }
-        item.roleId = Int32At(rec, n, chardata_rec::kRoleId);
-        into.Add(key, item);
+        if (Kind::DroppedOnLoad(ctx, rec, n)) return;
+        into.Add(key, Kind::Parse(rec, n, side, offset));
       });
   return std::shared_ptr<DbSourceFile>(std::move(file));
 }
 
-// One HeroQel.DB: the first live record of each name that has an index entry.
-std::shared_ptr<DbSourceFile> LoadHeroes(RunContext& ctx, const std::string& path, uint8_t side,
-                                         std::string_view loadText, HeroDataCollection& into,
-                                         const CharIndexCollection& index) {
-  std::unique_ptr<DbSourceFile> file =
-      ReadPass(path, DbKind::HeroQel, ctx.Bar, loadText, [&](int64_t offset, const uint8_t* rec, size_t n) {
-        HeroDataItem item;
-        item.name = FieldAt(rec, n, hero_rec::kName);
-        const NameKeyBuf key(item.name.View());
-        if (into.Exists(key) || !index.Exists(key)) return;
-        item.side = side;
-        item.offset = offset;
-        item.account = FieldAt(rec, n, hero_rec::kAccount);
-        item.link = FieldAt(rec, n, hero_rec::kLink);
-        into.Add(key, item);
-      });
-  return std::shared_ptr<DbSourceFile>(std::move(file));
+// Master, then slave.
+template <class Kind>
+void LoadKind(RunContext& ctx) {
+  using Collection = typename Kind::Collection;
+  ctx.*Kind::kMasterData = std::make_shared<Collection>();
+  ctx.*Kind::kMasterFile = LoadData<Kind>(ctx, ctx.Master.*Kind::kPath, kSideMaster, Kind::kLoadMasterText,
+                                          *(ctx.*Kind::kMasterData), *ctx.MasterCharIndex);
+  ctx.*Kind::kSlaveData = std::make_shared<Collection>();
+  ctx.*Kind::kSlaveFile = LoadData<Kind>(ctx, ctx.Slave.*Kind::kPath, kSideSlave, Kind::kLoadSlaveText,
+                                         *(ctx.*Kind::kSlaveData), *ctx.SlaveCharIndex);
 }
 
 void StartPass(RunContext& ctx, int32_t count) {
@@ -173,19 +146,8 @@ void LoadCharacters(RunContext& ctx) {
                                *ctx.SlaveAccountChars, ctx.AllSlaveChars.get(),
                                [&](std::string_view key) { return slaveAccounts.Exists(key); });
 
-  ctx.MasterCharData = std::make_shared<CharDataCollection>();
-  ctx.MasterQelFile =
-      LoadData(ctx, ctx.Master.Qel, kSideMaster, "正在加载主库(%d/%d) Qel.DB", *ctx.MasterCharData, *ctx.MasterCharIndex);
-  ctx.SlaveCharData = std::make_shared<CharDataCollection>();
-  ctx.SlaveQelFile =
-      LoadData(ctx, ctx.Slave.Qel, kSideSlave, "正在加载从库(%d/%d) Qel.DB", *ctx.SlaveCharData, *ctx.SlaveCharIndex);
-
-  ctx.MasterHeroData = std::make_shared<HeroDataCollection>();
-  ctx.MasterHeroQelFile = LoadHeroes(ctx, ctx.Master.HeroQel, kSideMaster, "正在加载主库(%d/%d) HeroQel.DB",
-                                     *ctx.MasterHeroData, *ctx.MasterCharIndex);
-  ctx.SlaveHeroData = std::make_shared<HeroDataCollection>();
-  ctx.SlaveHeroQelFile = LoadHeroes(ctx, ctx.Slave.HeroQel, kSideSlave, "正在加载从库(%d/%d) HeroQel.DB",
-                                    *ctx.SlaveHeroData, *ctx.SlaveCharIndex);
+  LoadKind<CharacterKind>(ctx);
+  LoadKind<HeroKind>(ctx);
 }
 
 void CleanCharacters(RunContext& ctx) {

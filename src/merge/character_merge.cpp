@@ -4,10 +4,9 @@
 
 #include "dbfiles/db_writer.h"
 #include "dbfiles/le_bytes.h"
-#include "dbfiles/xo_custom_database.h"
 #include "merge/accounts.h"
+#include "merge/character_kinds.h"
 #include "merge/character_stage.h"
-#include "merge/item_serials.h"
 #include "merge/unique_name.h"
 
 namespace razere {
@@ -47,6 +46,62 @@ const std::string* RenamedTo(const NameRenameMap& renames, std::string_view gbkN
 
 std::string TargetPath(const RunContext& ctx, DbKind kind) {
   return ctx.SavePath + std::string(KindInfo(kind).fileName);
+}
+
+// The kind's slave entries into its master collection, keyed by their final
+// names, with the new values of their account, name and linked names.
+template <class Kind>
+void MergeData(RunContext& ctx) {
+  Require(Kind::kNotLoaded, ctx.*Kind::kMasterData, ctx.*Kind::kSlaveData, ctx.AccountRenames, ctx.CharRenames);
+  typename Kind::Collection& master = *(ctx.*Kind::kMasterData);
+  typename Kind::Collection& slave = *(ctx.*Kind::kSlaveData);
+  const NameRenameMap& accountRenames = *ctx.AccountRenames;
+  const NameRenameMap& charRenames = *ctx.CharRenames;
+
+  StartPass(ctx, slave.Count());
+  for (auto& node : slave) {
+    typename Kind::Item item = node.Item;
+    slave.Remove(&node);
+
+    item.newNames[Kind::kAccountSlot] = RenamedTo(accountRenames, item.account.View());
+    if (const EntryRef* ref = charRenames.list.Find(NameKeyBuf(item.name.View())); ref && ref->character) {
+      Kind::OnRenamed(*ref->character, item);
+      if (!ref->character->newName.empty()) item.newNames[Kind::kNameSlot] = &ref->character->newName;
+    }
+    for (size_t k = 0; k < item.links.size(); ++k) {
+      if (!item.links[k].Empty()) item.newNames[Kind::kFirstLinkSlot + k] = RenamedTo(charRenames, item.links[k].View());
+    }
+    const std::string* newName = item.newNames[Kind::kNameSlot];
+    const NameKeyBuf key(newName ? std::string_view(*newName) : item.name.View());
+    master.Add(key, item);
+    ctx.ShowStatusText(1, StatusTextWithName(Kind::kMergeText, item.name.View(), Kind::kStatusMaxBytes));
+  }
+  slave.list.Clear();
+}
+
+// SavePath + the kind's file: every entry's record, a slave's with its new
+// names, then the kind's own work on it.
+template <class Kind>
+void WriteData(RunContext& ctx) {
+  Require(Kind::kNotMerged, ctx.*Kind::kMasterData, ctx.MasterItemSerials, ctx.SlaveItemSerials);
+  const typename Kind::Collection& master = *(ctx.*Kind::kMasterData);
+
+  const int32_t count = master.Count();
+  DbWriter writer(TargetPath(ctx, Kind::kKind), Kind::kKind, count);
+  StartPass(ctx, count);
+  const typename Kind::Item* current = nullptr;
+  const DbWriter::Patch patch = [&](std::span<uint8_t> rec) {
+    const typename Kind::Item& e = *current;
+    if (e.side == kSideSlave) PatchNames(rec, Kind::kKind, Kind::kSlots, e.newNames);
+    Kind::FinishRecord(ctx, rec, e);
+  };
+  for (const auto& node : master) {
+    current = &node.Item;
+    ctx.ShowStatusText(1, StatusTextWithName(Kind::kSaveText, current->name.View(), Kind::kStatusMaxBytes));
+    writer.Append(Source(ctx.*Kind::kMasterFile, ctx.*Kind::kSlaveFile, current->side), current->offset, patch);
+  }
+  writer.Close();
+  EndWritePass(ctx, Kind::kDoneText, count);
 }
 
 }  // namespace
@@ -112,8 +167,10 @@ void WriteHumDb(RunContext& ctx) {
   const CharIndexEntry* current = nullptr;
   const std::string* newAccount = nullptr;
   const DbWriter::Patch patchSlave = [&](std::span<uint8_t> rec) {
-    if (!current->newName.empty()) PatchIndexName(rec, current->newName);
-    if (newAccount) PatchIndexAccount(rec, *newAccount);
+    NewNames<index_rec::kSlotCount> names{};
+    names[index_rec::kNameSlot] = current->newName.empty() ? nullptr : &current->newName;
+    names[index_rec::kAccountSlot] = newAccount;
+    PatchNames(rec, DbKind::Hum, index_rec::kSlots, names);
   };
   for (const CharIndexCollection::Node& node : master) {
     current = node.Item.get();
@@ -131,123 +188,9 @@ void WriteHumDb(RunContext& ctx) {
   EndWritePass(ctx, "Hum.DB 合并完成(%d/%d) 新数据大小:", count);
 }
 
-void MergeCharData(RunContext& ctx) {
-  Require("the character data has not been loaded", ctx.MasterCharData, ctx.SlaveCharData, ctx.AccountRenames,
-          ctx.CharRenames);
-  CharDataCollection& master = *ctx.MasterCharData;
-  CharDataCollection& slave = *ctx.SlaveCharData;
-  const NameRenameMap& accountRenames = *ctx.AccountRenames;
-  const NameRenameMap& charRenames = *ctx.CharRenames;
-
-  StartPass(ctx, slave.Count());
-  for (CharDataCollection::Node& node : slave) {
-    CharDataItem item = node.Item;
-    slave.Remove(&node);
-
-    item.newAccount = RenamedTo(accountRenames, item.account.View());
-    if (const EntryRef* ref = charRenames.list.Find(NameKeyBuf(item.name.View())); ref && ref->character) {
-      // The change log of the web request sends this id with the new name.
-      ref->character->roleId = item.roleId;
-      if (!ref->character->newName.empty()) item.newName = &ref->character->newName;
-    }
-    for (size_t k = 0; k < item.links.size(); ++k) {
-      if (!item.links[k].Empty()) item.newLinks[k] = RenamedTo(charRenames, item.links[k].View());
-    }
-    const NameKeyBuf key(item.newName ? std::string_view(*item.newName) : item.name.View());
-    master.Add(key, item);
-    ctx.ShowStatusText(1, StatusTextWithName("正在合并(%d/%d) Qel.DB:", item.name.View(), kCharStatusMaxBytes));
-  }
-  slave.list.Clear();
-}
-
-void WriteQelDb(RunContext& ctx) {
-  Require("the character data has not been merged", ctx.MasterCharData, ctx.MasterItemSerials,
-          ctx.SlaveItemSerials);
-  const CharDataCollection& master = *ctx.MasterCharData;
-
-  const int32_t count = master.Count();
-  DbWriter writer(TargetPath(ctx, DbKind::Qel), DbKind::Qel, count);
-  StartPass(ctx, count);
-  const CharDataItem* current = nullptr;
-  const DbWriter::Patch patch = [&](std::span<uint8_t> rec) {
-    const CharDataItem& e = *current;
-    if (e.side == kSideSlave) {
-      if (e.newAccount) PatchCharDataAccount(rec, *e.newAccount);
-      if (e.newName) PatchCharDataName(rec, *e.newName);
-      for (size_t k = 0; k < e.newLinks.size(); ++k) {
-        if (e.newLinks[k]) PatchCharDataLink(rec, static_cast<int>(k + 1), *e.newLinks[k]);
-      }
-    }
-    if (ctx.CleanData) RemoveDanglingLinks(rec, e.dangling);
-    if (ctx.MailStore) {
-      // The name as it goes into the new file (record offset 52).
-      const uint8_t* field = rec.data() + chardata_rec::kName;
-      const size_t len = field[0] > name_field::kCapacity ? name_field::kCapacity : field[0];
-      const std::string_view name(reinterpret_cast<const char*>(field + 1), len);
-      if (!ctx.MailStore->New(name)) {
-        throw std::runtime_error("无法在新的 Email.db 中登记人物“" + GbkToUtf8(name) +
-                                 "”：邮件数据库未打开。(the new Email.db is not open)");
-      }
-    }
-    RenumberCharDataItems(ctx, rec, e.side == kSideMaster);
-  };
-  for (const CharDataCollection::Node& node : master) {
-    current = &node.Item;
-    ctx.ShowStatusText(1, StatusTextWithName("正在保存(%d/%d) Qel.DB:", current->name.View(), kCharStatusMaxBytes));
-    writer.Append(Source(ctx.MasterQelFile, ctx.SlaveQelFile, current->side), current->offset, patch);
-  }
-  writer.Close();
-  EndWritePass(ctx, "Qel.DB 合并完成(%d/%d) 新数据大小:", count);
-}
-
-void MergeHeroData(RunContext& ctx) {
-  Require("the hero data has not been loaded", ctx.MasterHeroData, ctx.SlaveHeroData, ctx.AccountRenames,
-          ctx.CharRenames);
-  HeroDataCollection& master = *ctx.MasterHeroData;
-  HeroDataCollection& slave = *ctx.SlaveHeroData;
-  const NameRenameMap& accountRenames = *ctx.AccountRenames;
-  const NameRenameMap& charRenames = *ctx.CharRenames;
-
-  StartPass(ctx, slave.Count());
-  for (HeroDataCollection::Node& node : slave) {
-    HeroDataItem item = node.Item;
-    slave.Remove(&node);
-
-    item.newAccount = RenamedTo(accountRenames, item.account.View());
-    item.newName = RenamedTo(charRenames, item.name.View());
-    if (!item.link.Empty()) item.newLink = RenamedTo(charRenames, item.link.View());
-    const NameKeyBuf key(item.newName ? std::string_view(*item.newName) : item.name.View());
-    master.Add(key, item);
-    ctx.ShowStatusText(1, StatusTextWithName("正在合并(%d/%d) HeroQel.DB:", item.name.View(), kHeroStatusMaxBytes));
-  }
-  slave.list.Clear();
-}
-
-void WriteHeroQelDb(RunContext& ctx) {
-  Require("the hero data has not been merged", ctx.MasterHeroData, ctx.MasterItemSerials, ctx.SlaveItemSerials);
-  const HeroDataCollection& master = *ctx.MasterHeroData;
-
-  const int32_t count = master.Count();
-  DbWriter writer(TargetPath(ctx, DbKind::HeroQel), DbKind::HeroQel, count);
-  StartPass(ctx, count);
-  const HeroDataItem* current = nullptr;
-  const DbWriter::Patch patch = [&](std::span<uint8_t> rec) {
-    const HeroDataItem& e = *current;
-    if (e.side == kSideSlave) {
-      if (e.newAccount) PatchHeroAccount(rec, *e.newAccount);
-      if (e.newName) PatchHeroName(rec, *e.newName);
-      if (e.newLink) PatchHeroLink(rec, *e.newLink);
-    }
-    RenumberHeroItems(ctx, rec, e.side == kSideMaster);
-  };
-  for (const HeroDataCollection::Node& node : master) {
-    current = &node.Item;
-    ctx.ShowStatusText(1,
-                       StatusTextWithName("正在保存(%d/%d) HeroQel.DB:", current->name.View(), kHeroStatusMaxBytes));
-    writer.Append(Source(ctx.MasterHeroQelFile, ctx.SlaveHeroQelFile, current->side), current->offset, patch);
-  }
-  writer.Close();
-  EndWritePass(ctx, "HeroQel.DB 合并完成(%d/%d) 新数据大小:", count);
-}
+void MergeCharData(RunContext& ctx) { MergeData<CharacterKind>(ctx); }
+void WriteQelDb(RunContext& ctx) { WriteData<CharacterKind>(ctx); }
+void MergeHeroData(RunContext& ctx) { MergeData<HeroKind>(ctx); }
+void WriteHeroQelDb(RunContext& ctx) { WriteData<HeroKind>(ctx); }
 
 }  // namespace razere

@@ -45,13 +45,17 @@ void CleanCharacters(RunContext& ctx);
 void MergeCharIndex(RunContext& ctx);
 // SavePath + "Hum.DB".
 void WriteHumDb(RunContext& ctx);
+// Characters and heroes run the same merge and write (character_kinds.h says
+// what differs).
 // Slave data entries into MasterCharData with their new account, name and
 // linked names; copies role ids into CharRenames' entries.
 void MergeCharData(RunContext& ctx);
-// SavePath + "Qel.DB"; registers each written character with MailStore (when
-// set) and renumbers its items.
+// SavePath + "Qel.DB"; with CleanData removes the dangling linked names,
+// registers each written character with MailStore (when set) and renumbers
+// its items.
 void WriteQelDb(RunContext& ctx);
-// Slave hero entries into MasterHeroData with their new values.
+// Slave hero entries into MasterHeroData with their new account, name and
+// linked name.
 void MergeHeroData(RunContext& ctx);
 // SavePath + "HeroQel.DB"; renumbers the items of each written hero.
 void WriteHeroQelDb(RunContext& ctx);
@@ -61,10 +65,10 @@ void WriteHeroQelDb(RunContext& ctx);
 bool IsInactiveCharacter(double now, double lastLogin, uint32_t level, int32_t minDay, int32_t minLevel);
 
 // The clean-up patch of a whole character data record: empties the linked
-// names marked dangling (for linked name 5 also bytes 688 and 689 and the
-// int32 at 690), then clears byte 491 when linked name 3 is empty, byte 492
-// when linked name 4 is empty and byte 489 when either is. std::out_of_range
-// when the span is shorter than the record.
+// names marked dangling (for linked name 5 also its present byte and both
+// companions), then clears the flag of linked name 3 when that name is empty,
+// the flag of linked name 4 when that one is, and the flag of both when either
+// is. std::out_of_range when the span is shorter than the record.
 void RemoveDanglingLinks(std::span<uint8_t> record, const std::array<uint8_t, 5>& dangling);
 
 }  // namespace razere

@@ -107,8 +107,8 @@ TEST(WritePass, RecordsFollowTheEntriesWithTheirPatches) {
   for (const CharIndexEntry& e : s.entries) {
     ASSERT_TRUE(w.Append(e.side == kSideMaster ? *s.master : *s.slave, e.offset, [&](std::span<uint8_t> rec) {
       if (e.side == kSideSlave) {
-        ApplyNewValues(rec, e);
-        PatchIndexAccount(rec, "acc2");
+        const std::string account = "acc2";
+        PatchNames(rec, DbKind::Hum, index_rec::kSlots, {e.newName.empty() ? nullptr : &e.newName, &account});
       }
     }));
   }
@@ -183,7 +183,7 @@ TEST(WritePass, EmptySourceContributesNothing) {
   WriteFile(dir / "empty", {});
   WriteFile(dir / "other", MakeFileBytes(DbKind::Qel, 1, {MakeRecord(DbKind::Qel, "x")}));
   Progress p;
-  std::vector<CharDataEntry> entries;
+  std::vector<CharDataItem> entries;
   auto empty = ReadPass(dir / "empty", DbKind::Qel, p, "x", [&](int64_t off, const uint8_t* b, size_t n) {
     entries.push_back(ParseCharDataRecord(b, n, kSideMaster, off));
   });

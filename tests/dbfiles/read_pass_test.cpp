@@ -246,7 +246,9 @@ TEST(ReadPass, OffsetsBeyondFourGiB) {
 
   // The write pass reads it back by that offset.
   DbWriter w(dir / "out.DB", DbKind::Qel, 1);
-  ASSERT_TRUE(w.Append(*src, offset, [](std::span<uint8_t> rec) { PatchCharDataName(rec, "near"); }));
+  ASSERT_TRUE(w.Append(*src, offset, [](std::span<uint8_t> rec) {
+    PatchName(rec, DbKind::Qel, chardata_rec::kSlots[chardata_rec::kNameSlot], "near");
+  }));
   w.Close();
   Bytes out = testing::ReadFile(dir / "out.DB");
   ASSERT_EQ(out.size(), 124u + chardata_rec::kSize);

@@ -56,7 +56,58 @@ TEST(NameField, EmptyWritesZeroLength) {
   EXPECT_EQ(field[1], 'h');
 }
 
-// ---------------------------------------------------------------- parsing
+TEST(NameField, InlineNameCutsToTheFieldCapacity) {
+  EXPECT_EQ(InlineName(std::string(40, 'q')).View(), std::string(30, 'q'));
+  uint8_t field[name_field::kSize] = {200};
+  std::fill(field + 1, field + name_field::kSize, static_cast<uint8_t>('k'));
+  EXPECT_EQ(InlineName(NameFieldView(field)).View(), std::string(30, 'k'));
+  EXPECT_TRUE(InlineName().Empty());
+}
+
+// ---------------------------------------------------------------- layout
+
+// The offsets every installation's files have; an edit of db_format.h that
+// moves one shows here.
+TEST(Layout, NameSlotsAndKindTable) {
+  struct Case {
+    const char* label;
+    NameSlot slot;
+    uint32_t field, key, present;
+  };
+  const Case cases[] = {
+      {"account name", account_rec::kSlots[account_rec::kNameSlot], 51, 20, kNoField},
+      {"index name", index_rec::kSlots[index_rec::kNameSlot], 52, 21, kNoField},
+      {"index account", index_rec::kSlots[index_rec::kAccountSlot], 83, kNoField, kNoField},
+      {"data account", chardata_rec::kSlots[chardata_rec::kAccountSlot], 365, kNoField, kNoField},
+      {"data name", chardata_rec::kSlots[chardata_rec::kNameSlot], 52, 21, kNoField},
+      {"data link 1", chardata_rec::kSlots[chardata_rec::kLink1Slot], 209, kNoField, kNoField},
+      {"data link 2", chardata_rec::kSlots[chardata_rec::kLink2Slot], 240, kNoField, kNoField},
+      {"data link 3", chardata_rec::kSlots[chardata_rec::kLink3Slot], 427, kNoField, kNoField},
+      {"data link 4", chardata_rec::kSlots[chardata_rec::kLink4Slot], 458, kNoField, kNoField},
+      {"data link 5", chardata_rec::kSlots[chardata_rec::kLink5Slot], 694, kNoField, 688},
+      {"hero account", hero_rec::kSlots[hero_rec::kAccountSlot], 311, kNoField, kNoField},
+      {"hero name", hero_rec::kSlots[hero_rec::kNameSlot], 52, 21, kNoField},
+      {"hero link", hero_rec::kSlots[hero_rec::kLinkSlot], 209, kNoField, kNoField},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    EXPECT_EQ(c.slot.field, c.field);
+    EXPECT_EQ(c.slot.key, c.key);
+    EXPECT_EQ(c.slot.present, c.present);
+  }
+  const uint32_t sizes[] = {373, 132, 580591, 293477};
+  const uint32_t deleted[] = {0, 4, 4, 4};
+  for (size_t i = 0; i < kDbKinds.size(); ++i) {
+    EXPECT_EQ(kDbKinds[i].recordSize, sizes[i]) << kDbKinds[i].fileName;
+    EXPECT_EQ(kDbKinds[i].deletedFlag, deleted[i]) << kDbKinds[i].fileName;
+  }
+  EXPECT_EQ(chardata_rec::kLastLogin, 13u);
+  EXPECT_EQ(chardata_rec::kLevel, 126u);
+  EXPECT_EQ(chardata_rec::kRoleId, 646u);
+  EXPECT_EQ(index_rec::kHeroFlag, 115u);
+}
+
+// ---------------------------------------------------------------- reading
 
 TEST(ParseRecords, Account) {
   Bytes rec = MakeRecord(DbKind::ID, "acc1");
@@ -86,34 +137,49 @@ Bytes CharDataWithLinks(uint8_t link5Present) {
   return rec;
 }
 
+std::array<std::string, 5> LinksOf(const CharDataItem& e) {
+  std::array<std::string, 5> out;
+  for (size_t k = 0; k < 5; ++k) out[k] = e.links[k].Str();
+  return out;
+}
+
 TEST(ParseRecords, CharDataReadsWithinTheReadPrefix) {
   Bytes rec = CharDataWithLinks(1);
-  CharDataEntry e = ParseCharDataRecord(rec.data(), KindInfo(DbKind::Qel).readPrefix, kSideMaster, 124);
-  EXPECT_EQ(e.name, "Lee");
-  EXPECT_EQ(e.account, "acc");
-  EXPECT_EQ(e.links, (std::array<std::string, 5>{"l1", "l2", "l3", "l4", "l5"}));
+  CharDataItem e = ParseCharDataRecord(rec.data(), KindInfo(DbKind::Qel).readPrefix, kSideMaster, 124);
+  EXPECT_EQ(e.side, kSideMaster);
+  EXPECT_EQ(e.offset, 124);
+  EXPECT_EQ(e.name.View(), "Lee");
+  EXPECT_EQ(e.account.View(), "acc");
+  EXPECT_EQ(LinksOf(e), (std::array<std::string, 5>{"l1", "l2", "l3", "l4", "l5"}));
   EXPECT_EQ(e.roleId, 5);
   EXPECT_EQ(e.dangling, (std::array<uint8_t, 5>{}));
+  EXPECT_EQ(e.newNames, (NewNames<chardata_rec::kSlotCount>{}));
 }
 
 TEST(ParseRecords, LinkFiveOnlyWhenPresentByteIsOne) {
   for (uint8_t present : {uint8_t{0}, uint8_t{2}, uint8_t{255}}) {
     Bytes rec = CharDataWithLinks(present);
-    CharDataEntry e = ParseCharDataRecord(rec.data(), rec.size(), kSideMaster, 124);
-    EXPECT_EQ(e.links[4], "") << int(present);
-    EXPECT_EQ(e.links[3], "l4");
+    CharDataItem e = ParseCharDataRecord(rec.data(), rec.size(), kSideMaster, 124);
+    EXPECT_EQ(e.links[4].View(), "") << int(present);
+    EXPECT_EQ(e.links[3].View(), "l4");
   }
 }
 
 TEST(ParseRecords, FieldsBeyondTheBytesGivenReadAsEmpty) {
   Bytes rec = CharDataWithLinks(1);
-  CharDataEntry e = ParseCharDataRecord(rec.data(), 300, kSideMaster, 124);
-  EXPECT_EQ(e.name, "Lee");
-  EXPECT_EQ(e.links[1], "l2");
-  EXPECT_EQ(e.account, "");
-  EXPECT_EQ(e.links[4], "");
+  CharDataItem e = ParseCharDataRecord(rec.data(), 300, kSideMaster, 124);
+  EXPECT_EQ(e.name.View(), "Lee");
+  EXPECT_EQ(e.links[1].View(), "l2");
+  EXPECT_EQ(e.account.View(), "");
+  EXPECT_EQ(e.links[4].View(), "");
   EXPECT_EQ(e.roleId, 0);
   EXPECT_EQ(CharDataLevel(rec.data(), 100), 0u);
+  // A name field that ends one byte beyond n, and a present byte beyond n.
+  const NameSlot& link1 = chardata_rec::kSlots[chardata_rec::kLink1Slot];
+  EXPECT_EQ(ReadName(rec.data(), link1.field + name_field::kSize - 1, link1), "");
+  EXPECT_EQ(ReadName(rec.data(), link1.field + name_field::kSize, link1), "l1");
+  const NameSlot& link5 = chardata_rec::kSlots[chardata_rec::kLink5Slot];
+  EXPECT_EQ(ReadName(rec.data(), link5.present, link5), "");
 }
 
 TEST(ParseRecords, LevelIsUnsigned) {
@@ -132,89 +198,86 @@ TEST(ParseRecords, Hero) {
   Bytes rec = MakeRecord(DbKind::HeroQel, "Hero");
   WriteNameField(rec.data() + hero_rec::kAccount, "acc");
   WriteNameField(rec.data() + hero_rec::kLink, "Lee");
-  HeroDataEntry e = ParseHeroDataRecord(rec.data(), KindInfo(DbKind::HeroQel).readPrefix, kSideSlave, 9);
-  EXPECT_EQ(e.name, "Hero");
-  EXPECT_EQ(e.account, "acc");
-  EXPECT_EQ(e.link, "Lee");
+  HeroDataItem e = ParseHeroDataRecord(rec.data(), KindInfo(DbKind::HeroQel).readPrefix, kSideSlave, 9);
+  EXPECT_EQ(e.side, kSideSlave);
+  EXPECT_EQ(e.offset, 9);
+  EXPECT_EQ(e.name.View(), "Hero");
+  EXPECT_EQ(e.account.View(), "acc");
+  EXPECT_EQ(e.links[0].View(), "Lee");
 }
 
 // ---------------------------------------------------------------- patches
 
-struct PatchCase {
-  const char* label;
-  DbKind kind;
-  std::function<void(std::span<uint8_t>, std::string_view)> patch;
-  std::vector<size_t> fields;  // name fields the patch writes
-};
-
-// Every patch writes the new name into exactly its fields, keeps the bytes
-// after the new text and touches nothing else.
-TEST(Patches, WriteTheirFieldsAndKeepTrailingBytes) {
-  const std::vector<PatchCase> cases = {
-      {"account name", DbKind::ID, PatchAccountName, {20, 51}},
-      {"index name", DbKind::Hum, PatchIndexName, {21, 52}},
-      {"index account", DbKind::Hum, PatchIndexAccount, {83}},
-      {"data account", DbKind::Qel, PatchCharDataAccount, {365}},
-      {"data name", DbKind::Qel, PatchCharDataName, {21, 52}},
-      {"data link 1", DbKind::Qel, [](auto r, auto n) { PatchCharDataLink(r, 1, n); }, {209}},
-      {"data link 2", DbKind::Qel, [](auto r, auto n) { PatchCharDataLink(r, 2, n); }, {240}},
-      {"data link 3", DbKind::Qel, [](auto r, auto n) { PatchCharDataLink(r, 3, n); }, {427}},
-      {"data link 4", DbKind::Qel, [](auto r, auto n) { PatchCharDataLink(r, 4, n); }, {458}},
-      {"data link 5", DbKind::Qel, [](auto r, auto n) { PatchCharDataLink(r, 5, n); }, {694}},
-      {"hero account", DbKind::HeroQel, PatchHeroAccount, {311}},
-      {"hero name", DbKind::HeroQel, PatchHeroName, {21, 52}},
-      {"hero link", DbKind::HeroQel, PatchHeroLink, {209}},
+// Every slot of every kind, patched alone: the new name goes into exactly
+// its field and its record key, the bytes after the new text stay, and
+// nothing else changes (the present byte of linked name 5 included).
+TEST(Patches, EachSlotWritesItsFieldAndKeyOnly) {
+  struct Slots {
+    DbKind kind;
+    std::vector<NameSlot> slots;
   };
-  for (const PatchCase& c : cases) {
-    SCOPED_TRACE(c.label);
-    // Every byte distinct-ish and nonzero, so any stray write shows.
-    Bytes rec(KindInfo(c.kind).recordSize);
-    for (size_t i = 0; i < rec.size(); ++i) rec[i] = static_cast<uint8_t>(i * 7 + 1);
-    for (size_t f : c.fields) rec[f] = 20;  // an old name of 20 bytes
-    Bytes before = rec;
+  const Slots kinds[] = {
+      {DbKind::ID, {account_rec::kSlots.begin(), account_rec::kSlots.end()}},
+      {DbKind::Hum, {index_rec::kSlots.begin(), index_rec::kSlots.end()}},
+      {DbKind::Qel, {chardata_rec::kSlots.begin(), chardata_rec::kSlots.end()}},
+      {DbKind::HeroQel, {hero_rec::kSlots.begin(), hero_rec::kSlots.end()}},
+  };
+  for (const Slots& k : kinds) {
+    for (size_t i = 0; i < k.slots.size(); ++i) {
+      SCOPED_TRACE(std::string(KindInfo(k.kind).fileName) + " slot " + std::to_string(i));
+      const NameSlot& slot = k.slots[i];
+      // Every byte distinct-ish and nonzero, so any stray write shows.
+      Bytes rec(KindInfo(k.kind).recordSize);
+      for (size_t b = 0; b < rec.size(); ++b) rec[b] = static_cast<uint8_t>(b * 7 + 1);
+      std::vector<size_t> fields = {slot.field};
+      if (slot.key != kNoField) fields.push_back(slot.key);
+      for (size_t f : fields) rec[f] = 20;  // an old name of 20 bytes
+      const Bytes before = rec;
 
-    c.patch(rec, "Leea");
+      PatchName(rec, k.kind, slot, "Leea");
 
-    Bytes expected = before;
-    for (size_t f : c.fields) {
-      expected[f] = 4;
-      std::copy_n("Leea", 4, expected.begin() + static_cast<long>(f) + 1);
+      Bytes expected = before;
+      for (size_t f : fields) {
+        expected[f] = 4;
+        std::copy_n("Leea", 4, expected.begin() + static_cast<long>(f) + 1);
+      }
+      EXPECT_TRUE(rec == expected);
+      for (size_t f : fields) EXPECT_EQ(NameAtOffset(rec, f), "Leea");
     }
-    EXPECT_TRUE(rec == expected);
-    for (size_t f : c.fields) EXPECT_EQ(NameAtOffset(rec, f), "Leea");
   }
 }
 
-TEST(Patches, RejectShortBuffersAndBadLinkNumbers) {
-  Bytes small(100);
-  EXPECT_THROW(PatchAccountName(small, "a"), std::out_of_range);
-  EXPECT_THROW(PatchHeroName(small, "a"), std::out_of_range);
-  Bytes rec(chardata_rec::kSize);
-  EXPECT_THROW(PatchCharDataLink(rec, 0, "a"), std::out_of_range);
-  EXPECT_THROW(PatchCharDataLink(rec, 6, "a"), std::out_of_range);
-}
-
-TEST(Patches, ApplyNewValuesWritesOnlyNonEmptyValues) {
+TEST(Patches, TableWritesOnlyTheGivenNames) {
   Bytes rec = CharDataWithLinks(1);
-  CharDataEntry e = ParseCharDataRecord(rec.data(), rec.size(), kSideSlave, 124);
-  e.newName = "Leea";
-  e.newLinks[1] = "l2b";
-  e.newLinks[4] = "l5b";
-  ApplyNewValues(rec, e);
+  const std::string newName = "Leea", link2 = "l2b", link5 = "l5b";
+  NewNames<chardata_rec::kSlotCount> names{};
+  names[chardata_rec::kNameSlot] = &newName;
+  names[chardata_rec::kLink2Slot] = &link2;
+  names[chardata_rec::kLink5Slot] = &link5;
+  PatchNames(rec, DbKind::Qel, chardata_rec::kSlots, names);
+  const CharDataItem e = ParseCharDataRecord(rec.data(), rec.size(), kSideSlave, 0);
   EXPECT_EQ(NameAtOffset(rec, chardata_rec::kKey), "Leea");
-  EXPECT_EQ(NameAtOffset(rec, chardata_rec::kName), "Leea");
-  EXPECT_EQ(NameAtOffset(rec, chardata_rec::kAccount), "acc");
-  EXPECT_EQ(NameAtOffset(rec, chardata_rec::kLink1), "l1");
-  EXPECT_EQ(NameAtOffset(rec, chardata_rec::kLink2), "l2b");
-  EXPECT_EQ(NameAtOffset(rec, chardata_rec::kLink5), "l5b");
+  EXPECT_EQ(e.name.View(), "Leea");
+  EXPECT_EQ(e.account.View(), "acc");
+  EXPECT_EQ(LinksOf(e), (std::array<std::string, 5>{"l1", "l2b", "l3", "l4", "l5b"}));
   EXPECT_EQ(rec[chardata_rec::kLink5Present], 1);
 
   Bytes hero = MakeRecord(DbKind::HeroQel, "H");
-  HeroDataEntry h;
-  h.newAccount = "acc2";
-  ApplyNewValues(hero, h);
-  EXPECT_EQ(NameAtOffset(hero, hero_rec::kAccount), "acc2");
-  EXPECT_EQ(NameAtOffset(hero, hero_rec::kName), "H");
+  const std::string account = "acc2";
+  PatchNames(hero, DbKind::HeroQel, hero_rec::kSlots, {&account, nullptr, nullptr});
+  const HeroDataItem h = ParseHeroDataRecord(hero.data(), hero.size(), kSideSlave, 0);
+  EXPECT_EQ(h.account.View(), "acc2");
+  EXPECT_EQ(h.name.View(), "H");
+  EXPECT_EQ(NameAtOffset(hero, hero_rec::kKey), "H");
+}
+
+TEST(Patches, RejectRecordsShorterThanTheKinds) {
+  Bytes small(100);
+  EXPECT_THROW(PatchAccountName(small, "a"), std::out_of_range);
+  EXPECT_THROW(PatchName(small, DbKind::HeroQel, hero_rec::kSlots[hero_rec::kNameSlot], "a"), std::out_of_range);
+  Bytes almost(chardata_rec::kSize - 1);
+  const std::string name = "a";
+  EXPECT_THROW(PatchNames(almost, DbKind::Qel, chardata_rec::kSlots, {&name}), std::out_of_range);
 }
 
 // ---------------------------------------------------------------- items

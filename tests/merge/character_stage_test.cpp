@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <type_traits>
 #include <optional>
 #include <random>
 #include <string>
@@ -10,6 +12,7 @@
 
 #include "dbfiles/xo_custom_database.h"
 #include "merge/accounts.h"
+#include "merge/character_kinds.h"
 #include "merge/fixtures.h"
 #include "merge/item_serials.h"
 #include "support/ansi.h"
@@ -71,7 +74,7 @@ TEST_F(CharacterStageTest, SlaveNameDifferingOnlyInCaseIsRenamedEverywhere) {
   for (size_t k = 0; k < 5; ++k) {
     EXPECT_EQ(testing::NameAtOffset(qel[2], chardata_rec::kLinks[k]), "Leea") << "linked name " << k + 1;
   }
-  EXPECT_EQ(testing::NameAtOffset(qel[3], chardata_rec::kLink5), "Lee");  // byte 688 is 2: not a link
+  EXPECT_EQ(testing::NameAtOffset(qel[3], chardata_rec::kLink5), "Lee");  // present byte 2: not a link
 
   ASSERT_EQ(f.ctx.CharRenames->Count(), 1);
   const EntryRef* ref = f.ctx.CharRenames->Find("LEE");
@@ -133,19 +136,197 @@ TEST_F(CharacterStageTest, HeroesShareTheNameSpaceOfCharacters) {
   EXPECT_TRUE(f.ctx.MasterHeroData->Exists("toma"));
 }
 
-TEST_F(CharacterStageTest, MasterRecordsAreCopiedUnchanged) {
-  CharSpec m{.name = "Ann", .account = "acc", .links = {"Nobody", "", "", "", ""}};
-  m.tweak = [](Bytes& rec) {
-    rec[0] = 0x11;                          // opaque record header byte
-    rec[chardata_rec::kName + 10] = 0x5A;   // a byte after the name's text
-    rec[chardata_rec::kLinks34Flag] = 1;
+// ---------------------------------------------------------------------------
+// What holds for characters and heroes alike, run for both
+// ---------------------------------------------------------------------------
+
+// A record of either kind. link is the linked name a hero has and a
+// character's linked name 2 (which may name a character or a hero).
+struct DataSpec {
+  std::string name;
+  std::string account;
+  std::string link{};
+  uint32_t level = 50;
+  double lastLogin = kNow;
+  int32_t roleId = 0;
+  std::function<void(Bytes&)> tweak{};
+};
+
+template <class Kind>
+struct KindCase;
+
+template <>
+struct KindCase<CharacterKind> {
+  static constexpr DbKind kKind = DbKind::Qel;
+  static constexpr const char* kFile = "Qel.DB";
+  static constexpr uint8_t kHeroFlag = 0;
+  static constexpr bool kInactiveDropped = true;
+  static constexpr bool kRoleIdKept = true;
+  static constexpr size_t kName = chardata_rec::kName, kKey = chardata_rec::kKey;
+  static constexpr size_t kAccount = chardata_rec::kAccount, kLink = chardata_rec::kLink2;
+
+  static Bytes Record(const DataSpec& s) {
+    return testing::MakeCharDataRecord({.name = s.name,
+                                        .account = s.account,
+                                        .level = s.level,
+                                        .lastLogin = s.lastLogin,
+                                        .roleId = s.roleId,
+                                        .links = {"", s.link, "", "", ""},
+                                        .tweak = s.tweak});
+  }
+  static std::vector<Bytes>& Records(testing::ServerData& d) { return d.qel; }
+};
+
+template <>
+struct KindCase<HeroKind> {
+  static constexpr DbKind kKind = DbKind::HeroQel;
+  static constexpr const char* kFile = "HeroQel.DB";
+  static constexpr uint8_t kHeroFlag = 1;
+  static constexpr bool kInactiveDropped = false;
+  static constexpr bool kRoleIdKept = false;
+  static constexpr size_t kName = hero_rec::kName, kKey = hero_rec::kKey;
+  static constexpr size_t kAccount = hero_rec::kAccount, kLink = hero_rec::kLink;
+
+  // A hero's date and level, where a character keeps its last login and
+  // level: the inactivity rule must not look at them.
+  static Bytes Record(const DataSpec& s) {
+    return testing::MakeHeroDataRecord({.name = s.name, .account = s.account, .link = s.link, .tweak = [s](Bytes& rec) {
+                                          StoreDoubleLE(rec.data() + hero_rec::kCreated, s.lastLogin);
+                                          StoreUint32LE(rec.data() + hero_rec::kLevel, s.level);
+                                          if (s.tweak) s.tweak(rec);
+                                        }});
+  }
+  static std::vector<Bytes>& Records(testing::ServerData& d) { return d.hero; }
+};
+static_assert(hero_rec::kCreated == chardata_rec::kLastLogin && hero_rec::kLevel == chardata_rec::kLevel);
+
+template <class Kind>
+class BothKindsTest : public CharacterStageTest {
+ protected:
+  using Case = KindCase<Kind>;
+  // An index record of the kind and its data record; the account is added when new.
+  void Add(testing::ServerData& d, const DataSpec& s) {
+    d.Account(s.account);
+    d.hum.push_back(testing::MakeIndexRecord(s.name, s.account, Case::kHeroFlag));
+    Case::Records(d).push_back(Case::Record(s));
+  }
+  std::vector<Bytes> Output() const { return f.Output(Case::kKind); }
+};
+
+struct KindName {
+  template <class Kind>
+  static std::string GetName(int) {
+    return std::is_same_v<Kind, CharacterKind> ? "Characters" : "Heroes";
+  }
+};
+using BothKinds = ::testing::Types<CharacterKind, HeroKind>;
+TYPED_TEST_SUITE(BothKindsTest, BothKinds, KindName);
+
+TYPED_TEST(BothKindsTest, CollidingSlaveRecordTakesItsNewNames) {
+  using Case = KindCase<TypeParam>;
+  auto& f = this->f;
+  f.master.Char({.name = "bob", .account = "acc"});
+  this->Add(f.master, {.name = "Pet", .account = "acc"});
+  f.slave.Char({.name = "Bob", .account = "ACC"});
+  this->Add(f.slave, {.name = "pet", .account = "ACC", .link = "Bob", .roleId = 77});
+  this->Run();
+
+  const auto out = this->Output();
+  ASSERT_FALSE(out.empty());
+  const Bytes& merged = out.back();  // the slave's record comes last
+  EXPECT_EQ(testing::NameAtOffset(merged, Case::kName), "peta");
+  EXPECT_EQ(testing::NameAtOffset(merged, Case::kKey), "peta");
+  EXPECT_EQ(testing::NameAtOffset(merged, Case::kAccount), "ACCa");
+  EXPECT_EQ(testing::NameAtOffset(merged, Case::kLink), "Boba");
+
+  const auto& master = *(f.ctx.*TypeParam::kMasterData);
+  EXPECT_TRUE(master.Exists("peta"));
+  EXPECT_EQ((f.ctx.*TypeParam::kSlaveData)->Count(), 0);
+  const EntryRef* ref = f.ctx.CharRenames->Find("pet");
+  ASSERT_NE(ref, nullptr);
+  ASSERT_NE(ref->character, nullptr);
+  EXPECT_EQ(ref->character->newName, "peta");
+  EXPECT_EQ(ref->character->roleId, Case::kRoleIdKept ? 77 : 0);
+}
+
+TYPED_TEST(BothKindsTest, RecordsWithoutNewNamesAreCopiedByteForByte) {
+  using Case = KindCase<TypeParam>;
+  auto& f = this->f;
+  const auto opaque = [](Bytes& rec) {
+    rec[0] = 0x11;                   // opaque record header byte
+    rec[Case::kName + 10] = 0x5A;    // a byte after the name's text
+    rec[rec.size() - 1] = 0x77;      // the last byte of the last (empty) item slot
   };
-  f.master.Char(m);
-  const Bytes source = testing::MakeCharDataRecord(m);
-  Run();
-  auto qel = f.Output(DbKind::Qel);
-  ASSERT_EQ(qel.size(), 1u);
-  EXPECT_TRUE(qel[0] == source);  // no items, no clean-up: byte for byte
+  const DataSpec master{.name = "Ann", .account = "acc", .link = "Nobody", .tweak = opaque};
+  const DataSpec slave{.name = "Sue", .account = "sacc", .link = "Ann", .tweak = opaque};
+  this->Add(f.master, master);
+  this->Add(f.slave, slave);
+  this->Run();
+  const auto out = this->Output();
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_TRUE(out[0] == Case::Record(master));  // no items, no clean-up: byte for byte
+  EXPECT_TRUE(out[1] == Case::Record(slave));
+}
+
+TYPED_TEST(BothKindsTest, FirstRecordOfANameWithAnIndexEntryIsLoaded) {
+  using Case = KindCase<TypeParam>;
+  auto& f = this->f;
+  this->Add(f.master, {.name = "Dup", .account = "acc"});
+  Case::Records(f.master).push_back(Case::Record({.name = "DUP", .account = "later"}));
+  Case::Records(f.master).push_back(Case::Record({.name = "Stray", .account = "acc"}));  // no index entry
+  this->Run();
+  const auto out = this->Output();
+  EXPECT_EQ(NamesOf(out, Case::kName), (Names{"Dup"}));
+  EXPECT_EQ(NamesOf(out, Case::kAccount), (Names{"acc"}));
+}
+
+TYPED_TEST(BothKindsTest, InactivityRuleDropsCharactersOnly) {
+  using Case = KindCase<TypeParam>;
+  auto& f = this->f;
+  f.ctx.CleanData = true;
+  f.ctx.MinDay = 90;
+  f.ctx.MinLevel = 10;
+  this->Add(f.master, {.name = "Old", .account = "acc", .level = 1, .lastLogin = kNow - 400});
+  this->Add(f.master, {.name = "New", .account = "acc"});
+  this->Run();
+  const Names kept = Case::kInactiveDropped ? Names{"New"} : Names{"Old", "New"};
+  EXPECT_EQ(NamesOf(this->Output(), Case::kName), kept);
+  EXPECT_EQ(NamesOf(f.Output(DbKind::Hum), index_rec::kName), kept);
+}
+
+TYPED_TEST(BothKindsTest, StatusTextsShowTheLongestNameWhole) {
+  using Case = KindCase<TypeParam>;
+  auto& f = this->f;
+  // 15 GBK characters, 30 bytes: the kind's byte limit leaves room for all of them.
+  std::string longName;
+  for (int i = 0; i < 15; ++i) longName += "\xC0\xEE";
+  this->Add(f.master, {.name = "m", .account = "m"});
+  this->Add(f.slave, {.name = longName, .account = "s"});
+  this->Run();
+  const std::string file = Case::kFile;
+  const std::string shown = GbkToUtf8(longName);
+  for (const std::string& text :
+       {"正在加载主库(1/1) " + file, "正在加载从库(1/1) " + file, "正在合并(1/1) " + file + ":" + shown,
+        "正在保存(1/2) " + file + ":m", "正在保存(2/2) " + file + ":" + shown, file + " 合并完成(2/2) 新数据大小:2"}) {
+    EXPECT_TRUE(this->Shown(text)) << text;
+  }
+}
+
+TYPED_TEST(BothKindsTest, VanishedSourceFileEndsTheRunBeforeAnythingIsWritten) {
+  using Case = KindCase<TypeParam>;
+  auto& f = this->f;
+  this->Add(f.master, {.name = "A", .account = "m"});
+  f.WriteInputs();
+  LoadAccounts(f.ctx);
+  std::filesystem::remove(f.ctx.Slave.*TypeParam::kPath);
+  try {
+    MergeCharacters(f.ctx);
+    FAIL() << "no error";
+  } catch (const FileError& e) {
+    EXPECT_NE(std::string(e.what()).find(Case::kFile), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(std::filesystem::exists(f.Out("ID.DB")));
+  EXPECT_FALSE(std::filesystem::exists(f.Out("Hum.DB")));
 }
 
 // ---------------------------------------------------------------------------
@@ -541,21 +722,6 @@ TEST_F(CharacterStageTest, EmptySlaveFilesGiveTheMastersRecords) {
   EXPECT_EQ(f.Output(DbKind::HeroQel).size(), 1u);
 }
 
-TEST_F(CharacterStageTest, VanishedSourceFileEndsTheRunBeforeAnythingIsWritten) {
-  f.master.Char({.name = "A", .account = "m"});
-  f.WriteInputs();
-  LoadAccounts(f.ctx);
-  std::filesystem::remove(f.ctx.Slave.Qel);
-  try {
-    MergeCharacters(f.ctx);
-    FAIL() << "no error";
-  } catch (const FileError& e) {
-    EXPECT_NE(std::string(e.what()).find("Qel.DB"), std::string::npos) << e.what();
-  }
-  EXPECT_FALSE(std::filesystem::exists(f.Out("ID.DB")));
-  EXPECT_FALSE(std::filesystem::exists(f.Out("Hum.DB")));
-}
-
 TEST_F(CharacterStageTest, WithoutLoadedAccountsIsAnError) {
   f.WriteInputs();
   EXPECT_THROW(MergeCharacters(f.ctx), std::logic_error);
@@ -572,14 +738,6 @@ TEST(NameKeyBuf, SameAsNameKeyForAnyBytes) {
     for (char& c : s) c = static_cast<char>(rng() % 4 == 0 ? 'A' + rng() % 26 : rng() % 256);
     EXPECT_EQ(NameKeyBuf(s).View(), NameKey(s)) << i;
   }
-}
-
-TEST(InlineName, CutsToTheFieldCapacity) {
-  EXPECT_EQ(InlineName(std::string(40, 'q')).View(), std::string(30, 'q'));
-  uint8_t field[31] = {200};
-  std::fill(field + 1, field + 31, static_cast<uint8_t>('k'));
-  EXPECT_EQ(InlineName::FromField(field).View(), std::string(30, 'k'));
-  EXPECT_TRUE(InlineName().Empty());
 }
 
 }  // namespace
