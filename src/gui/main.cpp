@@ -10,6 +10,7 @@
 #include "gui/file_name_dialog.h"
 #include "gui/main_window.h"
 #include "gui/widgets.h"
+#include "support/file_system.h"
 
 namespace {
 
@@ -39,9 +40,9 @@ int WriteScreenshots(razere::gui::TFrmMain& window, const QString& folder) {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   // Config.ini and TextFileName.txt live beside the executable.
-  std::error_code ec;
-  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  std::string folder = ec ? QCoreApplication::applicationDirPath().toStdString() : exe.parent_path().string();
+  const std::filesystem::path program = razere::ProgramFolder();
+  const std::string folder =
+      program.empty() ? QCoreApplication::applicationDirPath().toStdString() : program.string();
   razere::gui::TFrmMain window({folder, razere::BuiltStages()});
   window.show();
   const QString shots = qEnvironmentVariable("RAZERE_SCREENSHOT_DIR");

@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "app/settings.h"
+#include "support/file_system.h"
 
 namespace razere::gui {
 
@@ -82,14 +83,8 @@ QFont WindowFont() {
 
 void InstallFileColourDelegate(QListWidget* list) { list->setItemDelegate(new FileColourDelegate(list)); }
 
-bool FileExists(const std::string& path) {
-  std::error_code ec;
-  return !path.empty() && std::filesystem::is_regular_file(path, ec);
-}
+bool FileExists(const std::string& path) { return !path.empty() && Fs().KindOf(path) == FileKind::File; }
 
-bool FolderExists(const std::string& path) {
-  std::error_code ec;
-  return !path.empty() && std::filesystem::is_directory(path, ec);
-}
+bool FolderExists(const std::string& path) { return !path.empty() && Fs().KindOf(path) == FileKind::Folder; }
 
 }  // namespace razere::gui

@@ -108,6 +108,10 @@ class FileSystem {
   virtual bool IsReadOnly(const std::filesystem::path& path) = 0;
 };
 
+// The folder of the running program (settings live beside it); empty when
+// the platform cannot tell.
+std::filesystem::path ProgramFolder();
+
 // The layer in use; the platform's unless a ScopedFileSystem is alive.
 FileSystem& Fs();
 FileSystem& PlatformFileSystem();

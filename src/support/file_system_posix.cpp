@@ -236,6 +236,12 @@ class PosixFileSystem final : public FileSystem {
 
 }  // namespace
 
+fs::path ProgramFolder() {
+  std::error_code ec;
+  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? fs::path() : exe.parent_path();
+}
+
 FileSystem& PlatformFileSystem() {
   static PosixFileSystem platform;
   return platform;

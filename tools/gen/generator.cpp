@@ -9,7 +9,7 @@
 #include "gen/shops.h"
 #include "gen/writer.h"
 #include "support/datetime.h"
-#include "support/errors.h"
+#include "support/file_system.h"
 
 namespace fs = std::filesystem;
 
@@ -92,11 +92,7 @@ GeneratedPair GeneratePair(const GenOptions& o, const fs::path& dir) {
     pair.slave = Write(slave, o, pair.dir / "slave", now);
   }
 
-  for (const fs::path& folder : {pair.program, pair.save}) {
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (ec) throw FileError("razere-gen: cannot create " + folder.string() + ": " + ec.message());
-  }
+  for (const fs::path& folder : {pair.program, pair.save}) Fs().MakeFolders(folder);
   RunContext ctx;
   SetDefaultSettings(ctx);
   ctx.ConfigFile = pair.config.string();

@@ -12,7 +12,7 @@
 #include "merge/unique_name.h"
 #include "stages/guild_store.h"
 #include "support/ansi.h"
-#include "support/errors.h"
+#include "support/file_system.h"
 #include "support/textfile.h"
 
 namespace fs = std::filesystem;
@@ -139,11 +139,7 @@ std::vector<std::string> LiveCharacters(const SideModel& m) {
 }
 
 void Write(const fs::path& path, const std::vector<std::string>& lines) {
-  try {
-    WriteTextFile(path, lines, TextEncoding::Ansi);
-  } catch (const std::exception& e) {
-    throw FileError(std::string("razere-gen: ") + e.what());
-  }
+  WriteTextFile(path, lines, TextEncoding::Ansi);
 }
 
 class GuildWriter {
@@ -356,9 +352,7 @@ void WriteGuildFolder(const SideModel& model, const GenOptions& options, const S
   stats.guilds = static_cast<int32_t>(names.size());
   if (names.empty()) return;
   const fs::path folder = paths.Guild;
-  std::error_code ec;
-  fs::create_directories(folder / "Guilds", ec);
-  if (ec) throw FileError("razere-gen: cannot create " + (folder / "Guilds").string() + ": " + ec.message());
+  Fs().MakeFolders(folder / "Guilds");
   GuildWriter(model, options, std::move(names)).WriteAll(folder, model.side == GenSide::Slave);
 }
 

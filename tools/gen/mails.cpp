@@ -14,7 +14,7 @@
 #include "merge/item_serials.h"
 #include "stages/mail_format.h"
 #include "support/ansi.h"
-#include "support/errors.h"
+#include "support/file_system.h"
 
 namespace fs = std::filesystem;
 
@@ -273,26 +273,23 @@ void WriteMailFile(const SideModel& model, const GenOptions& options, const fs::
   while (plans.size() < static_cast<size_t>(options.mails)) plans.push_back(RandomPlan(rng));
   rng.Shuffle(plans);
 
-  std::error_code ec;
-  fs::create_directories(emailFile.parent_path(), ec);
-  if (ec) throw FileError("razere-gen: cannot create " + emailFile.parent_path().string() + ": " + ec.message());
-
-  OutFile f(emailFile);
+  Fs().MakeFolders(emailFile.parent_path());
+  const std::unique_ptr<File> f = Fs().Open(emailFile, OpenMode::Replace);
   uint8_t header[xodb::kHeaderSize] = {};
   header[0] = static_cast<uint8_t>(xodb::kTitle.size());
   std::copy(xodb::kTitle.begin(), xodb::kTitle.end(), header + 1);
   StoreInt32LE(header + xodb::kDataSizeOffset, mail_payload::kSize);
   StoreInt32LE(header + xodb::kCountOffset, options.mails);
   StoreDoubleLE(header + xodb::kUpdateTimeOffset, now);
-  f.WriteAt(0, header, sizeof header);
+  f->WriteAt(0, header, sizeof header);
 
   MailWriter writer(model, stats, rng, now);
   std::vector<uint8_t> slot(kMailSlotSize);
   for (int32_t i = 0; i < options.mails; ++i) {
     writer.Fill(plans[static_cast<size_t>(i)], i, slot);
-    f.WriteAt(xodb::kHeaderSize + static_cast<int64_t>(i) * kMailSlotSize, slot.data(), slot.size());
+    f->WriteAt(xodb::kHeaderSize + static_cast<int64_t>(i) * kMailSlotSize, slot.data(), slot.size());
   }
-  f.Close();
+  f->Close();
   stats.mailRecords = options.mails;
 }
 

@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
                   Describe(s.stats).c_str());
     }
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
+    std::fprintf(stderr, "razere-gen: %s\n", e.what());
     return kExitFailed;
   }
   return kExitOk;

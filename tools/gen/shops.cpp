@@ -15,7 +15,7 @@
 #include "merge/unique_name.h"
 #include "stages/shop_format.h"
 #include "support/ansi.h"
-#include "support/errors.h"
+#include "support/file_system.h"
 
 namespace fs = std::filesystem;
 
@@ -229,18 +229,14 @@ class ShopBuilder {
   int32_t ord_ = 0, ex_ = 0;
 };
 
-void PutHeader(OutFile& f, size_t count) {
+void PutHeader(File& f, size_t count) {
   uint8_t h[shop_file::kHeaderSize];
   StoreInt32LE(h + shop_file::kMark, shop_file::kFormatMark);
   StoreInt32LE(h + shop_file::kCount, static_cast<int32_t>(count));
   f.WriteAt(0, h, sizeof h);
 }
 
-void MakeParent(const fs::path& file) {
-  std::error_code ec;
-  fs::create_directories(file.parent_path(), ec);
-  if (ec) throw FileError("razere-gen: cannot create " + file.parent_path().string() + ": " + ec.message());
-}
+void MakeParent(const fs::path& file) { Fs().MakeFolders(file.parent_path()); }
 
 }  // namespace
 
@@ -259,8 +255,8 @@ void WriteShopFiles(const SideModel& m, const GenOptions& options, const fs::pat
   MakeParent(itemFile);
 
   {
-    OutFile f(shopFile);
-    PutHeader(f, m.shops.size());
+    const std::unique_ptr<File> f = Fs().Open(shopFile, OpenMode::Replace);
+    PutHeader(*f, m.shops.size());
     uint8_t rec[shop_rec::kSize];
     int64_t offset = shop_file::kHeaderSize;
     for (const ShopRec& s : m.shops) {
@@ -274,14 +270,14 @@ void WriteShopFiles(const SideModel& m, const GenOptions& options, const fs::pat
       StoreDoubleLE(rec + 95, now - static_cast<double>(rng.Range(0, 900)));
       StoreUint32LE(rec + 103, static_cast<uint32_t>(rng.Range(0, 5000000)));
       WriteNameField(rec + 107, Utf8ToGbk(rng.Chance(0.5) ? "欢迎光临" : "价格公道"));
-      f.WriteAt(offset, rec, sizeof rec);
+      f->WriteAt(offset, rec, sizeof rec);
       offset += static_cast<int64_t>(sizeof rec);
     }
-    f.Close();
+    f->Close();
   }
   {
-    OutFile f(itemFile);
-    PutHeader(f, m.shopItems.size());
+    const std::unique_ptr<File> f = Fs().Open(itemFile, OpenMode::Replace);
+    PutHeader(*f, m.shopItems.size());
     std::vector<uint8_t> rec(shop_item_rec::kSize);
     int64_t offset = shop_file::kHeaderSize;
     for (const ShopItemRec& it : m.shopItems) {
@@ -303,10 +299,10 @@ void WriteShopFiles(const SideModel& m, const GenOptions& options, const fs::pat
       WriteNameField(p + shop_item_rec::kOwner, it.owner);
       WriteNameField(p + shop_item_rec::kSecondName, it.second);
       StoreDoubleLE(p + 1197, now - static_cast<double>(rng.Range(0, 30)));
-      f.WriteAt(offset, p, rec.size());
+      f->WriteAt(offset, p, rec.size());
       offset += static_cast<int64_t>(rec.size());
     }
-    f.Close();
+    f->Close();
   }
   stats.shopRecords = static_cast<int32_t>(m.shops.size());
   stats.shopItemRecords = static_cast<int32_t>(m.shopItems.size());

@@ -13,7 +13,7 @@
 #include "dbfiles/source_file.h"
 #include "gen/random.h"
 #include "support/ansi.h"
-#include "support/errors.h"
+#include "support/file_system.h"
 #include "support/textfile.h"
 
 namespace fs = std::filesystem;
@@ -138,14 +138,8 @@ std::vector<std::string> RememberLines(GenRandom& rng, const std::vector<Owner>&
 }
 
 void Write(const std::string& path, const std::vector<std::string>& lines, TextEncoding enc) {
-  std::error_code ec;
-  fs::create_directories(fs::path(path).parent_path(), ec);
-  if (ec) throw FileError("razere-gen: cannot create the folder of " + path + ": " + ec.message());
-  try {
-    WriteTextFile(fs::path(path), lines, enc);
-  } catch (const std::runtime_error& e) {
-    throw FileError(std::string("razere-gen: ") + e.what());
-  }
+  Fs().MakeFolders(fs::path(path).parent_path());
+  WriteTextFile(fs::path(path), lines, enc);
 }
 
 }  // namespace

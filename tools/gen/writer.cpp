@@ -1,8 +1,5 @@
 #include "gen/writer.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -18,50 +15,13 @@
 #include "gen/names.h"
 #include "gen/shops.h"
 #include "gen/text_lists.h"
-#include "support/errors.h"
+#include "dbfiles/db_writer.h"
+#include "support/file_system.h"
 #include "support/textfile.h"
 
 namespace fs = std::filesystem;
 
 namespace razere::gen {
-
-// ---------------------------------------------------------------------------
-// OutFile
-// ---------------------------------------------------------------------------
-
-OutFile::OutFile(fs::path path) : path_(std::move(path)) {
-  fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd_ < 0) Fail("cannot create", errno);
-}
-
-OutFile::~OutFile() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-void OutFile::WriteAt(int64_t offset, const void* data, size_t len) {
-  auto p = static_cast<const uint8_t*>(data);
-  while (len > 0) {
-    ssize_t n = ::pwrite(fd_, p, len, static_cast<off_t>(offset));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      Fail("cannot write", errno);
-    }
-    if (n == 0) Fail("cannot write", ENOSPC);
-    p += n;
-    len -= static_cast<size_t>(n);
-    offset += n;
-  }
-}
-
-void OutFile::Close() {
-  int fd = fd_;
-  fd_ = -1;
-  if (::close(fd) != 0) Fail("cannot close", errno);
-}
-
-void OutFile::Fail(const char* what, int err) {
-  throw FileError(std::string("razere-gen: ") + what + " " + path_.string() + ": " + std::strerror(err));
-}
 
 namespace {
 
@@ -256,50 +216,12 @@ int32_t CheckedCount(size_t n, const fs::path& path) {
   return static_cast<int32_t>(n);
 }
 
-// ID.DB and Hum.DB: the records gathered into large writes.
-class SmallRecordFile {
- public:
-  SmallRecordFile(const fs::path& path, DbKind kind, int32_t count, double now)
-      : file_(path), size_(KindInfo(kind).recordSize), buf_(kBufferSize) {
-    DbHeaderBytes h = BuildHeader(kind, count, now, now);
-    file_.WriteAt(0, h.data(), h.size());
-    offset_ = db_header::kSize;
-  }
-
-  // A zero-filled record to fill in.
-  uint8_t* Next() {
-    if (used_ + size_ > buf_.size()) Flush();
-    uint8_t* rec = buf_.data() + used_;
-    std::memset(rec, 0, size_);
-    used_ += size_;
-    return rec;
-  }
-
-  void Close() {
-    Flush();
-    file_.Close();
-  }
-
- private:
-  static constexpr size_t kBufferSize = 1 << 20;
-  void Flush() {
-    file_.WriteAt(offset_, buf_.data(), used_);
-    offset_ += static_cast<int64_t>(used_);
-    used_ = 0;
-  }
-  OutFile file_;
-  size_t size_;
-  std::vector<uint8_t> buf_;
-  size_t used_ = 0;
-  int64_t offset_ = 0;
-};
-
 void WriteIdDb(const SideModel& m, const fs::path& path, GenRandom& rng, double now, ServerStats& st) {
   NameMaker names(rng);
   st.idRecords = CheckedCount(m.id.size(), path);
-  SmallRecordFile f(path, DbKind::ID, st.idRecords, now);
+  DbWriter f(path, DbKind::ID, st.idRecords, now);
   for (const AccountRec& a : m.id) {
-    FillAccount(f.Next(), a, rng, names, now);
+    f.AppendNew([&](std::span<uint8_t> rec) { FillAccount(rec.data(), a, rng, names, now); });
     if (Live(a)) ++st.accounts;
   }
   f.Close();
@@ -307,10 +229,10 @@ void WriteIdDb(const SideModel& m, const fs::path& path, GenRandom& rng, double 
 
 void WriteHumDb(const SideModel& m, const fs::path& path, GenRandom& rng, double now, ServerStats& st) {
   st.humRecords = CheckedCount(m.hum.size(), path);
-  SmallRecordFile f(path, DbKind::Hum, st.humRecords, now);
+  DbWriter f(path, DbKind::Hum, st.humRecords, now);
   uint32_t serial = static_cast<uint32_t>(rng.Range(1, 1000));
   for (const IndexRec& r : m.hum) {
-    FillIndex(f.Next(), r, serial, rng, now);
+    f.AppendNew([&](std::span<uint8_t> rec) { FillIndex(rec.data(), r, serial, rng, now); });
     serial += static_cast<uint32_t>(rng.Range(1, 3));
     if (Live(r)) ++st.indexRecords;
   }
@@ -396,29 +318,35 @@ void WriteQelDb(const SideModel& m, const GenOptions& o, const fs::path& path, G
                 double now, ServerStats& st) {
   QelLayout lay = LayOutQel(m, m.side == GenSide::Master ? o.sparseQelGib : 0);
   st.qelRecords = CheckedCount(static_cast<size_t>(lay.count), path);
-  OutFile f(path);
-  DbHeaderBytes h = BuildHeader(DbKind::Qel, st.qelRecords, now, now);
-  f.WriteAt(0, h.data(), h.size());
+  DbWriter f(path, DbKind::Qel, st.qelRecords, now);
 
-  // One record buffer, cleared and filled for each record, written whole.
-  std::vector<uint8_t> rec(chardata_rec::kSize);
+  // Records are filled in the model's order (the random streams depend on
+  // it); those placed beyond the sparse size wait and follow the holes.
+  std::vector<std::vector<uint8_t>> later;
   ItemCounts counts;
   bool firstLive = true;
   for (size_t i = 0; i < m.qel.size(); ++i) {
     const CharRec& c = m.qel[i];
-    std::memset(rec.data(), 0, rec.size());
-    FillCharData(rec.data(), c, rng);
-    if (Live(c)) {
-      ++st.chars;
-      items.Fill(rec.data(), c.items, firstLive, counts);
-      firstLive = false;
+    auto fill = [&](std::span<uint8_t> rec) {
+      FillCharData(rec.data(), c, rng);
+      if (Live(c)) {
+        ++st.chars;
+        items.Fill(rec.data(), c.items, firstLive, counts);
+        firstLive = false;
+      }
+    };
+    if (std::find(lay.beyond.begin(), lay.beyond.end(), i) == lay.beyond.end()) {
+      f.AppendNew(fill);
+    } else {
+      later.emplace_back(chardata_rec::kSize, uint8_t{0});
+      fill(later.back());
     }
-    int64_t offset = static_cast<int64_t>(db_header::kSize) + lay.slot[i] * static_cast<int64_t>(chardata_rec::kSize);
-    f.WriteAt(offset, rec.data(), rec.size());
   }
-  for (size_t i : lay.beyond) {
-    st.sparseOffsets.push_back(static_cast<int64_t>(db_header::kSize) +
-                               lay.slot[i] * static_cast<int64_t>(chardata_rec::kSize));
+  for (size_t k = 0; k < lay.beyond.size(); ++k) {
+    const int64_t slot = lay.slot[lay.beyond[k]];
+    f.SkipRecords(slot - f.Written());
+    f.AppendRecord(later[k]);
+    st.sparseOffsets.push_back(static_cast<int64_t>(db_header::kSize) + slot * static_cast<int64_t>(chardata_rec::kSize));
   }
   f.Close();
   st.items += counts.items;
@@ -428,32 +356,26 @@ void WriteQelDb(const SideModel& m, const GenOptions& o, const fs::path& path, G
 void WriteHeroQelDb(const SideModel& m, const fs::path& path, GenRandom& rng, ItemFiller& items, double now,
                     ServerStats& st) {
   st.heroRecords = CheckedCount(m.heroQel.size(), path);
-  OutFile f(path);
-  DbHeaderBytes h = BuildHeader(DbKind::HeroQel, st.heroRecords, now, now);
-  f.WriteAt(0, h.data(), h.size());
-
-  std::vector<uint8_t> rec(hero_rec::kSize);
+  DbWriter f(path, DbKind::HeroQel, st.heroRecords, now);
   ItemCounts counts;
-  int64_t offset = db_header::kSize;
   for (const HeroRec& hr : m.heroQel) {
-    std::memset(rec.data(), 0, rec.size());
-    uint8_t* p = rec.data();
-    p[hero_rec::kDeleted] = hr.deleted;
-    PutName(p + hero_rec::kKey, hr.name, hr.oldName);
-    PutName(p + hero_rec::kName, hr.name, hr.oldName);
-    // Opaque to the merger: level, job, sex, creation date.
-    StoreUint32LE(p + 126, hr.level);
-    p[119] = static_cast<uint8_t>(rng.Below(3));
-    p[120] = static_cast<uint8_t>(rng.Below(2));
-    StoreDoubleLE(p + 13, now - static_cast<double>(rng.Range(0, 2000)));
-    PutName(p + hero_rec::kLink, hr.link);
-    PutName(p + hero_rec::kAccount, hr.account);
-    if (Live(hr)) {
-      ++st.heroes;
-      items.Fill(p, hr.items, false, counts);
-    }
-    f.WriteAt(offset, p, rec.size());
-    offset += static_cast<int64_t>(rec.size());
+    f.AppendNew([&](std::span<uint8_t> rec) {
+      uint8_t* p = rec.data();
+      p[hero_rec::kDeleted] = hr.deleted;
+      PutName(p + hero_rec::kKey, hr.name, hr.oldName);
+      PutName(p + hero_rec::kName, hr.name, hr.oldName);
+      // Opaque to the merger: level, job, sex, creation date.
+      StoreUint32LE(p + 126, hr.level);
+      p[119] = static_cast<uint8_t>(rng.Below(3));
+      p[120] = static_cast<uint8_t>(rng.Below(2));
+      StoreDoubleLE(p + 13, now - static_cast<double>(rng.Range(0, 2000)));
+      PutName(p + hero_rec::kLink, hr.link);
+      PutName(p + hero_rec::kAccount, hr.account);
+      if (Live(hr)) {
+        ++st.heroes;
+        items.Fill(p, hr.items, false, counts);
+      }
+    });
   }
   f.Close();
   st.items += counts.items;
@@ -485,17 +407,9 @@ void WriteSetup(const fs::path& path, GenSide side, const SerialSource& serials)
   WriteTextFile(path, lines, TextEncoding::Ansi);
 }
 
-uint64_t FileSize(const fs::path& p) {
-  std::error_code ec;
-  auto n = fs::file_size(p, ec);
-  return ec ? 0 : n;
-}
+uint64_t FileSize(const fs::path& p) { return static_cast<uint64_t>(Fs().FileSize(p)); }
 
-void MakeParent(const fs::path& file) {
-  std::error_code ec;
-  fs::create_directories(file.parent_path(), ec);
-  if (ec) throw FileError("razere-gen: cannot create " + file.parent_path().string() + ": " + ec.message());
-}
+void MakeParent(const fs::path& file) { Fs().MakeFolders(file.parent_path()); }
 
 }  // namespace
 
@@ -504,11 +418,7 @@ ServerStats WriteServerFiles(const SideModel& model, const GenOptions& options, 
   ServerStats st;
   const fs::path id = paths.ID, hum = paths.Hum, qel = paths.Qel, heroQel = paths.HeroQel, setup = paths.Setup;
   for (const fs::path* p : {&id, &hum, &qel, &heroQel, &setup}) MakeParent(*p);
-  {
-    std::error_code ec;
-    fs::create_directories(fs::path(paths.Guild), ec);
-    if (ec) throw FileError("razere-gen: cannot create " + paths.Guild + ": " + ec.message());
-  }
+  Fs().MakeFolders(fs::path(paths.Guild));
 
   GenRandom rng(StreamSeed(options, model.side, Stream::Details));
   SerialSource serials(rng);
