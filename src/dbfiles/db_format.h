@@ -93,6 +93,7 @@ constexpr size_t kDuraMax = 8;    // uint16: maximum durability, opaque
 constexpr size_t kValues = 10;    // kValuesSize bytes: attribute values, opaque
 constexpr size_t kValuesSize = 12;
                                   // 22..1055: opaque
+// Every named field, for the layout checks at the end of this file.
 inline constexpr std::array<FieldSpan, 5> kFields = {{
     {kSerial, 4}, {kKind, 2}, {kDura, 2}, {kDuraMax, 2}, {kValues, kValuesSize}}};
 }  // namespace item_rec
@@ -126,6 +127,7 @@ constexpr size_t kMail = 206;     // name field: opaque
 enum Slot : uint8_t { kNameSlot, kSlotCount };
 inline constexpr std::array<NameSlot, kSlotCount> kSlots = {{{kName, kKey}}};
 
+// Every named field, for the layout checks at the end of this file.
 inline constexpr std::array<FieldSpan, 10> kFields = {{
     {kDeleted, 1}, {kDate, 8}, {kNumber, 4}, {kKey, name_field::kSize}, {kName, name_field::kSize},
     {kPassword, name_field::kSize}, {kRealName, name_field::kSize}, {kBirthday, name_field::kSize},
@@ -152,6 +154,7 @@ constexpr size_t kSex = 117;      // byte: opaque
 enum Slot : uint8_t { kNameSlot, kAccountSlot, kSlotCount };
 inline constexpr std::array<NameSlot, kSlotCount> kSlots = {{{kName, kKey}, {kAccount}}};
 
+// Every named field, for the layout checks at the end of this file.
 inline constexpr std::array<FieldSpan, 9> kFields = {{
     {kSerial, 4}, {kDeleted, 1}, {kDate, 8}, {kKey, name_field::kSize}, {kName, name_field::kSize},
     {kAccount, name_field::kSize}, {kHeroFlag, 1}, {kJob, 1}, {kSex, 1}}};
@@ -205,6 +208,7 @@ inline constexpr std::array<NameSlot, kSlotCount> kSlots = {{
     {kLink5, kNoField, kLink5Present},
 }};
 
+// Every named field, for the layout checks at the end of this file.
 inline constexpr std::array<FieldSpan, 28> kFields = {{
     {kDeleted, 1},      {kLastLogin, 8},    {kKey, name_field::kSize},   {kName, name_field::kSize},
     {kMap, name_field::kSize},              {kX, 2},                     {kY, 2},
@@ -255,6 +259,7 @@ constexpr size_t kAccount = 311;    // name field: owning account
 enum Slot : uint8_t { kAccountSlot, kNameSlot, kLinkSlot, kSlotCount };
 inline constexpr std::array<NameSlot, kSlotCount> kSlots = {{{kAccount}, {kName, kKey}, {kLink}}};
 
+// Every named field, for the layout checks at the end of this file.
 inline constexpr std::array<FieldSpan, 9> kFields = {{
     {kDeleted, 1}, {kCreated, 8}, {kKey, name_field::kSize}, {kName, name_field::kSize}, {kJob, 1}, {kSex, 1},
     {kLevel, 4}, {kLink, name_field::kSize}, {kAccount, name_field::kSize}}};
