@@ -30,10 +30,9 @@
 #include <string>
 #include <vector>
 
-#include "app/install_fixture.h"
-#include "cli/cli_runner.h"
+#include "fixtures/cli_runner.h"
+#include "fixtures/generated_pair.h"
 #include "gen/generator.h"
-#include "support/datetime.h"
 
 namespace razere {
 namespace {
@@ -217,7 +216,7 @@ void ExpectMasterRecoverable(const Pair& p, const Snapshot& masterBefore, const 
 // Running razere-cli in a child with a fault
 // ---------------------------------------------------------------------------
 
-std::string BuiltCli() { return std::string(RAZERE_BIN_DIR) + "/razere-cli"; }
+std::string BuiltCli() { return testing::ToolPath("razere-cli"); }
 
 struct ChildOptions {
   std::string exe = BuiltCli();
@@ -382,7 +381,7 @@ enum class Shape {
 gen::GenOptions OptionsOf(Shape shape) {
   gen::GenOptions o;
   o.seed = 77;
-  o.now = EncodeDateTime(2024, 6, 1);
+  o.now = testing::ReferenceDay();
   o.collisionRate = 0.3;
   if (shape == Shape::Standard) {
     o.accounts = 120;

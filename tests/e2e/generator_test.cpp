@@ -14,9 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/install_fixture.h"
 #include "app/settings.h"
-#include "cli/cli_runner.h"
 #include "dbfiles/db_format.h"
 #include "dbfiles/db_header.h"
 #include "dbfiles/le_bytes.h"
@@ -24,6 +22,8 @@
 #include "dbfiles/read_pass.h"
 #include "dbfiles/records.h"
 #include "dbfiles/source_file.h"
+#include "fixtures/cli_runner.h"
+#include "fixtures/generated_pair.h"
 #include "gen/generator.h"
 #include "support/ansi.h"
 #include "support/datetime.h"
@@ -38,14 +38,12 @@ using gen::GeneratedServer;
 using gen::GenOptions;
 using gen::GenSide;
 using testing::CliResult;
+using testing::FileTree;
+using testing::ReferenceDay;
 using testing::RunCli;
 using testing::RunTool;
 using testing::ScratchDir;
 using testing::Slurp;
-
-// The reference date of most tests, 2024-06-01 (a function, not a global:
-// EncodeDateTime must not run during static initialisation).
-double RefNow() { return EncodeDateTime(2024, 6, 1); }
 
 GenOptions SmallOptions() {
   GenOptions o;
@@ -55,18 +53,8 @@ GenOptions SmallOptions() {
   o.heroes = 5;
   o.itemsPerChar = 8;
   o.collisionRate = 0.3;
-  o.now = RefNow();
+  o.now = ReferenceDay();
   return o;
-}
-
-// Every file below dir by relative path, with its bytes.
-std::map<std::string, std::string> Tree(const fs::path& dir) {
-  std::map<std::string, std::string> files;
-  for (const auto& e : fs::recursive_directory_iterator(dir)) {
-    std::string rel = fs::relative(e.path(), dir).string();
-    files[rel] = e.is_regular_file() ? Slurp(e.path()) : std::string("<folder>");
-  }
-  return files;
 }
 
 void ReplaceAll(std::string& s, const std::string& from, const std::string& to) {
@@ -81,8 +69,8 @@ TEST(GeneratorTest, SameOptionsGiveTheSameBytes) {
   ScratchDir a, b;
   gen::GeneratePair(SmallOptions(), a.path() / "p");
   gen::GeneratePair(SmallOptions(), b.path() / "p");
-  auto ta = Tree(a.path() / "p");
-  auto tb = Tree(b.path() / "p");
+  auto ta = FileTree(a.path() / "p", /*listFolders=*/true);
+  auto tb = FileTree(b.path() / "p", /*listFolders=*/true);
   // Config.ini names the absolute folders; apart from them it is the same.
   ReplaceAll(ta["program/Config.ini"], a.path().string(), "<dir>");
   ReplaceAll(tb["program/Config.ini"], b.path().string(), "<dir>");
@@ -111,8 +99,8 @@ TEST(GeneratorTest, SlaveWrittenAloneEqualsTheSlaveOfThePair) {
   ScratchDir a, b;
   GeneratedPair pair = gen::GeneratePair(SmallOptions(), a.path());
   GeneratedServer alone = gen::GenerateServer(SmallOptions(), b.path(), GenSide::Slave);
-  auto tp = Tree(pair.slave.root);
-  auto ta = Tree(alone.root);
+  auto tp = FileTree(pair.slave.root, /*listFolders=*/true);
+  auto ta = FileTree(alone.root, /*listFolders=*/true);
   EXPECT_TRUE(tp == ta);
 }
 
@@ -128,8 +116,8 @@ struct ItemInfo {
 struct SideData {
   std::vector<AccountEntry> accounts;
   std::vector<CharIndexEntry> index;
-  std::vector<CharDataEntry> chars;
-  std::vector<HeroDataEntry> heroes;
+  std::vector<CharDataItem> chars;
+  std::vector<HeroDataItem> heroes;
   std::array<ReadPassStats, 4> stats{};  // ID, Hum, Qel, HeroQel
   std::array<int32_t, 4> deleted{};      // records with a nonzero deleted flag
   std::vector<uint32_t> levels;          // of chars, same order
@@ -186,7 +174,7 @@ SideData ReadSide(const ServerPaths& p) {
       d.link5Byte.push_back(rec[chardata_rec::kLink5Present]);
     });
     std::vector<uint8_t> rec(chardata_rec::kSize);
-    for (const CharDataEntry& c : d.chars) {
+    for (const CharDataItem& c : d.chars) {
       EXPECT_EQ(f.ReadAt(c.offset, rec.data(), rec.size()), rec.size());
       ForEachCharDataItem(rec, ItemOrder::Layout,
                           [&](uint8_t* item) { d.items.push_back({ItemSerial(item), ItemKind(item)}); });
@@ -198,7 +186,7 @@ SideData ReadSide(const ServerPaths& p) {
       d.heroes.push_back(ParseHeroDataRecord(rec, n, kSideMaster, off));
     });
     std::vector<uint8_t> rec(hero_rec::kSize);
-    for (const HeroDataEntry& h : d.heroes) {
+    for (const HeroDataItem& h : d.heroes) {
       EXPECT_EQ(f.ReadAt(h.offset, rec.data(), rec.size()), rec.size());
       ForEachHeroDataItem(rec, ItemOrder::Layout,
                           [&](uint8_t* item) { d.items.push_back({ItemSerial(item), ItemKind(item)}); });
@@ -221,7 +209,7 @@ class GeneratedPairTest : public ::testing::Test {
     o.heroes = 25;
     o.itemsPerChar = 12;
     o.collisionRate = 0.3;
-    o.now = RefNow();
+    o.now = ReferenceDay();
     return o;
   }
   static void SetUpTestSuite() {
@@ -271,7 +259,7 @@ TEST_F(GeneratedPairTest, FilesParseWithTheRequestedCounts) {
       DbHeaderBytes h{};
       DbSourceFile f(path);
       f.ReadAt(0, h.data(), h.size());
-      EXPECT_TRUE(h == BuildHeader(kind, counts[i], RefNow(), RefNow()));
+      EXPECT_TRUE(h == BuildHeader(kind, counts[i], ReferenceDay(), ReferenceDay()));
       EXPECT_GT(data->deleted[i], 0) << "no deleted record";
     }
     EXPECT_EQ(st.bytes, fs::file_size(server->paths.ID) + fs::file_size(server->paths.Hum) +
@@ -279,7 +267,12 @@ TEST_F(GeneratedPairTest, FilesParseWithTheRequestedCounts) {
   }
 }
 
-bool HasLeadByte(const std::string& s) {
+// Names come as text (accounts, index records) or as inline name slots
+// (character and hero data).
+std::string_view Text(const std::string& s) { return s; }
+std::string_view Text(const InlineName& n) { return n.View(); }
+
+bool HasLeadByte(std::string_view s) {
   for (char c : s) {
     if (IsLeadByte(static_cast<unsigned char>(c))) return true;
   }
@@ -290,8 +283,8 @@ template <class Entry>
 bool CaseOnlyTwins(const std::vector<Entry>& v) {
   std::map<std::string, std::string> byKey;
   for (const Entry& e : v) {
-    auto [it, added] = byKey.emplace(NameKey(e.name), e.name);
-    if (!added && it->second != e.name) return true;
+    auto [it, added] = byKey.emplace(NameKey(Text(e.name)), Text(e.name));
+    if (!added && it->second != Text(e.name)) return true;
   }
   return false;
 }
@@ -300,14 +293,14 @@ template <class Entry>
 bool DuplicateKeys(const std::vector<Entry>& v) {
   std::set<std::string> keys;
   for (const Entry& e : v) {
-    if (!keys.insert(NameKey(e.name)).second) return true;
+    if (!keys.insert(NameKey(Text(e.name))).second) return true;
   }
   return false;
 }
 
 std::set<std::string> Keys(const auto& entries) {
   std::set<std::string> keys;
-  for (const auto& e : entries) keys.insert(NameKey(e.name));
+  for (const auto& e : entries) keys.insert(NameKey(Text(e.name)));
   return keys;
 }
 
@@ -319,10 +312,10 @@ TEST_F(GeneratedPairTest, HoldsEveryKindOfRecord) {
   };
   const std::vector<Feature> features = {
       {"GBK character names", [](const SideData& d) {
-         return std::any_of(d.chars.begin(), d.chars.end(), [](auto& c) { return HasLeadByte(c.name); });
+         return std::any_of(d.chars.begin(), d.chars.end(), [](auto& c) { return HasLeadByte(Text(c.name)); });
        }},
       {"ASCII character names", [](const SideData& d) {
-         return std::any_of(d.chars.begin(), d.chars.end(), [](auto& c) { return !HasLeadByte(c.name); });
+         return std::any_of(d.chars.begin(), d.chars.end(), [](auto& c) { return !HasLeadByte(Text(c.name)); });
        }},
       {"GBK account names", [](const SideData& d) {
          return std::any_of(d.accounts.begin(), d.accounts.end(), [](auto& a) { return HasLeadByte(a.name); });
@@ -358,7 +351,7 @@ TEST_F(GeneratedPairTest, HoldsEveryKindOfRecord) {
        }},
       {"character data without an index record", [](const SideData& d) {
          std::set<std::string> index = Keys(d.index);
-         return std::any_of(d.chars.begin(), d.chars.end(), [&](auto& c) { return !index.count(NameKey(c.name)); });
+         return std::any_of(d.chars.begin(), d.chars.end(), [&](auto& c) { return !index.count(NameKey(Text(c.name))); });
        }},
       {"accounts without characters", [](const SideData& d) {
          std::set<std::string> owners;
@@ -369,14 +362,15 @@ TEST_F(GeneratedPairTest, HoldsEveryKindOfRecord) {
       {"characters linked to other characters", [](const SideData& d) {
          std::set<std::string> chars = Keys(d.chars);
          return std::any_of(d.chars.begin(), d.chars.end(), [&](auto& c) {
-           return !c.links[0].empty() && chars.count(NameKey(c.links[0])) && NameKey(c.links[0]) != NameKey(c.name);
+           return !c.links[0].Empty() && chars.count(NameKey(Text(c.links[0]))) &&
+                  NameKey(Text(c.links[0])) != NameKey(Text(c.name));
          });
        }},
       {"characters linked to heroes", [](const SideData& d) {
          std::set<std::string> heroes = Keys(d.heroes);
          return std::any_of(d.chars.begin(), d.chars.end(), [&](auto& c) {
            for (int k = 1; k < 5; ++k) {
-             if (!c.links[k].empty() && heroes.count(NameKey(c.links[k]))) return true;
+             if (!c.links[k].Empty() && heroes.count(NameKey(Text(c.links[k])))) return true;
            }
            return false;
          });
@@ -385,18 +379,18 @@ TEST_F(GeneratedPairTest, HoldsEveryKindOfRecord) {
          std::set<std::string> all = Keys(d.index);
          return std::any_of(d.chars.begin(), d.chars.end(), [&](auto& c) {
            for (const auto& l : c.links) {
-             if (!l.empty() && !all.count(NameKey(l))) return true;
+             if (!l.Empty() && !all.count(NameKey(Text(l)))) return true;
            }
            return false;
          });
        }},
       {"heroes linked to their owner", [](const SideData& d) {
          std::set<std::string> chars = Keys(d.chars);
-         return std::any_of(d.heroes.begin(), d.heroes.end(), [&](auto& h) { return chars.count(NameKey(h.link)); });
+         return std::any_of(d.heroes.begin(), d.heroes.end(), [&](auto& h) { return chars.count(NameKey(Text(h.links[0]))); });
        }},
       {"linked name 5 with byte 688 == 1", [](const SideData& d) {
          for (size_t i = 0; i < d.chars.size(); ++i) {
-           if (d.link5Byte[i] == 1 && !d.chars[i].links[4].empty()) return true;
+           if (d.link5Byte[i] == 1 && !d.chars[i].links[4].Empty()) return true;
          }
          return false;
        }},
@@ -405,13 +399,13 @@ TEST_F(GeneratedPairTest, HoldsEveryKindOfRecord) {
        }},
       {"inactive low-level characters (over 90 days, level below 10)", [](const SideData& d) {
          for (size_t i = 0; i < d.chars.size(); ++i) {
-           if (std::floor(RefNow()) - std::floor(d.logins[i]) > 90 && d.levels[i] < 10) return true;
+           if (std::floor(ReferenceDay()) - std::floor(d.logins[i]) > 90 && d.levels[i] < 10) return true;
          }
          return false;
        }},
       {"active characters", [](const SideData& d) {
          for (size_t i = 0; i < d.chars.size(); ++i) {
-           if (std::floor(RefNow()) - std::floor(d.logins[i]) <= 90 && d.levels[i] >= 10) return true;
+           if (std::floor(ReferenceDay()) - std::floor(d.logins[i]) <= 90 && d.levels[i] >= 10) return true;
          }
          return false;
        }},
@@ -531,7 +525,7 @@ TEST(GeneratorCollisionTest, RateControlsSharedNameKeys) {
     o.heroes = 30;
     o.itemsPerChar = 0;
     o.collisionRate = c.rate;
-    o.now = RefNow();
+    o.now = ReferenceDay();
     GeneratedPair pair = gen::GeneratePair(o, dir.path());
     SideData m = ReadSide(pair.master.paths), s = ReadSide(pair.slave.paths);
     Shared accounts = CountShared(m.accounts, s.accounts);
@@ -566,7 +560,7 @@ TEST(GeneratorSparseTest, LastCharactersLieBeyondTheSizeWithHolesBefore) {
   SideData m = ReadSide(pair.master.paths);
   EXPECT_EQ(m.chars.size(), 6u);
   std::vector<int64_t> beyond;
-  for (const CharDataEntry& c : m.chars) {
+  for (const CharDataItem& c : m.chars) {
     if (c.offset >= fourGiB) beyond.push_back(c.offset);
   }
   EXPECT_EQ(beyond, offsets);
@@ -607,7 +601,7 @@ TEST(RazereGenCommandTest, PairWritesTheFoldersAndPrintsASummary) {
   o.itemsPerChar = 5;
   o.collisionRate = 0.5;
   o.seed = 9;
-  o.now = RefNow();
+  o.now = ReferenceDay();
   GeneratedPair p = gen::GeneratePair(o, lib.path());
   EXPECT_TRUE(Slurp(fs::path(out) / "slave/DBServer/FDB/Qel.DB") == Slurp(p.slave.paths.Qel));
 }

@@ -4,45 +4,27 @@
 
 #include <algorithm>
 #include <map>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "dbfiles/db_format.h"
 #include "dbfiles/db_test_util.h"
-#include "dbfiles/name_field.h"
-#include "e2e/generated_pair_run.h"
+#include "fixtures/generated_pair.h"
 #include "gen/generator.h"
 #include "gen/guilds.h"
-#include "merge/accounts.h"
-#include "merge/character_stage.h"
 #include "stages/guild_merge.h"
 #include "support/ansi.h"
-#include "support/datetime.h"
 #include "support/iniprofile.h"
-#include "support/progress.h"
 #include "support/textfile.h"
 
 namespace razere {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::Bytes;
+using testing::IndexRecords;
+using testing::LiveIndexKeys;
 using testing::TempDir;
 using Lines = std::vector<std::string>;
-
-// Name keys of the live index records (characters and heroes) of a Hum.DB.
-std::set<std::string> HumKeys(const fs::path& hum) {
-  std::set<std::string> keys;
-  Bytes all = testing::ReadFile(hum);
-  const size_t size = KindInfo(DbKind::Hum).recordSize;
-  for (size_t at = db_header::kSize; at + size <= all.size(); at += size) {
-    const uint8_t* r = all.data() + at;
-    if (r[index_rec::kDeleted] == 0) keys.insert(NameKey(ReadNameField(r + index_rec::kName)));
-  }
-  return keys;
-}
 
 Lines LinesOf(const fs::path& p) {
   TextFile f;
@@ -95,17 +77,10 @@ Lines NamedCharacters(const fs::path& folder, const std::string& guild) {
 }
 
 gen::GenOptions Options() {
-  gen::GenOptions o;
-  o.seed = 31;
-  o.accounts = 60;
-  o.chars = 40;
-  o.heroes = 8;
-  o.itemsPerChar = 3;
-  o.collisionRate = 0.4;
+  gen::GenOptions o = testing::StagePairOptions();
   o.shops = 0;
   o.shopItems = 0;
   o.guilds = 10;
-  o.now = EncodeDateTime(2024, 6, 1);
   return o;
 }
 
@@ -134,7 +109,7 @@ TEST(GeneratedGuildsTest, BothSidesHoldGuildsThatExerciseTheMerge) {
 
   // Mostly real characters of the side; a few gone ones.
   for (auto [folder, server] : {std::pair{master, &pair.master}, std::pair{slave, &pair.slave}}) {
-    const std::set<std::string> chars = HumKeys(server->paths.Hum);
+    const std::set<std::string> chars = LiveIndexKeys(server->paths.Hum, IndexRecords::CharactersAndHeroes);
     int real = 0, gone = 0;
     for (const std::string& g : GuildList(folder)) {
       for (const std::string& n : NamedCharacters(folder, g)) (chars.count(GuildNameKey(n)) ? real : gone)++;
@@ -197,7 +172,7 @@ TEST(GeneratedGuildsTest, MergedGuildFolderIsConsistent) {
       EXPECT_TRUE(fs::is_regular_file(out / "Guilds" / (newName + ".txt"))) << r;
     }
 
-    const std::set<std::string> chars = HumKeys(pair.save / "Hum.DB");
+    const std::set<std::string> chars = LiveIndexKeys(pair.save / "Hum.DB", IndexRecords::CharactersAndHeroes);
     size_t named = 0;
     for (const std::string& g : lines) {
       for (const std::string& n : NamedCharacters(out, g)) {

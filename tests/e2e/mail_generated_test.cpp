@@ -2,7 +2,6 @@
 // after the account, character and shop stages.
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -12,7 +11,7 @@
 #include "dbfiles/le_bytes.h"
 #include "dbfiles/name_field.h"
 #include "dbfiles/xo_custom_database.h"
-#include "e2e/generated_pair_run.h"
+#include "fixtures/generated_pair.h"
 #include "gen/generator.h"
 #include "gen/mails.h"
 #include "merge/accounts.h"
@@ -24,14 +23,14 @@
 #include "stages/mail_merge.h"
 #include "stages/shop_merge.h"
 #include "support/ansi.h"
-#include "support/datetime.h"
-#include "support/progress.h"
 
 namespace razere {
 namespace {
 
 namespace fs = std::filesystem;
 using testing::Bytes;
+using testing::IndexRecords;
+using testing::LiveIndexKeys;
 using testing::TempDir;
 
 struct MailSlot {
@@ -76,32 +75,12 @@ bool HasAttachment(const Bytes& payload) {
 
 constexpr TXoProcessStatues kSkipped = XoStatus(xops_delete) | XoStatus(xops_occupy) | XoStatus(xops_read);
 
-// Name keys of the live, non-hero index records of a Hum.DB.
-std::set<std::string> CharacterKeys(const fs::path& hum) {
-  std::set<std::string> keys;
-  Bytes all = testing::ReadFile(hum);
-  const size_t size = KindInfo(DbKind::Hum).recordSize;
-  for (size_t at = db_header::kSize; at + size <= all.size(); at += size) {
-    const uint8_t* r = all.data() + at;
-    if (r[index_rec::kDeleted] != 0 || r[index_rec::kHeroFlag] != 0) continue;
-    keys.insert(NameKey(ReadNameField(r + index_rec::kName)));
-  }
-  return keys;
-}
-
 gen::GenOptions Options() {
-  gen::GenOptions o;
-  o.seed = 31;
-  o.accounts = 60;
-  o.chars = 40;
-  o.heroes = 8;
-  o.itemsPerChar = 3;
-  o.collisionRate = 0.4;
+  gen::GenOptions o = testing::StagePairOptions();
   o.shops = 10;
   o.shopItems = 40;
   o.guilds = 0;
   o.mails = 80;
-  o.now = EncodeDateTime(2024, 6, 1);
   return o;
 }
 
@@ -117,7 +96,7 @@ TEST(GeneratedMailsTest, BothSidesHoldMailsOfEveryKindTheMergeTellsApart) {
     ASSERT_EQ(f.slots.size(), static_cast<size_t>(o.mails));
     EXPECT_EQ(side->stats.mailRecords, o.mails);
 
-    const std::set<std::string> chars = CharacterKeys(side->paths.Hum);
+    const std::set<std::string> chars = LiveIndexKeys(side->paths.Hum, IndexRecords::CharactersOnly);
     int unreadItemToCharacter = 0, read = 0, withoutAttachments = 0, otherOnly = 0, zeroSerial = 0,
         extended = 0, deleted = 0, placeholders = 0, toNobody = 0;
     for (const MailSlot& s : f.slots) {

@@ -8,13 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "app/install_fixture.h"
-#include "cli/cli_runner.h"
 #include "dbfiles/db_format.h"
 #include "dbfiles/le_bytes.h"
 #include "dbfiles/name_field.h"
 #include "dbfiles/records.h"
 #include "dbfiles/source_file.h"
+#include "fixtures/cli_runner.h"
 #include "gen/generator.h"
 #include "support/ansi.h"
 #include "support/textfile.h"
@@ -23,6 +22,7 @@ namespace razere {
 namespace {
 
 using testing::CliResult;
+using testing::FileTree;
 using testing::RunCli;
 using testing::ScratchDir;
 using testing::Slurp;
@@ -60,15 +60,6 @@ std::set<std::string> NameSet(const fs::path& file, DbKind kind, size_t nameOffs
   return names;
 }
 
-// Every file below dir with its bytes.
-std::map<std::string, std::string> Tree(const fs::path& dir) {
-  std::map<std::string, std::string> files;
-  for (const auto& e : fs::recursive_directory_iterator(dir)) {
-    if (e.is_regular_file()) files[fs::relative(e.path(), dir).string()] = Slurp(e.path());
-  }
-  return files;
-}
-
 // "old => new" lines of a change log, as GBK names.
 std::vector<std::pair<std::string, std::string>> LogLines(const fs::path& file) {
   TextFile text;
@@ -101,8 +92,8 @@ TEST_P(MergePropertiesTest, OutputIsConsistentAndInputsStayAsTheyWere) {
   o.itemsPerChar = 10;
   o.collisionRate = c.collisionRate;
   gen::GeneratedPair pair = gen::GeneratePair(o, dir.path());
-  auto masterBefore = Tree(pair.master.root);
-  auto slaveBefore = Tree(pair.slave.root);
+  auto masterBefore = FileTree(pair.master.root);
+  auto slaveBefore = FileTree(pair.slave.root);
 
   std::vector<std::string> args = {"merge", "--config", pair.config.string(), "--quiet"};
   if (c.clean) args.push_back("--clean");
@@ -204,8 +195,8 @@ TEST_P(MergePropertiesTest, OutputIsConsistentAndInputsStayAsTheyWere) {
 
   // With Replace off the inputs are unchanged, except the master's counters
   // and its deleted index files.
-  EXPECT_EQ(Tree(pair.slave.root), slaveBefore);
-  auto masterAfter = Tree(pair.master.root);
+  EXPECT_EQ(FileTree(pair.slave.root), slaveBefore);
+  auto masterAfter = FileTree(pair.master.root);
   const std::string setup = "Qel200/!Setup.txt";
   for (auto* tree : {&masterBefore, &masterAfter}) {
     tree->erase("DBServer/FDB/Qel.DB.idx");

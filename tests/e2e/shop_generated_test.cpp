@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -12,21 +11,21 @@
 #include "dbfiles/db_test_util.h"
 #include "dbfiles/le_bytes.h"
 #include "dbfiles/name_field.h"
-#include "e2e/generated_pair_run.h"
+#include "fixtures/generated_pair.h"
 #include "gen/generator.h"
 #include "merge/accounts.h"
 #include "merge/character_stage.h"
 #include "merge/item_serials.h"
 #include "stages/shop_merge.h"
 #include "support/ansi.h"
-#include "support/datetime.h"
-#include "support/progress.h"
 
 namespace razere {
 namespace {
 
 namespace fs = std::filesystem;
 using testing::Bytes;
+using testing::IndexRecords;
+using testing::LiveIndexKeys;
 using testing::TempDir;
 
 struct ShopFileData {
@@ -48,30 +47,12 @@ ShopFileData ReadShopFile(const fs::path& path, size_t recordSize) {
 
 std::string Field(const Bytes& r, size_t offset) { return ReadNameField(r.data() + offset); }
 
-// Name keys of the live, non-hero index records of a Hum.DB (new or source).
-std::set<std::string> CharacterKeys(const fs::path& hum) {
-  std::set<std::string> keys;
-  Bytes all = testing::ReadFile(hum);
-  const size_t size = KindInfo(DbKind::Hum).recordSize;
-  for (size_t at = db_header::kSize; at + size <= all.size(); at += size) {
-    const uint8_t* r = all.data() + at;
-    if (r[index_rec::kDeleted] != 0) continue;
-    keys.insert(NameKey(ReadNameField(r + index_rec::kName)));
-  }
-  return keys;
-}
-
 gen::GenOptions Options() {
-  gen::GenOptions o;
+  gen::GenOptions o = testing::StagePairOptions();
   o.seed = 29;
-  o.accounts = 60;
-  o.chars = 40;
-  o.heroes = 8;
-  o.itemsPerChar = 3;
   o.collisionRate = 0.3;
   o.shops = 30;
   o.shopItems = 150;
-  o.now = EncodeDateTime(2024, 6, 1);
   return o;
 }
 
@@ -90,7 +71,7 @@ TEST(GeneratedShopsTest, BothSidesHoldShopsThatExerciseTheMerge) {
     EXPECT_EQ(side->stats.shopRecords, 30);
     EXPECT_EQ(side->stats.shopItemRecords, 150);
 
-    const std::set<std::string> chars = CharacterKeys(side->paths.Hum);
+    const std::set<std::string> chars = LiveIndexKeys(side->paths.Hum, IndexRecords::CharactersAndHeroes);
     int32_t owned = 0;
     for (const Bytes& r : shops.records) {
       const std::string name = Field(r, shop_rec::kShopName);
@@ -145,7 +126,7 @@ TEST(GeneratedShopsTest, MergedShopFilesAreConsistent) {
     const int32_t itemNumber = ctx.ItemNumber, itemNumberEx = ctx.ItemNumberEx;
     MergeUserShops(ctx);
 
-    const std::set<std::string> chars = CharacterKeys(pair.save / "Hum.DB");
+    const std::set<std::string> chars = LiveIndexKeys(pair.save / "Hum.DB", IndexRecords::CharactersAndHeroes);
     ShopFileData shops = ReadShopFile(pair.save / "Shop.dat", shop_rec::kSize);
     ShopFileData items = ReadShopFile(pair.save / "ShopItem.dat", shop_item_rec::kSize);
     ASSERT_EQ(shops.count, static_cast<int32_t>(shops.records.size()));

@@ -9,16 +9,12 @@
 
 #include "app/settings.h"
 #include "dbfiles/db_test_util.h"
-#include "e2e/generated_pair_run.h"
+#include "fixtures/generated_pair.h"
 #include "gen/generator.h"
-#include "merge/accounts.h"
-#include "merge/character_stage.h"
 #include "merge/item_serials.h"
 #include "stages/shop_merge.h"
 #include "stages/text_list_merge.h"
 #include "support/ansi.h"
-#include "support/datetime.h"
-#include "support/progress.h"
 #include "support/textfile.h"
 
 namespace razere {
@@ -29,16 +25,10 @@ using testing::TempDir;
 using Lines = std::vector<std::string>;
 
 gen::GenOptions Options() {
-  gen::GenOptions o;
-  o.seed = 31;
-  o.accounts = 60;
-  o.chars = 40;
-  o.heroes = 8;
+  gen::GenOptions o = testing::StagePairOptions();
   o.itemsPerChar = 6;
-  o.collisionRate = 0.4;
   o.shops = 5;
   o.shopItems = 20;
-  o.now = EncodeDateTime(2024, 6, 1);
   return o;
 }
 
