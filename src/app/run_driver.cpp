@@ -35,11 +35,7 @@ std::string Format(const char* fmt, const std::string& s, int32_t a, int32_t b) 
 // The folder of a path, absolute, with symbolic links resolved as far as the
 // path exists.
 fs::path CanonicalFolder(const fs::path& folder) {
-  std::error_code ec;
-  fs::path abs = fs::absolute(folder, ec);
-  if (ec) abs = folder;
-  fs::path canon = fs::weakly_canonical(abs, ec);
-  if (ec) canon = abs.lexically_normal();
+  fs::path canon = Fs().Canonical(folder);
   // weakly_canonical keeps a trailing separator as an empty last element.
   if (!canon.empty() && !canon.has_filename()) canon = canon.parent_path();
   return canon;

@@ -103,6 +103,9 @@ class FileSystem {
   virtual uint64_t FreeSpace(const std::filesystem::path& path) = 0;
   // The path a symbolic link at path finally names; path itself otherwise.
   virtual std::filesystem::path ResolveLinks(const std::filesystem::path& path) = 0;
+  // Absolute, with symbolic links resolved as far as the path exists; the
+  // rest normalised as text.
+  virtual std::filesystem::path Canonical(const std::filesystem::path& path) = 0;
   // A file is there that its owner may not write: the operator's mark that
   // it must not change (a replacement by rename would not notice it).
   virtual bool IsReadOnly(const std::filesystem::path& path) = 0;
@@ -156,6 +159,7 @@ class MemoryFileSystem : public FileSystem {
   uint64_t FreeSpace(const std::filesystem::path& path) override;
   std::filesystem::path ResolveLinks(const std::filesystem::path& path) override;
   bool IsReadOnly(const std::filesystem::path& path) override;
+  std::filesystem::path Canonical(const std::filesystem::path& path) override;
 
   struct State;
 
@@ -187,6 +191,7 @@ class DiscardingFileSystem : public FileSystem {
   uint64_t FreeSpace(const std::filesystem::path& path) override;
   std::filesystem::path ResolveLinks(const std::filesystem::path& path) override;
   bool IsReadOnly(const std::filesystem::path& path) override;
+  std::filesystem::path Canonical(const std::filesystem::path& path) override;
 
   struct State;
 

@@ -268,6 +268,7 @@ uint64_t MemoryFileSystem::FreeSpace(const fs::path&) {
 
 fs::path MemoryFileSystem::ResolveLinks(const fs::path& path) { return path; }
 bool MemoryFileSystem::IsReadOnly(const fs::path&) { return false; }
+fs::path MemoryFileSystem::Canonical(const fs::path& path) { return Key(path); }
 
 // ---------------------------------------------------------------------------
 // Discarding
@@ -412,5 +413,6 @@ void DiscardingFileSystem::SyncFolder(const fs::path&) {}
 uint64_t DiscardingFileSystem::FreeSpace(const fs::path& path) { return base_.FreeSpace(path); }
 fs::path DiscardingFileSystem::ResolveLinks(const fs::path& path) { return base_.ResolveLinks(path); }
 bool DiscardingFileSystem::IsReadOnly(const fs::path& path) { return base_.IsReadOnly(path); }
+fs::path DiscardingFileSystem::Canonical(const fs::path& path) { return base_.Canonical(path); }
 
 }  // namespace razere

@@ -220,6 +220,14 @@ class PosixFileSystem final : public FileSystem {
     return static_cast<uint64_t>(st.f_bavail) * static_cast<uint64_t>(st.f_frsize);
   }
 
+  fs::path Canonical(const fs::path& path) override {
+    std::error_code ec;
+    fs::path abs = fs::absolute(path, ec);
+    if (ec) abs = path;
+    fs::path canon = fs::weakly_canonical(abs, ec);
+    return ec ? abs.lexically_normal() : canon;
+  }
+
   bool IsReadOnly(const fs::path& path) override {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;

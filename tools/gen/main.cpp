@@ -15,6 +15,7 @@
 
 #include "gen/generator.h"
 #include "support/datetime.h"
+#include "support/file_system.h"
 
 namespace fs = std::filesystem;
 using namespace razere::gen;
@@ -83,10 +84,17 @@ std::string Describe(const ServerStats& s) {
 }
 
 bool NonEmptyFolder(const fs::path& p) {
-  std::error_code ec;
-  if (!fs::exists(p, ec)) return false;
-  if (!fs::is_directory(p, ec)) return true;
-  return fs::directory_iterator(p, ec) != fs::directory_iterator();
+  using namespace razere;
+  switch (Fs().KindOf(p)) {
+    case FileKind::None: return false;
+    case FileKind::Folder: break;
+    default: return true;
+  }
+  try {
+    return !Fs().List(p).empty();
+  } catch (const FileError&) {
+    return false;  // writing into it reports why
+  }
 }
 
 }  // namespace

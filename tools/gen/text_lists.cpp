@@ -35,8 +35,7 @@ struct Owner {
 // The first live characters of Qel.DB with at least one item.
 std::vector<Owner> ReadOwners(const std::string& qelPath) {
   std::vector<Owner> owners;
-  std::error_code ec;
-  if (qelPath.empty() || !fs::exists(qelPath, ec)) return owners;
+  if (qelPath.empty() || Fs().KindOf(qelPath) == FileKind::None) return owners;
   DbSourceFile file{fs::path(qelPath)};
   uint8_t header[db_header::kSize];
   if (file.ReadAt(0, header, sizeof header) < sizeof header) return owners;
