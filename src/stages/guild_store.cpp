@@ -1,21 +1,20 @@
 #include "stages/guild_store.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <optional>
-#include <system_error>
 
 #include "support/ansi.h"
-#include "support/errors.h"
 #include "support/fields.h"
+#include "support/file_system.h"
 #include "support/iniprofile.h"
 #include "support/text_util.h"
 #include "support/textfile.h"
 #include "support/utf8.h"
 
 namespace razere {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -37,36 +36,25 @@ std::vector<IniKeyValue> ListedKeys(const IniProfile& ini, std::string_view sect
   return out;
 }
 
-[[noreturn]] void ThrowUnreadable(const std::string& path, const std::string& reason = {}) {
-  const std::string why = reason.empty() ? "" : ": " + reason;
-  throw FileError("无法读取行会文件 \"" + path + "\" (cannot read guild file" + why + ")");
-}
-
-// A guild file that is there but cannot be read, or whose presence cannot be
-// looked at (a folder on its path that may not be searched), ends the load:
+// The bytes of a guild file; false when nothing is at the path. Anything else
+// that cannot be read as a file (a folder, a file without read permission, a
+// path whose folders may not be searched) ends the load with a FileError:
 // taking it for missing would drop that side's guilds or settings unnoticed.
-bool Exists(const std::string& path) {
-  std::error_code ec;
-  const fs::file_status st = fs::status(path, ec);
-  if (st.type() == fs::file_type::not_found) return false;
-  if (ec) ThrowUnreadable(path, ec.message());
+bool ReadGuildFile(const std::string& path, std::string& bytes) {
+  switch (Fs().KindOf(path)) {
+    case FileKind::None: return false;
+    case FileKind::Folder: throw FileError(FileOp::Read, path, std::strerror(EISDIR));
+    default: break;  // Unknown: opening it reports why
+  }
+  ReadWholeFile(path, bytes);
   return true;
 }
 
-std::vector<std::string> ExistingFileLines(const std::string& path) {
-  TextFile file;
-  if (!ReadTextFile(path, file)) ThrowUnreadable(path);
-  return std::move(file.lines);
-}
-
-// A folder created when missing (one level); anything else at the path, or a
-// failure, throws.
-void EnsureFolder(const std::string& path) {
-  std::error_code ec;
-  fs::create_directory(path, ec);
-  if (!fs::is_directory(path)) {
-    throw FileError("无法创建目录 \"" + path + "\" (cannot create folder" + (ec ? ": " + ec.message() : "") + ")");
-  }
+std::vector<std::string> GuildFileLines(const std::string& path) {
+  std::string bytes;
+  if (!ReadGuildFile(path, bytes)) return {};
+  TextEncoding encoding = TextEncoding::Ansi;
+  return SplitLines(DecodeText(bytes, encoding));
 }
 
 // A name shown in a message: control characters as "?", long names cut.
@@ -231,7 +219,7 @@ void TGuildBase::LoadFromFile(const std::string& FilePath, const CharacterNameSe
   }
 
   const std::string listPath = JoinPath(FilePath, guild_folder::kListFileName);
-  const std::vector<std::string> lines = Exists(listPath) ? ExistingFileLines(listPath) : std::vector<std::string>{};
+  const std::vector<std::string> lines = GuildFileLines(listPath);
 
   ShowStatus(0, m_boMasterServer ? "正在加载主库(%d/%d) GuildBase" : "正在加载从库(%d/%d) GuildBase");
   if (m_Progress) {
@@ -264,9 +252,8 @@ void TGuildBase::LoadFromFile(const std::string& FilePath, const CharacterNameSe
 
     const std::string iniPath = guildsDir + name + std::string(guild_folder::kSettingsSuffix);
     std::optional<IniProfile> ini;
-    if (Exists(iniPath)) {
-      ini.emplace(iniPath);
-      if (ini->LoadFailed()) ThrowUnreadable(iniPath);
+    if (std::string bytes; ReadGuildFile(iniPath, bytes)) {
+      ini.emplace(iniPath, bytes);
       ReadSettings(g, *ini, HumList);
     }
     ReadText(g, guildsDir + name + std::string(guild_folder::kTextSuffix), HumList);
@@ -276,14 +263,11 @@ void TGuildBase::LoadFromFile(const std::string& FilePath, const CharacterNameSe
 }
 
 void TGuildBase::ReadText(TGuild& g, const std::string& txtPath, const CharacterNameSet& HumList) {
-  if (!Exists(txtPath)) return;
-  TextFile file;
-  if (!ReadTextFile(txtPath, file)) ThrowUnreadable(txtPath);
   using namespace guild_txt;
   enum class Section { None, Notice, Enemy, Ally, Member };
   Section section = Section::None;
   TGuildRank* rank = nullptr;  // always RankList's last element when set
-  for (const std::string& line : file.lines) {
+  for (const std::string& line : GuildFileLines(txtPath)) {
     if (line.empty() || line.front() == kCommentMark) continue;
     if (line.front() == kItemMark) {
       const std::string_view rest = std::string_view(line).substr(1);
@@ -346,8 +330,7 @@ void TGuildBase::SaveToFile(const std::string& FilePath) {
     }
   }
 
-  EnsureFolder(baseDir);
-  EnsureFolder(JoinPath(baseDir, guild_folder::kGuildsFolder));
+  Fs().MakeFolders(JoinPath(baseDir, guild_folder::kGuildsFolder));
 
   std::vector<std::string> names;
   names.reserve(static_cast<size_t>(m_GuildBaseList.Count()));

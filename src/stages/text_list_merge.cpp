@@ -1,16 +1,17 @@
 #include "stages/text_list_merge.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
-#include <system_error>
 #include <unordered_map>
 #include <utility>
 
 #include "merge/accounts.h"
 #include "merge/item_serials.h"
 #include "support/ansi.h"
-#include "support/errors.h"
 #include "support/fields.h"
+#include "support/file_system.h"
 #include "support/text_util.h"
 
 namespace razere {
@@ -45,14 +46,19 @@ bool RenameKeyOf(std::string_view utf8, std::string& key) {
 }
 
 // Reads a text file of an installation. False when there is no file; throws
-// FileError when something is at the path that cannot be read.
+// FileError when something is at the path that cannot be read (a folder, a
+// file without read permission, a path whose folders may not be searched).
 bool ReadInputFile(const std::string& path, TextFile& out) {
   out = TextFile{};
   if (path.empty()) return false;
-  std::error_code ec;
-  const fs::file_status st = fs::status(fs::path(path), ec);
-  if (st.type() == fs::file_type::not_found) return false;
-  if (!ReadTextFile(fs::path(path), out)) throw FileError("无法读取文件：" + path);
+  switch (Fs().KindOf(path)) {
+    case FileKind::None: return false;
+    case FileKind::Folder: throw FileError(FileOp::Read, path, std::strerror(EISDIR));
+    default: break;  // Unknown: opening it reports why
+  }
+  std::string bytes;
+  ReadWholeFile(path, bytes);
+  out.lines = SplitLines(DecodeText(bytes, out.encoding));
   return true;
 }
 
@@ -397,11 +403,7 @@ void MergeTextLists(RunContext& ctx) {
   // 9. Output. The lists are GBK; a pair keeps the encoding of its master
   // file, so text the merge leaves alone keeps its bytes.
   auto write = [&ctx](std::string_view name, const std::vector<std::string>& lines, TextEncoding enc) {
-    try {
-      WriteTextFile(fs::path(ctx.SavePath + std::string(name)), lines, enc);
-    } catch (const std::runtime_error& e) {
-      throw FileError(e.what());
-    }
+    WriteTextFile(fs::path(ctx.SavePath + std::string(name)), lines, enc);
   };
   write(kItemBindIPaddrFile, ItemBindLines(masterIPaddr), TextEncoding::Ansi);
   write(kItemBindChrNameFile, ItemBindLines(masterChrName), TextEncoding::Ansi);

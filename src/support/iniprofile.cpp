@@ -2,9 +2,9 @@
 
 #include <limits>
 #include <stdexcept>
-#include <system_error>
 #include <unordered_set>
 
+#include "support/file_system.h"
 #include "support/text_util.h"
 #include "support/utf8.h"
 
@@ -106,11 +106,16 @@ std::optional<int32_t> ParseIniInt(std::string_view text, bool allowDollar) {
 IniProfile::IniProfile(fs::path file) : FFileName(std::move(file)) {
   std::string bytes;
   if (!ReadFileBytes(FFileName, bytes)) {
-    std::error_code ec;
-    const bool exists = fs::exists(FFileName, ec);
-    FLoadFailed = exists || (ec && ec != std::errc::no_such_file_or_directory);
+    // Something is there (or may be: Unknown) that could not be read.
+    FLoadFailed = Fs().KindOf(FFileName) != FileKind::None;
     return;
   }
+  Parse(bytes);
+}
+
+IniProfile::IniProfile(fs::path file, std::string_view bytes) : FFileName(std::move(file)) { Parse(bytes); }
+
+void IniProfile::Parse(std::string_view bytes) {
   const std::string text = DecodeText(bytes, FEncoding);
   // Lines keep their own endings so that untouched lines are written back as
   // they were; the decode is lossless, so re-encoding gives the same bytes.

@@ -72,6 +72,8 @@ class IniProfile {
   // Loads the file (missing = empty). A file that exists but cannot be read
   // also reads as empty, and Save then throws instead of overwriting it.
   explicit IniProfile(std::filesystem::path file);
+  // The file's bytes as the caller has read them; Save writes to file.
+  IniProfile(std::filesystem::path file, std::string_view bytes);
 
   std::string ReadString(std::string_view section, std::string_view key, std::string_view def) const;
   int32_t ReadInt(std::string_view section, std::string_view key, int32_t def, bool allowDollar = false) const;
@@ -104,6 +106,7 @@ class IniProfile {
   // that has it; nullopt when there is none.
   std::optional<size_t> FindKey(std::string_view section, std::string_view key) const;
   std::optional<size_t> FindSectionHeader(std::string_view section) const;
+  void Parse(std::string_view bytes);
 };
 
 }  // namespace razere

@@ -394,10 +394,21 @@ TEST_F(GuildStoreTest, VeryLongLines) {
   EXPECT_EQ(g.NoticeList[0].size(), 300000u);
 }
 
-TEST_F(GuildStoreTest, UnreadableTextFileEndsTheLoad) {
-  Put("GuildList.txt", {"Alpha"});
-  fs::create_directories(Src("Guilds/Alpha.txt"));  // exists, cannot be read as a file
-  EXPECT_THROW(Load(), FileError);
+// Something at a guild file's path that cannot be read as a file ends the
+// load with the file layer's error for that path.
+TEST_F(GuildStoreTest, UnreadableFilesEndTheLoad) {
+  for (const char* rel : {"GuildList.txt", "Guilds/Alpha.ini", "Guilds/Alpha.txt"}) {
+    fs::remove_all(Src(""));
+    if (std::string_view(rel) != "GuildList.txt") Put("GuildList.txt", {"Alpha"});
+    fs::create_directories(Src(rel));  // a folder where the file should be
+    try {
+      Load();
+      ADD_FAILURE() << rel << ": no error";
+    } catch (const FileError& e) {
+      EXPECT_EQ(e.Op(), FileOp::Read) << rel;
+      EXPECT_EQ(e.Path(), Src(rel)) << rel;
+    }
+  }
 }
 
 struct SafeNameCase {
@@ -460,6 +471,15 @@ TEST_F(GuildStoreTest, WriteFailureIsAnError) {
   Load();
   fs::create_directories(Out("Guilds/Alpha.txt"));  // a folder where the text file goes
   EXPECT_THROW(Save(), std::runtime_error);
+
+  fs::remove_all(dir.path() / "out");
+  testing::PutGbk(dir.path() / "out" / "GuildBase", "");  // a file where the GuildBase folder goes
+  try {
+    Save();
+    ADD_FAILURE() << "no error";
+  } catch (const FileError& e) {
+    EXPECT_EQ(e.Op(), FileOp::MakeFolder);
+  }
 }
 
 TEST_F(GuildStoreTest, ArbitraryBytesInEveryFileLoadAndSaveOrAreRefused) {
