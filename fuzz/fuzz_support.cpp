@@ -1,14 +1,12 @@
 #include "fuzz/fuzz_support.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <stdexcept>
 
 #include "merge/accounts.h"
 #include "merge/character_stage.h"
+#include "support/file_system.h"
 
 namespace fs = std::filesystem;
 
@@ -37,21 +35,49 @@ std::string JoinParts(const std::vector<std::string>& parts) {
   return out;
 }
 
+namespace {
+
+MemoryFileSystem& Memory() {
+  static MemoryFileSystem memory;
+  static ScopedFileSystem inUse(memory);
+  return memory;
+}
+
+void RemoveBelow(const fs::path& folder) {
+  for (const FolderEntry& e : Fs().List(folder)) {
+    if (e.kind == FileKind::Folder) RemoveBelow(folder / e.name);
+    Fs().Remove(folder / e.name);
+  }
+}
+
+}  // namespace
+
 const fs::path& Scratch() {
   static const fs::path folder = [] {
-    std::string tmpl = (fs::temp_directory_path() / "razere-fuzz-XXXXXX").string();
-    if (::mkdtemp(tmpl.data()) == nullptr) ReportFinding("cannot create the scratch folder");
-    return fs::path(tmpl);
+    const fs::path f = "/razere-fuzz";
+    Memory().MakeFolders(f);
+    return f;
   }();
   return folder;
 }
 
 void WriteBytes(const fs::path& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out) {
-    std::fprintf(stderr, "fuzz harness: cannot write %s\n", path.c_str());
+  try {
+    auto f = Fs().Open(path, OpenMode::Replace);
+    f->WriteAt(0, bytes.data(), bytes.size());
+    f->Close();
+  } catch (const FileError& e) {
+    std::fprintf(stderr, "fuzz harness: %s\n", e.what());
+    std::abort();
+  }
+}
+
+void ResetFolder(const fs::path& folder) {
+  try {
+    if (Fs().KindOf(folder) == FileKind::Folder) RemoveBelow(folder);
+    Fs().MakeFolders(folder);
+  } catch (const FileError& e) {
+    std::fprintf(stderr, "fuzz harness: %s\n", e.what());
     std::abort();
   }
 }
@@ -100,9 +126,7 @@ void PrepareStageRun(RunContext& ctx, IHost& host, const std::function<void(RunC
   ctx.Bar.SetHost(host);
   ctx.Master = pair.master.paths;
   ctx.Slave = pair.slave.paths;
-  std::error_code ec;
-  fs::remove_all(pair.save, ec);
-  fs::create_directories(pair.save, ec);
+  ResetFolder(pair.save);
   ctx.SavePath = pair.save.string() + "/";
   if (adjust) adjust(ctx);
   LoadAccounts(ctx);

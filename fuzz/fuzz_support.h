@@ -26,12 +26,18 @@ inline constexpr std::string_view kPartSeparator{"\0RZPART\0", 8};
 std::vector<std::string> SplitParts(const uint8_t* data, size_t size, size_t n);
 std::string JoinParts(const std::vector<std::string>& parts);
 
-// A folder of this process's own, created on first use (under TMPDIR).
+// Every target works on files held in memory: the first call of Scratch()
+// (or of anything below that uses it) makes a memory file layer the one in
+// use for the rest of the process, so that an input costs no system calls.
+// The scratch folder of this process, in that layer.
 const std::filesystem::path& Scratch();
 
-// Writes bytes to path, replacing it; aborts when it cannot (a harness fault,
-// not a finding in the code under test).
+// Writes bytes to path in the layer in use, replacing it; aborts when it
+// cannot (a harness fault, not a finding in the code under test).
 void WriteBytes(const std::filesystem::path& path, std::string_view bytes);
+
+// Removes everything below folder and makes it again, empty.
+void ResetFolder(const std::filesystem::path& folder);
 
 // Runs f. Bad input may end it with a std::runtime_error (FileError and the
 // run's other clear messages derive from it): that is the expected outcome.

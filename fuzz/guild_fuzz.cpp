@@ -27,9 +27,8 @@ std::string_view Trimmed(std::string_view s) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<std::string> parts = fuzz::SplitParts(data, size, 2 + 2 * kGuildFiles);
   const fs::path folder = fuzz::Scratch() / "GuildBase";
-  std::error_code ec;
-  fs::remove_all(folder, ec);
-  fs::create_directories(folder / "Guilds", ec);
+  fuzz::ResetFolder(folder);
+  fuzz::ResetFolder(folder / "Guilds");
   fuzz::WriteBytes(folder / "GuildList.txt", parts[0]);
   fuzz::WriteBytes(fuzz::Scratch() / "!Setup.txt", parts[1]);
 

@@ -13,6 +13,7 @@
 #include "dbfiles/le_bytes.h"
 #include "fuzz/fuzz_support.h"
 #include "support/codecs.h"
+#include "support/file_system.h"
 #include "support/textfile.h"
 
 using namespace razere;
@@ -29,10 +30,14 @@ std::string Read(const fs::path& p) {
 class SeedWriter {
  public:
   explicit SeedWriter(fs::path root) : root_(std::move(root)) {}
+  // The pair is in the harness's memory; the seeds go to the real disk.
   void Put(const std::string& target, const std::string& bytes) {
+    FileSystem& disk = PlatformFileSystem();
     const fs::path folder = root_ / target;
-    fs::create_directories(folder);
-    fuzz::WriteBytes(folder / ("seed-" + std::to_string(++count_[target])), bytes);
+    disk.MakeFolders(folder);
+    auto f = disk.Open(folder / ("seed-" + std::to_string(++count_[target])), OpenMode::Replace);
+    f->WriteAt(0, bytes.data(), bytes.size());
+    f->Close();
   }
 
  private:
@@ -125,8 +130,6 @@ int main(int argc, char** argv) {
       StageSeeds(w, *side);
     }
     HandWrittenSeeds(w);
-    std::error_code ec;
-    fs::remove_all(fuzz::Scratch(), ec);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "razere-fuzz-seeds: %s\n", e.what());
     return 1;

@@ -10,6 +10,7 @@
 #include "stages/shop_merge.h"
 #include "support/ansi.h"
 #include "support/file_system.h"
+#include "support/text_util.h"
 #include "support/textfile.h"
 
 namespace fs = std::filesystem;
@@ -32,17 +33,6 @@ std::string FolderPart(const std::string& path) {
 std::string FileNamePart(const std::string& path) {
   size_t at = path.rfind('/');
   return at == std::string::npos ? path : path.substr(at + 1);
-}
-
-bool EqualsIgnoreAsciiCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x += 'a' - 'A';
-    if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
-    if (x != y) return false;
-  }
-  return true;
 }
 
 void CopyTreeDurably(const fs::path& source, const fs::path& target) {
@@ -177,7 +167,7 @@ bool ShellCopy(const std::string& source, const std::string& target) {
   if (!Exists(source)) return true;
   FileSystem& fsys = Fs();
   try {
-    if (EqualsIgnoreAsciiCase(FolderPart(source), FolderPart(target))) {
+    if (EqualsIgnoringAsciiCase(FolderPart(source), FolderPart(target))) {
       fsys.Rename(source, target);
     } else if (fsys.KindOf(source) == FileKind::Folder) {
       fs::path to = fsys.KindOf(target) == FileKind::Folder ? fs::path(target) / fs::path(source).filename()

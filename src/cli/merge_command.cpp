@@ -11,6 +11,7 @@
 #include "app/settings.h"
 #include "cli/cli_host.h"
 #include "cli/commands.h"
+#include "support/file_system.h"
 #include "support/text_util.h"
 
 namespace fs = std::filesystem;
@@ -30,10 +31,8 @@ struct MergeOptions {
 };
 
 std::string ExecutableFolder() {
-  std::error_code ec;
-  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (ec) return fs::current_path().string();
-  return exe.parent_path().string();
+  const fs::path program = ProgramFolder();
+  return program.empty() ? fs::current_path().string() : program.string();
 }
 
 void AddSwitch(CLI::App* cmd, const std::string& name, std::optional<bool>& target, const std::string& help) {

@@ -87,7 +87,7 @@ class DbWriter {
   int32_t written_ = 0;
   std::unique_ptr<File> file_;          // null once closed
   std::optional<FileAppender> out_;     // appends to file_; small records gather in its buffer
-  std::vector<uint8_t> buf_;            // big records: the record buffer
+  std::unique_ptr<uint8_t[]> buf_;      // big records: the record buffer, read into before use
 };
 
 }  // namespace razere

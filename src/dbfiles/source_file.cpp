@@ -17,13 +17,13 @@ const uint8_t* DbSourceFile::View(int64_t offset, size_t len) {
                 static_cast<uint64_t>(offset - windowOffset_) + len <= windowLen_;
   if (!inside) {
     if (offset >= size_ || size_ - offset < static_cast<int64_t>(len)) return nullptr;
-    window_.resize(kWindowSize);
+    if (!window_) window_ = std::make_unique_for_overwrite<uint8_t[]>(WindowCapacity());
     windowOffset_ = offset;
     windowLen_ = 0;  // stays empty if the read throws
-    windowLen_ = ReadAt(offset, window_.data(), kWindowSize);
+    windowLen_ = ReadAt(offset, window_.get(), WindowCapacity());
     if (windowLen_ < len) return nullptr;
   }
-  return window_.data() + (offset - windowOffset_);
+  return window_.get() + (offset - windowOffset_);
 }
 
 size_t DbSourceFile::ReadAtBuffered(int64_t offset, void* buf, size_t len) {

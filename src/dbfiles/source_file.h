@@ -45,10 +45,14 @@ class DbSourceFile {
   static constexpr size_t kWindowSize = 1 << 20;
 
  private:
+  size_t WindowCapacity() const {
+    return size_ < static_cast<int64_t>(kWindowSize) ? static_cast<size_t>(size_) : kWindowSize;
+  }
+
   std::filesystem::path path_;
   std::unique_ptr<File> file_;
   int64_t size_ = 0;
-  std::vector<uint8_t> window_;
+  std::unique_ptr<uint8_t[]> window_;  // read into before use; no bigger than the file
   int64_t windowOffset_ = 0;
   size_t windowLen_ = 0;
 };

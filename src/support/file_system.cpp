@@ -190,24 +190,24 @@ void AtomicFileWriter::Commit() {
 }
 
 FileAppender::FileAppender(File& file, int64_t start, size_t bufferSize)
-    : file_(file), end_(start), buf_(bufferSize) {}
+    : file_(file), end_(start), buf_(std::make_unique_for_overwrite<uint8_t[]>(bufferSize)), size_(bufferSize) {}
 
 void FileAppender::Append(const void* data, size_t len) {
   const auto* p = static_cast<const uint8_t*>(data);
-  if (buf_.size() - used_ < len) Flush();
-  if (len >= buf_.size()) {
+  if (size_ - used_ < len) Flush();
+  if (len >= size_) {
     file_.WriteAt(end_, p, len);
     end_ += static_cast<int64_t>(len);
     return;
   }
-  std::memcpy(buf_.data() + used_, p, len);
+  std::memcpy(buf_.get() + used_, p, len);
   used_ += len;
 }
 
 uint8_t* FileAppender::Reserve(size_t n) {
-  if (n > buf_.size()) throw std::logic_error("FileAppender::Reserve beyond its buffer");
-  if (buf_.size() - used_ < n) Flush();
-  uint8_t* p = buf_.data() + used_;
+  if (n > size_) throw std::logic_error("FileAppender::Reserve beyond its buffer");
+  if (size_ - used_ < n) Flush();
+  uint8_t* p = buf_.get() + used_;
   used_ += n;
   return p;
 }
@@ -223,7 +223,7 @@ void FileAppender::Flush() {
   if (used_ == 0) return;
   const size_t n = used_;
   used_ = 0;  // a failed write throws; nothing is retried
-  file_.WriteAt(end_, buf_.data(), n);
+  file_.WriteAt(end_, buf_.get(), n);
   end_ += static_cast<int64_t>(n);
 }
 

@@ -268,7 +268,10 @@ class FileAppender {
  private:
   File& file_;
   int64_t end_;  // offset of the first byte not yet written to the file
-  std::vector<uint8_t> buf_;
+  // Not zero-filled: every byte is written before it is read, and a buffer
+  // of a mebibyte per writer would otherwise cost its pages up front.
+  std::unique_ptr<uint8_t[]> buf_;
+  size_t size_;
   size_t used_ = 0;
 };
 

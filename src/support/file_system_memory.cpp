@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <vector>
 
 #include "support/file_system.h"
 
@@ -61,6 +62,24 @@ struct MemoryFileSystem::State {
 
   // An unlinked file that is still open may shrink later: never below zero.
   void Forget(uint64_t bytes) { stored -= std::min(stored, bytes); }
+
+  // The data of removed files, kept for new ones: a fuzz target removes and
+  // writes the same few large files for every input, and fresh memory would
+  // cost its pages again each time. Requires mu.
+  void Recycle(std::shared_ptr<std::string> data) {
+    if (data.use_count() != 1 || data->capacity() < kRecycleFrom || pool.size() >= kPoolSize) return;
+    data->clear();
+    pool.push_back(std::move(data));
+  }
+  std::shared_ptr<std::string> FreshData() {
+    if (pool.empty()) return std::make_shared<std::string>();
+    std::shared_ptr<std::string> d = std::move(pool.back());
+    pool.pop_back();
+    return d;
+  }
+  static constexpr size_t kRecycleFrom = 64 << 10;
+  static constexpr size_t kPoolSize = 32;
+  std::vector<std::shared_ptr<std::string>> pool;
 };
 
 namespace {
@@ -85,6 +104,13 @@ class MemoryFile final : public File {
     if (offset < 0) Throw(FileOp::Write, Path(), EINVAL);
     std::lock_guard lock(state_->mu);
     const size_t end = static_cast<size_t>(offset) + len;
+    if (static_cast<size_t>(offset) == data_->size()) {
+      // Appending: no zero fill of bytes about to be overwritten.
+      if (state_->stored + len > state_->capacity) Throw(FileOp::Write, Path(), ENOSPC);
+      state_->stored += len;
+      data_->append(static_cast<const char*>(buf), len);
+      return;
+    }
     if (end > data_->size()) state_->Resize(*data_, end, Path(), FileOp::Write);
     if (len > 0) std::memcpy(data_->data() + offset, buf, len);
   }
@@ -155,7 +181,7 @@ std::unique_ptr<File> MemoryFileSystem::Open(const fs::path& path, OpenMode mode
   if (parent == state_->nodes.end()) Throw(failOp, path, ENOENT);
   if (!parent->second.folder) Throw(failOp, path, ENOTDIR);
   State::Node& node = state_->nodes[key];
-  node.data = std::make_shared<std::string>();
+  node.data = state_->FreshData();
   return std::make_unique<MemoryFile>(path, state_, node.data, true);
 }
 
@@ -191,6 +217,7 @@ void MemoryFileSystem::Rename(const fs::path& from, const fs::path& to) {
       }
     } else {
       state_->Forget(dst->second.data->size());
+      state_->Recycle(std::move(dst->second.data));
     }
   }
   // A folder moves with everything below it.
@@ -221,6 +248,7 @@ bool MemoryFileSystem::Remove(const fs::path& path) {
     }
   } else {
     state_->Forget(it->second.data->size());
+    state_->Recycle(std::move(it->second.data));
   }
   state_->nodes.erase(it);
   return true;

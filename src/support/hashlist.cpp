@@ -1,6 +1,11 @@
 #include "support/hashlist.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <mutex>
+#include <new>
+#include <utility>
+#include <vector>
 
 namespace razere {
 
@@ -32,6 +37,62 @@ static_assert(kCrc32TableInit[1] == 0x04C11DB7u);
 const std::array<uint8_t, 256> kCrc8Table = kCrc8TableInit;
 const std::array<uint16_t, 256> kCrc16Table = kCrc16TableInit;
 const std::array<uint32_t, 256> kCrc32Table = kCrc32TableInit;
+
+namespace hashlist_detail {
+
+namespace {
+
+// Below this a table comes from the allocator's own pools anyway.
+constexpr size_t kKeepFromBytes = 64 << 10;
+constexpr size_t kKeepAtMost = 16;
+
+struct KeptTables {
+  std::mutex mu;
+  std::vector<std::pair<size_t, void**>> tables;  // count, table (all null)
+  ~KeptTables() {
+    for (auto& [count, t] : tables) std::free(t);
+  }
+};
+
+KeptTables& Kept() {
+  static KeptTables kept;
+  return kept;
+}
+
+}  // namespace
+
+void** AllocateBuckets(size_t count) {
+  if (count * sizeof(void*) >= kKeepFromBytes) {
+    KeptTables& k = Kept();
+    std::lock_guard lock(k.mu);
+    for (size_t i = 0; i < k.tables.size(); ++i) {
+      if (k.tables[i].first == count) {
+        void** t = k.tables[i].second;
+        k.tables.erase(k.tables.begin() + static_cast<std::ptrdiff_t>(i));
+        return t;
+      }
+    }
+  }
+  void** t = static_cast<void**>(std::calloc(count, sizeof(void*)));
+  if (!t) throw std::bad_alloc();
+  return t;
+}
+
+void ReleaseBuckets(void** table, size_t count, bool allNull) noexcept {
+  if (!table) return;
+  if (count * sizeof(void*) >= kKeepFromBytes) {
+    KeptTables& k = Kept();
+    std::lock_guard lock(k.mu);
+    if (k.tables.size() < kKeepAtMost) {
+      if (!allNull) std::fill_n(table, count, nullptr);
+      k.tables.emplace_back(count, table);
+      return;
+    }
+  }
+  std::free(table);
+}
+
+}  // namespace hashlist_detail
 
 uint32_t KeyHash8(std::string_view key) {
   uint32_t h = 0;

@@ -21,6 +21,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -106,6 +107,15 @@ class NodeArena {
   size_t nextBlock_ = 4096;
 };
 
+// Bucket tables: arrays of count null pointers. Large tables that a list
+// gives back are kept (a few) for the next list of the same size, since a
+// run, and a fuzz target for every input, builds and frees the same lists
+// again; fresh ones come zeroed from calloc, so untouched buckets cost nothing.
+void** AllocateBuckets(size_t count);
+// allNull: the caller has emptied every bucket it used, so nothing needs
+// clearing (clearing a large table would touch pages never used).
+void ReleaseBuckets(void** table, size_t count, bool allNull) noexcept;
+
 }  // namespace hashlist_detail
 
 template <class T>
@@ -170,9 +180,15 @@ class THashList {
   // ASize >= 1 buckets; fewer throws std::invalid_argument.
   explicit THashList(int32_t ASize) : arena_(kGranule), size_(ASize) {
     if (ASize < 1) throw std::invalid_argument("THashList: bucket count must be at least 1");
-    buckets_ = std::make_unique<Node*[]>(static_cast<size_t>(ASize));  // value-initialised: all empty
+    buckets_ = BucketTable(reinterpret_cast<Node**>(hashlist_detail::AllocateBuckets(static_cast<size_t>(ASize))),
+                           FreeBuckets{static_cast<size_t>(ASize)});
   }
-  ~THashList() { DestroyNodes(); }
+  ~THashList() {
+    if (buckets_ && EmptyUsedBuckets()) {
+      hashlist_detail::ReleaseBuckets(reinterpret_cast<void**>(buckets_.release()), static_cast<size_t>(size_), true);
+    }
+    DestroyNodes();
+  }
 
   // A moved-from list may only be destroyed or assigned to.
   THashList(THashList&& o) noexcept
@@ -269,9 +285,9 @@ class THashList {
 
   // Removes every entry; the list can be reused.
   void Clear() {
+    if (buckets_ && !EmptyUsedBuckets()) std::fill_n(buckets_.get(), static_cast<size_t>(size_), nullptr);
     DestroyNodes();
     arena_.Reset();
-    if (buckets_) std::fill_n(buckets_.get(), static_cast<size_t>(size_), nullptr);
     first_ = last_ = nullptr;
     count_ = 0;
     largeNodes_ = 0;
@@ -335,6 +351,14 @@ class THashList {
 
   // Runs value destructors and frees nodes the arena does not own. Pooled
   // nodes of trivially destructible values go with the arena's blocks.
+  // A list with few entries in a large table empties just their buckets
+  // (true); clearing the whole table would touch every page of it.
+  bool EmptyUsedBuckets() {
+    if (count_ >= size_ / 8) return false;
+    for (const Node* n = first_; n; n = n->next_) buckets_[HashListBucket(n->Key(), size_)] = nullptr;
+    return true;
+  }
+
   void DestroyNodes() {
     if (std::is_trivially_destructible_v<T> && largeNodes_ == 0) return;
     for (Node* n = first_; n;) {
@@ -349,7 +373,12 @@ class THashList {
   }
 
   hashlist_detail::NodeArena arena_;
-  std::unique_ptr<Node*[]> buckets_;
+  struct FreeBuckets {
+    size_t count = 0;
+    void operator()(Node** p) const { hashlist_detail::ReleaseBuckets(reinterpret_cast<void**>(p), count, false); }
+  };
+  using BucketTable = std::unique_ptr<Node*[], FreeBuckets>;
+  BucketTable buckets_;
   Node* first_ = nullptr;
   Node* last_ = nullptr;
   int32_t size_;
