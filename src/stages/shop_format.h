@@ -31,11 +31,14 @@ constexpr const char* kItemFileName = "ShopItem.dat";
 namespace shop_rec {
 constexpr size_t kSize = 155;
 constexpr size_t kState = 0;      // uint8: 0 = in use
-                                  // 1: opaque
+constexpr size_t kKind = 1;       // uint8: opaque
 constexpr size_t kAccount = 2;    // name field: account of the owner
 constexpr size_t kShopName = 33;  // name field: shop name
 constexpr size_t kOwner = 64;     // name field: character name of the owner
-                                  // 95..154: opaque
+constexpr size_t kOpened = 95;    // double: opening date-time, opaque
+constexpr size_t kTakings = 103;  // uint32: opaque
+constexpr size_t kSign = 107;     // name field: the shop's sign text, opaque
+                                  // 138..154: opaque
 }  // namespace shop_rec
 
 // One item on sale, ShopItem.dat. The item is an item record (db_format.h
@@ -43,14 +46,18 @@ constexpr size_t kOwner = 64;     // name field: character name of the owner
 namespace shop_item_rec {
 constexpr size_t kSize = 1237;
 constexpr size_t kState = 0;        // uint8: 0 = in use
-                                    // 1..16: opaque
+constexpr size_t kPrice = 1;        // uint32: opaque
+constexpr size_t kCurrency = 5;     // uint8: opaque
+constexpr size_t kListed = 6;       // double: listing date-time, opaque
+                                    // 14..16: opaque
 constexpr size_t kItem = 17;        // item_rec::kSize bytes: the item
 constexpr size_t kSerial = kItem;   // int32: the item's serial (MakeIndex)
 constexpr size_t kAccount = 1073;   // name field: account of the shop's owner
 constexpr size_t kShopName = 1104;  // name field: name of the shop the item is in
 constexpr size_t kOwner = 1135;     // name field: character name of the shop's owner
 constexpr size_t kSecondName = 1166;  // name field: another character name, possibly empty
-                                      // 1197..1236: opaque
+constexpr size_t kLastChange = 1197;  // double: a date-time, opaque
+                                      // 1205..1236: opaque
 }  // namespace shop_item_rec
 
 }  // namespace razere

@@ -240,8 +240,8 @@ class MailWriter {
     StoreInt32LE(item + item_rec::kSerial, serial);
     StoreUint16LE(item + item_rec::kKind, static_cast<uint16_t>(rng_.Range(1, 3000)));
     const auto dura = static_cast<uint16_t>(rng_.Range(1000, 30000));
-    StoreUint16LE(item + 6, dura);
-    StoreUint16LE(item + 8, dura);
+    StoreUint16LE(item + item_rec::kDura, dura);
+    StoreUint16LE(item + item_rec::kDuraMax, dura);
   }
 
   // Gold, ingots and the like: a kind other than an item and an amount.

@@ -262,14 +262,13 @@ void WriteShopFiles(const SideModel& m, const GenOptions& options, const fs::pat
     for (const ShopRec& s : m.shops) {
       std::fill(std::begin(rec), std::end(rec), uint8_t{0});
       rec[shop_rec::kState] = s.state;
-      rec[1] = static_cast<uint8_t>(rng.Below(2));
+      rec[shop_rec::kKind] = static_cast<uint8_t>(rng.Below(2));
       WriteNameField(rec + shop_rec::kAccount, s.account);
       WriteNameField(rec + shop_rec::kShopName, s.name);
       WriteNameField(rec + shop_rec::kOwner, s.owner);
-      // Opaque to the merger: opening date, takings, a sign text.
-      StoreDoubleLE(rec + 95, now - static_cast<double>(rng.Range(0, 900)));
-      StoreUint32LE(rec + 103, static_cast<uint32_t>(rng.Range(0, 5000000)));
-      WriteNameField(rec + 107, Utf8ToGbk(rng.Chance(0.5) ? "欢迎光临" : "价格公道"));
+      StoreDoubleLE(rec + shop_rec::kOpened, now - static_cast<double>(rng.Range(0, 900)));
+      StoreUint32LE(rec + shop_rec::kTakings, static_cast<uint32_t>(rng.Range(0, 5000000)));
+      WriteNameField(rec + shop_rec::kSign, Utf8ToGbk(rng.Chance(0.5) ? "欢迎光临" : "价格公道"));
       f->WriteAt(offset, rec, sizeof rec);
       offset += static_cast<int64_t>(sizeof rec);
     }
@@ -284,21 +283,20 @@ void WriteShopFiles(const SideModel& m, const GenOptions& options, const fs::pat
       std::fill(rec.begin(), rec.end(), uint8_t{0});
       uint8_t* p = rec.data();
       p[shop_item_rec::kState] = it.state;
-      // Opaque: price, currency, listing date.
-      StoreUint32LE(p + 1, static_cast<uint32_t>(rng.Range(1, 10000000)));
-      p[5] = static_cast<uint8_t>(rng.Below(3));
-      StoreDoubleLE(p + 6, now - static_cast<double>(rng.Range(0, 300)));
+      StoreUint32LE(p + shop_item_rec::kPrice, static_cast<uint32_t>(rng.Range(1, 10000000)));
+      p[shop_item_rec::kCurrency] = static_cast<uint8_t>(rng.Below(3));
+      StoreDoubleLE(p + shop_item_rec::kListed, now - static_cast<double>(rng.Range(0, 300)));
       uint8_t* item = p + shop_item_rec::kItem;
       StoreInt32LE(item + item_rec::kSerial, it.serial);
       StoreUint16LE(item + item_rec::kKind, it.kind);
       const auto dura = static_cast<uint16_t>(rng.Range(1000, 30000));
-      StoreUint16LE(item + 6, dura);
-      StoreUint16LE(item + 8, dura);
+      StoreUint16LE(item + item_rec::kDura, dura);
+      StoreUint16LE(item + item_rec::kDuraMax, dura);
       WriteNameField(p + shop_item_rec::kAccount, it.account);
       WriteNameField(p + shop_item_rec::kShopName, it.shop);
       WriteNameField(p + shop_item_rec::kOwner, it.owner);
       WriteNameField(p + shop_item_rec::kSecondName, it.second);
-      StoreDoubleLE(p + 1197, now - static_cast<double>(rng.Range(0, 30)));
+      StoreDoubleLE(p + shop_item_rec::kLastChange, now - static_cast<double>(rng.Range(0, 30)));
       f->WriteAt(offset, p, rec.size());
       offset += static_cast<int64_t>(rec.size());
     }

@@ -52,28 +52,28 @@ std::string Lower(GenRandom& rng, int n) {
 // birthday, phone, mail address.
 void FillAccount(uint8_t* rec, const AccountRec& a, GenRandom& rng, NameMaker& names, double now) {
   rec[account_rec::kDeleted] = a.deleted;
-  StoreDoubleLE(rec + 1, now - static_cast<double>(rng.Range(0, 3000)));
-  StoreUint32LE(rec + 9, static_cast<uint32_t>(rng.Range(1, 9999999)));
+  StoreDoubleLE(rec + account_rec::kDate, now - static_cast<double>(rng.Range(0, 3000)));
+  StoreUint32LE(rec + account_rec::kNumber, static_cast<uint32_t>(rng.Range(1, 9999999)));
   PutName(rec + account_rec::kKey, a.name, a.oldName);
   PutName(rec + account_rec::kName, a.name, a.oldName);
-  WriteNameField(rec + 82, Lower(rng, static_cast<int>(rng.Range(6, 12))));
-  WriteNameField(rec + 113, names.Character());
-  WriteNameField(rec + 144, std::to_string(rng.Range(1960, 2008)) + "/" + std::to_string(rng.Range(1, 12)) + "/" +
+  WriteNameField(rec + account_rec::kPassword, Lower(rng, static_cast<int>(rng.Range(6, 12))));
+  WriteNameField(rec + account_rec::kRealName, names.Character());
+  WriteNameField(rec + account_rec::kBirthday, std::to_string(rng.Range(1960, 2008)) + "/" + std::to_string(rng.Range(1, 12)) + "/" +
                                 std::to_string(rng.Range(1, 28)));
-  WriteNameField(rec + 175, "1" + Digits(rng, 10));
-  WriteNameField(rec + 206, Digits(rng, static_cast<int>(rng.Range(6, 10))) + "@qq.com");
+  WriteNameField(rec + account_rec::kPhone, "1" + Digits(rng, 10));
+  WriteNameField(rec + account_rec::kMail, Digits(rng, static_cast<int>(rng.Range(6, 10))) + "@qq.com");
 }
 
 void FillIndex(uint8_t* rec, const IndexRec& r, uint32_t serial, GenRandom& rng, double now) {
   StoreUint32LE(rec, serial);
   rec[index_rec::kDeleted] = r.deleted;
-  StoreDoubleLE(rec + 5, now - static_cast<double>(rng.Range(0, 2000)));
+  StoreDoubleLE(rec + index_rec::kDate, now - static_cast<double>(rng.Range(0, 2000)));
   PutName(rec + index_rec::kKey, r.name, r.oldName);
   PutName(rec + index_rec::kName, r.name, r.oldName);
   PutName(rec + index_rec::kAccount, r.account);
   rec[index_rec::kHeroFlag] = r.heroFlag;
-  rec[116] = static_cast<uint8_t>(rng.Below(3));  // job
-  rec[117] = static_cast<uint8_t>(rng.Below(2));  // sex
+  rec[index_rec::kJob] = static_cast<uint8_t>(rng.Below(3));
+  rec[index_rec::kSex] = static_cast<uint8_t>(rng.Below(2));
 }
 
 // ---------------------------------------------------------------------------
@@ -178,7 +178,7 @@ class ItemFiller {
       uint8_t* item = rec + offsets_[order_[k]];
       StoreInt32LE(item + item_rec::kSerial, static_cast<int32_t>(rng_.Range(1, 5000000)));
       StoreUint16LE(item + item_rec::kKind, 0);
-      StoreUint16LE(item + 6, static_cast<uint16_t>(rng_.Range(0, 5000)));  // left over from the old item
+      StoreUint16LE(item + item_rec::kDura, static_cast<uint16_t>(rng_.Range(0, 5000)));  // left over from the old item
     }
   }
 
@@ -187,8 +187,8 @@ class ItemFiller {
     StoreInt32LE(item + item_rec::kSerial, serial);
     StoreUint16LE(item + item_rec::kKind, kind);
     auto dura = static_cast<uint16_t>(rng_.Range(1000, 30000));
-    StoreUint16LE(item + 6, dura);
-    StoreUint16LE(item + 8, static_cast<uint16_t>(std::max<int64_t>(dura, rng_.Range(1000, 30000))));
+    StoreUint16LE(item + item_rec::kDura, dura);
+    StoreUint16LE(item + item_rec::kDuraMax, static_cast<uint16_t>(std::max<int64_t>(dura, rng_.Range(1000, 30000))));
     if (rng_.Chance(0.3)) {
       for (size_t b = 10; b < 22; ++b) item[b] = static_cast<uint8_t>(rng_.Range(0, 9));
     }
@@ -246,18 +246,17 @@ void FillCharData(uint8_t* rec, const CharRec& c, GenRandom& rng) {
   StoreDoubleLE(rec + chardata_rec::kLastLogin, c.lastLogin);
   PutName(rec + chardata_rec::kKey, c.name, c.oldName);
   PutName(rec + chardata_rec::kName, c.name, c.oldName);
-  // Opaque: map, position, direction, job, sex, hair; gold; creation date.
-  WriteNameField(rec + 83, kMaps[rng.Below(std::size(kMaps))]);
-  StoreUint16LE(rec + 114, static_cast<uint16_t>(rng.Range(10, 600)));
-  StoreUint16LE(rec + 116, static_cast<uint16_t>(rng.Range(10, 600)));
-  rec[118] = static_cast<uint8_t>(rng.Below(8));
-  rec[119] = static_cast<uint8_t>(rng.Below(3));
-  rec[120] = static_cast<uint8_t>(rng.Below(2));
-  rec[121] = static_cast<uint8_t>(rng.Below(4));
+  WriteNameField(rec + chardata_rec::kMap, kMaps[rng.Below(std::size(kMaps))]);
+  StoreUint16LE(rec + chardata_rec::kX, static_cast<uint16_t>(rng.Range(10, 600)));
+  StoreUint16LE(rec + chardata_rec::kY, static_cast<uint16_t>(rng.Range(10, 600)));
+  rec[chardata_rec::kDirection] = static_cast<uint8_t>(rng.Below(8));
+  rec[chardata_rec::kJob] = static_cast<uint8_t>(rng.Below(3));
+  rec[chardata_rec::kSex] = static_cast<uint8_t>(rng.Below(2));
+  rec[chardata_rec::kHair] = static_cast<uint8_t>(rng.Below(4));
   StoreUint32LE(rec + chardata_rec::kLevel, c.level);
-  StoreUint32LE(rec + 130, static_cast<uint32_t>(rng.Range(0, 50000000)));
-  StoreUint32LE(rec + 134, static_cast<uint32_t>(rng.Range(0, 100000)));
-  StoreDoubleLE(rec + 500, c.lastLogin - static_cast<double>(rng.Range(0, 2000)));
+  StoreUint32LE(rec + chardata_rec::kGold, static_cast<uint32_t>(rng.Range(0, 50000000)));
+  StoreUint32LE(rec + chardata_rec::kSecondAmount, static_cast<uint32_t>(rng.Range(0, 100000)));
+  StoreDoubleLE(rec + chardata_rec::kCreated, c.lastLogin - static_cast<double>(rng.Range(0, 2000)));
 
   const auto& l = c.links;
   PutName(rec + chardata_rec::kLink1, l[0]);
@@ -364,11 +363,10 @@ void WriteHeroQelDb(const SideModel& m, const fs::path& path, GenRandom& rng, It
       p[hero_rec::kDeleted] = hr.deleted;
       PutName(p + hero_rec::kKey, hr.name, hr.oldName);
       PutName(p + hero_rec::kName, hr.name, hr.oldName);
-      // Opaque to the merger: level, job, sex, creation date.
-      StoreUint32LE(p + 126, hr.level);
-      p[119] = static_cast<uint8_t>(rng.Below(3));
-      p[120] = static_cast<uint8_t>(rng.Below(2));
-      StoreDoubleLE(p + 13, now - static_cast<double>(rng.Range(0, 2000)));
+      StoreUint32LE(p + hero_rec::kLevel, hr.level);
+      p[hero_rec::kJob] = static_cast<uint8_t>(rng.Below(3));
+      p[hero_rec::kSex] = static_cast<uint8_t>(rng.Below(2));
+      StoreDoubleLE(p + hero_rec::kCreated, now - static_cast<double>(rng.Range(0, 2000)));
       PutName(p + hero_rec::kLink, hr.link);
       PutName(p + hero_rec::kAccount, hr.account);
       if (Live(hr)) {
