@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
 
 #include "dbfiles/db_test_util.h"
@@ -248,6 +250,53 @@ TEST(WritePass, AppendRecordChecksTheSize) {
   w.AppendRecord(MakeRecord(DbKind::ID, "a"));
   w.Close();
   EXPECT_EQ(ReadFile(dir / "ID.DB").size(), 124u + 373u);
+}
+
+// Generators lay out files the merge never writes: a given write time, new
+// records, and slots left empty so that late records lie beyond a size.
+TEST(WritePass, GivenTimeNewRecordsAndEmptySlots) {
+  for (DbKind kind : {DbKind::ID, DbKind::Qel}) {  // gathered small records, and big ones written at once
+    SCOPED_TRACE(std::string(KindInfo(kind).fileName));
+    TempDir dir;
+    const size_t size = KindInfo(kind).recordSize;
+    const auto target = dir / KindInfo(kind).fileName;
+    DbWriter w(target, kind, 5, 44000.25);
+    w.AppendNew([](std::span<uint8_t> rec) { rec[7] = 1; });
+    w.SkipRecords(3);
+    w.AppendNew([](std::span<uint8_t> rec) { rec[7] = 2; });
+    EXPECT_EQ(w.Written(), 5);
+    w.Close();
+    Bytes f = ReadFile(target);
+    ASSERT_EQ(f.size(), 124 + 5 * size);
+    EXPECT_EQ(LoadDoubleLE(f.data() + db_header::kDate1), 44000.25);
+    EXPECT_EQ(LoadDoubleLE(f.data() + db_header::kDate2), 44000.25);
+    EXPECT_EQ(Int32At(f, db_header::kRecordCount), 5);
+    EXPECT_EQ(f[124 + 7], 1);
+    EXPECT_EQ(f[124 + 4 * size + 7], 2);
+    // New records start zeroed; holes read as zeros.
+    for (size_t i = 0; i < f.size() - 124; ++i) {
+      if (i != 7 && i != 4 * size + 7) {
+        ASSERT_EQ(f[124 + i], 0) << i;
+      }
+    }
+  }
+}
+
+TEST(WritePass, EmptySlotsAtTheEndAreCountedAndTakeNoDisk) {
+  TempDir dir;
+  const auto target = dir / "Qel.DB";
+  DbWriter w(target, DbKind::Qel, 0, 44000);
+  w.AppendNew([](std::span<uint8_t>) {});
+  w.SkipRecords(2000);  // about 1.1 GiB of slots
+  w.Close();
+  Bytes header(124);
+  DbSourceFile f(target);
+  ASSERT_EQ(f.ReadAt(0, header.data(), header.size()), 124u);
+  EXPECT_EQ(Int32At(header, db_header::kRecordCount), 2001);
+  EXPECT_EQ(f.Size(), 124 + int64_t{2001} * chardata_rec::kSize);
+  struct stat st {};
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  EXPECT_LT(st.st_blocks * 512, int64_t{64} << 20);  // a hole, not a gigabyte of zeros
 }
 
 // ---------------------------------------------------------------- version
