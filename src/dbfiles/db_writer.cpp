@@ -35,7 +35,7 @@ DbWriter::DbWriter(std::filesystem::path target, DbKind kind, int32_t recordCoun
   }
   file_ = Fs().Open(path_, OpenMode::Create);
   out_.emplace(*file_, 0, buffered_ ? kBufferSize : 0);
-  if (!buffered_) buf_ = std::make_unique_for_overwrite<uint8_t[]>(recordSize_);
+  if (!buffered_) buf_ = PooledBytes(recordSize_);
   // The header carries the write time twice, as the server writes it.
   DbHeaderBytes header = BuildHeader(kind_, recordCount, writeTime, writeTime);
   out_->Append(header.data(), header.size());

@@ -22,6 +22,7 @@
 
 #include "dbfiles/db_format.h"
 #include "dbfiles/source_file.h"
+#include "support/byte_pool.h"
 #include "support/file_system.h"
 
 namespace razere {
@@ -87,7 +88,7 @@ class DbWriter {
   int32_t written_ = 0;
   std::unique_ptr<File> file_;          // null once closed
   std::optional<FileAppender> out_;     // appends to file_; small records gather in its buffer
-  std::unique_ptr<uint8_t[]> buf_;      // big records: the record buffer, read into before use
+  PooledBytes buf_;                     // big records: the record buffer, read into before use
 };
 
 }  // namespace razere

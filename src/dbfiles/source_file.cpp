@@ -17,7 +17,7 @@ const uint8_t* DbSourceFile::View(int64_t offset, size_t len) {
                 static_cast<uint64_t>(offset - windowOffset_) + len <= windowLen_;
   if (!inside) {
     if (offset >= size_ || size_ - offset < static_cast<int64_t>(len)) return nullptr;
-    if (!window_) window_ = std::make_unique_for_overwrite<uint8_t[]>(WindowCapacity());
+    if (!window_) window_ = PooledBytes(WindowCapacity());
     windowOffset_ = offset;
     windowLen_ = 0;  // stays empty if the read throws
     windowLen_ = ReadAt(offset, window_.get(), WindowCapacity());

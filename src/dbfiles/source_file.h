@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "support/byte_pool.h"
 #include "support/file_system.h"
 
 namespace razere {
@@ -52,7 +53,7 @@ class DbSourceFile {
   std::filesystem::path path_;
   std::unique_ptr<File> file_;
   int64_t size_ = 0;
-  std::unique_ptr<uint8_t[]> window_;  // read into before use; no bigger than the file
+  PooledBytes window_;  // read into before use; no bigger than the file
   int64_t windowOffset_ = 0;
   size_t windowLen_ = 0;
 };

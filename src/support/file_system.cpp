@@ -190,7 +190,7 @@ void AtomicFileWriter::Commit() {
 }
 
 FileAppender::FileAppender(File& file, int64_t start, size_t bufferSize)
-    : file_(file), end_(start), buf_(std::make_unique_for_overwrite<uint8_t[]>(bufferSize)), size_(bufferSize) {}
+    : file_(file), end_(start), buf_(bufferSize), size_(bufferSize) {}
 
 void FileAppender::Append(const void* data, size_t len) {
   const auto* p = static_cast<const uint8_t*>(data);

@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "support/byte_pool.h"
 #include "support/errors.h"
 
 namespace razere {
@@ -268,9 +269,8 @@ class FileAppender {
  private:
   File& file_;
   int64_t end_;  // offset of the first byte not yet written to the file
-  // Not zero-filled: every byte is written before it is read, and a buffer
-  // of a mebibyte per writer would otherwise cost its pages up front.
-  std::unique_ptr<uint8_t[]> buf_;
+  // Contents undefined: every byte is written before it is read.
+  PooledBytes buf_;
   size_t size_;
   size_t used_ = 0;
 };

@@ -71,10 +71,14 @@ struct MemoryFileSystem::State {
     data->clear();
     pool.push_back(std::move(data));
   }
+  // The largest kept: which file a new one becomes is not known yet, and a
+  // small one that grows would be copied on the way.
   std::shared_ptr<std::string> FreshData() {
     if (pool.empty()) return std::make_shared<std::string>();
-    std::shared_ptr<std::string> d = std::move(pool.back());
-    pool.pop_back();
+    auto largest = std::max_element(pool.begin(), pool.end(),
+                                    [](const auto& x, const auto& y) { return x->capacity() < y->capacity(); });
+    std::shared_ptr<std::string> d = std::move(*largest);
+    pool.erase(largest);
     return d;
   }
   static constexpr size_t kRecycleFrom = 64 << 10;

@@ -44,7 +44,7 @@ namespace {
 
 // Below this a table comes from the allocator's own pools anyway.
 constexpr size_t kKeepFromBytes = 64 << 10;
-constexpr size_t kKeepAtMost = 16;
+constexpr size_t kKeepAtMost = 64;  // a run holds a few dozen lists at once
 
 struct KeptTables {
   std::mutex mu;
