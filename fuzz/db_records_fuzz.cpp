@@ -4,7 +4,6 @@
 // kilobytes, so the file is extended with a hole of zeros to the length of
 // the records its header announces (at most two): the fuzzer's bytes then
 // land in the fields the read pass looks at, and the records are whole.
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -14,6 +13,7 @@
 #include "dbfiles/read_pass.h"
 #include "dbfiles/records.h"
 #include "fuzz/fuzz_support.h"
+#include "support/file_system.h"
 
 using namespace razere;
 
@@ -94,9 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t announced = LoadInt32LE(reinterpret_cast<const uint8_t*>(file.data()) + db_header::kRecordCount);
     const int64_t whole =
         static_cast<int64_t>(db_header::kSize) + std::clamp(announced, 0, kMaxPaddedRecords) * int64_t(info.recordSize);
-    if (whole > static_cast<int64_t>(file.size()) && ::truncate(path.c_str(), whole) != 0) {
-      fuzz::ReportFinding("harness: cannot extend the file");
-    }
+    if (whole > static_cast<int64_t>(file.size())) Fs().Open(path, OpenMode::ReadWrite)->Truncate(whole);
   }
 
   NullHost host;

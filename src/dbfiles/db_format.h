@@ -362,10 +362,10 @@ constexpr bool IsField(const std::array<FieldSpan, N>& fields, uint32_t offset, 
 // present byte a listed byte; the key, when there is one, is the kind's
 // record key. All of them lie within the first `prefix` bytes.
 template <size_t S, size_t F>
-constexpr bool SlotsValid(const std::array<NameSlot, S>& slots, const std::array<FieldSpan, F>& fields,
+constexpr bool SlotsValid(const std::array<NameSlot, S>& slotTable, const std::array<FieldSpan, F>& fields,
                           const DbKindInfo& kind) {
   const auto name = static_cast<uint32_t>(name_field::kSize);
-  for (const NameSlot& s : slots) {
+  for (const NameSlot& s : slotTable) {
     if (!IsField(fields, s.field, name) || s.field + name > kind.readPrefix) return false;
     if (s.key != kNoField && (s.key != kind.key || !IsField(fields, s.key, name))) return false;
     if (s.present != kNoField && (!IsField(fields, s.present, 1) || s.present >= kind.readPrefix)) return false;

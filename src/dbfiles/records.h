@@ -110,9 +110,9 @@ void PatchName(std::span<uint8_t> rec, DbKind kind, const NameSlot& slot, std::s
 
 // Every non-null new name into its slot.
 template <size_t N>
-void PatchNames(std::span<uint8_t> rec, DbKind kind, const std::array<NameSlot, N>& slots, const NewNames<N>& names) {
+void PatchNames(std::span<uint8_t> rec, DbKind kind, const std::array<NameSlot, N>& slotTable, const NewNames<N>& names) {
   for (size_t i = 0; i < N; ++i) {
-    if (names[i] != nullptr) PatchName(rec, kind, slots[i], *names[i]);
+    if (names[i] != nullptr) PatchName(rec, kind, slotTable[i], *names[i]);
   }
 }
 

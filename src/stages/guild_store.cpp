@@ -206,9 +206,7 @@ void TGuildBase::LoadFromFile(const std::string& FilePath, const CharacterNameSe
   if (!m_sSetupFileName.empty()) {
     const IniProfile setup(m_sSetupFileName);
     // Its titles name the sections of every guild text file.
-    if (setup.LoadFailed()) {
-      throw FileError("无法读取设置文件 \"" + m_sSetupFileName + "\" (cannot read settings file)");
-    }
+    if (setup.LoadError()) throw *setup.LoadError();
     using namespace guild_txt;
     m_sGuildNotice = setup.ReadString(kSetupSection, kSetupNoticeKey, m_sGuildNotice);
     m_sGuildWar = setup.ReadString(kSetupSection, kSetupWarKey, m_sGuildWar);

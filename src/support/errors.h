@@ -47,7 +47,6 @@ const char* FileOpText(FileOp op);
 class FileError : public std::runtime_error {
  public:
   FileError(FileOp op, std::filesystem::path path, std::string reason, std::filesystem::path secondPath = {});
-  explicit FileError(const std::string& message);  // TEMPORARY: callers not yet on the file layer
 
   FileOp Op() const { return op_; }
   const std::filesystem::path& Path() const { return path_; }

@@ -60,8 +60,6 @@ FileError::FileError(FileOp op, fs::path path, std::string reason, fs::path seco
       secondPath_(std::move(secondPath)),
       reason_(std::move(reason)) {}
 
-FileError::FileError(const std::string& message) : std::runtime_error(message), op_(FileOp::Open) {}
-
 FileSystem& Fs() {
   FileSystem* fs = g_current.load(std::memory_order_acquire);
   return fs ? *fs : PlatformFileSystem();

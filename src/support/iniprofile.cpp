@@ -1,5 +1,7 @@
 #include "support/iniprofile.h"
 
+#include <cerrno>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <unordered_set>
@@ -105,9 +107,14 @@ std::optional<int32_t> ParseIniInt(std::string_view text, bool allowDollar) {
 
 IniProfile::IniProfile(fs::path file) : FFileName(std::move(file)) {
   std::string bytes;
-  if (!ReadFileBytes(FFileName, bytes)) {
-    // Something is there (or may be: Unknown) that could not be read.
-    FLoadFailed = Fs().KindOf(FFileName) != FileKind::None;
+  try {
+    if (!ReadWholeFile(FFileName, bytes)) {
+      // Nothing there reads as empty; a folder in its place cannot be read.
+      if (Fs().KindOf(FFileName) == FileKind::Folder) FLoadError = FileError(FileOp::Read, FFileName, std::strerror(EISDIR));
+      return;
+    }
+  } catch (const FileError& e) {
+    FLoadError = e;
     return;
   }
   Parse(bytes);
@@ -234,9 +241,9 @@ void IniProfile::DeleteKey(std::string_view section, std::string_view key) {
 
 void IniProfile::Save() {
   if (!FModified) return;
-  if (FLoadFailed) {
-    throw std::runtime_error("cannot read settings file \"" + FFileName.string() + "\"; it is left unchanged");
-  }
+  // A file that could not be read is never overwritten: the failure to read
+  // it is the reason it stays as it is.
+  if (FLoadError) throw *FLoadError;
   std::string bytes = EncodeText("", FEncoding, true);  // the byte-order mark alone
   for (const Line& line : FLines) bytes += EncodeText(line.text + line.eol, FEncoding, false);
   WriteFileAtomic(FFileName, bytes);

@@ -84,11 +84,12 @@ class IniProfile {
   void WriteString(std::string_view section, std::string_view key, std::string_view value);
   void DeleteKey(std::string_view section, std::string_view key);
   // Writes the file when anything changed since loading or the last save.
-  void Save();  // throws std::runtime_error
+  void Save();  // throws FileError
 
   const std::filesystem::path& FileName() const { return FFileName; }
-  // The file exists but could not be read (it then reads as empty).
-  bool LoadFailed() const { return FLoadFailed; }
+  // The file exists but could not be read (it then reads as empty): why.
+  bool LoadFailed() const { return FLoadError.has_value(); }
+  const std::optional<FileError>& LoadError() const { return FLoadError; }
 
  private:
   struct Line {
@@ -100,7 +101,7 @@ class IniProfile {
   TextEncoding FEncoding = TextEncoding::Ansi;
   std::vector<Line> FLines;
   bool FModified = false;
-  bool FLoadFailed = false;  // the file exists but could not be read: never overwrite it
+  std::optional<FileError> FLoadError;  // the file exists but could not be read: never overwrite it
 
   // Index of the first line of `key` in the first section named `section`
   // that has it; nullopt when there is none.
