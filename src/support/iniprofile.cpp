@@ -60,6 +60,16 @@ Parsed ParseLine(std::string_view text) {
 
 bool IsBlankLine(std::string_view text) { return Trim(text).empty(); }
 
+// A value read back: without one matching pair of double or single quotes
+// around it, as the platform's profile functions read it (operators write
+// Windows paths in quotes), and at most the length those functions return.
+std::string_view ReadValue(std::string_view value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+    value = value.substr(1, value.size() - 2);
+  }
+  return TruncateUtf16Units(value, kIniMaxValueUnits);
+}
+
 bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 
 [[noreturn]] void ThrowBadName(const fs::path& file, const std::string& what) {
@@ -169,7 +179,7 @@ std::optional<size_t> IniProfile::FindKey(std::string_view section, std::string_
 std::string IniProfile::ReadString(std::string_view section, std::string_view key, std::string_view def) const {
   const std::optional<size_t> idx = FindKey(section, key);
   if (!idx) return std::string(def);
-  return std::string(TruncateUtf16Units(ParseLine(FLines[*idx].text).value, kIniMaxValueUnits));
+  return std::string(ReadValue(ParseLine(FLines[*idx].text).value));
 }
 
 std::vector<IniKeyValue> IniProfile::ReadSectionValues(std::string_view section) const {
@@ -182,7 +192,7 @@ std::vector<IniKeyValue> IniProfile::ReadSectionValues(std::string_view section)
     if (p.kind == LineKind::Section) {
       inSection = EqualsIgnoringAsciiCase(p.name, want);
     } else if (inSection && p.kind == LineKind::Key && seen.insert(AsciiLower(p.name)).second) {
-      out.push_back({std::string(p.name), std::string(TruncateUtf16Units(p.value, kIniMaxValueUnits))});
+      out.push_back({std::string(p.name), std::string(ReadValue(p.value))});
     }
   }
   return out;
@@ -191,7 +201,7 @@ std::vector<IniKeyValue> IniProfile::ReadSectionValues(std::string_view section)
 int32_t IniProfile::ReadInt(std::string_view section, std::string_view key, int32_t def, bool allowDollar) const {
   const std::optional<size_t> idx = FindKey(section, key);
   if (!idx) return def;
-  const std::string_view value = TruncateUtf16Units(ParseLine(FLines[*idx].text).value, kIniMaxValueUnits);
+  const std::string_view value = ReadValue(ParseLine(FLines[*idx].text).value);
   return ParseIniInt(value, allowDollar).value_or(def);
 }
 

@@ -188,6 +188,42 @@ TEST(IniRead, MatchesAndTrims) {
   EXPECT_FALSE(fs::exists(dir / "missing.ini"));
 }
 
+// One matching pair of quotes around a value is not part of it, as the
+// platform's profile functions read it; anything else keeps its quotes.
+TEST(IniRead, AMatchingPairOfQuotesIsDropped) {
+  TempDir dir;
+  const auto path = dir.Write("q.ini",
+                              "[Setup]\r\n"
+                              "SavePath=\"D:\\\xBA\xCF\xC7\xF8\\\"\r\n"  // "D:\合区\"
+                              "Single= 'x y' \r\n"
+                              "Mixed=\"a'\r\n"
+                              "One=\"\r\n"
+                              "Two=\"\"\r\n"
+                              "Inner=a\"b\"\r\n"
+                              "Nested=\"'a'\"\r\n"
+                              "MinDay=\"30\"\r\n");
+  const struct {
+    const char* key;
+    std::string expected;
+  } cases[] = {
+      {"SavePath", "D:\\\xE5\x90\x88\xE5\x8C\xBA\\"},
+      {"Single", "x y"},
+      {"Mixed", "\"a'"},
+      {"One", "\""},
+      {"Two", ""},
+      {"Inner", "a\"b\""},
+      {"Nested", "'a'"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IniReadString(path, "Setup", c.key, "<def>"), c.expected) << c.key;
+  const IniProfile ini(path);
+  EXPECT_EQ(ini.ReadInt("Setup", "MinDay", -1), 30);
+  EXPECT_EQ(ini.ReadSectionValues("Setup").front().value, "D:\\\xE5\x90\x88\xE5\x8C\xBA\\");
+
+  // Written values stay as they are given.
+  IniWriteString(path, "Setup", "Out", "\"quoted\"");
+  EXPECT_NE(TempDir::Read(path).find("Out=\"quoted\"\r\n"), std::string::npos);
+}
+
 // The listing sees exactly the lines ReadString would read, the empty key
 // included: leaving it out is the caller's choice.
 TEST(IniRead, SectionValuesListTheKeysReadStringFinds) {
