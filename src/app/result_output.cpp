@@ -207,6 +207,9 @@ void ReplaceMasterFiles(RunContext& ctx) {
       if (!r.haveSource) continue;
       r.staged = r.target + kStagedSuffix;
       RemoveQuietly(r.staged);
+      // A master that never had the file may lack its folder too (no shops
+      // or mail yet): made here, as a shell copy makes it.
+      Fs().MakeFolders(FolderPart(r.target));
       if (r.folder) {
         CopyTreeDurably(r.source, r.staged);
       } else {
