@@ -182,12 +182,13 @@ bool ShellCopy(const std::string& source, const std::string& target) {
   return false;
 }
 
-std::string InterruptedReplacementLeftover(const RunContext& ctx) {
+std::vector<std::string> InterruptedReplacementLeftovers(const RunContext& ctx) {
+  std::vector<std::string> left;
   for (const Replacement& r : PlanReplacements(ctx)) {
     const std::string staged = r.target + kStagedSuffix;
-    if (Exists(staged)) return staged;
+    if (Exists(staged)) left.push_back(staged);
   }
-  return {};
+  return left;
 }
 
 void ReplaceMasterFiles(RunContext& ctx) {

@@ -26,12 +26,12 @@ void WriteChangeLogs(RunContext& ctx);
 // Throws when a copy or a rename fails; the master keeps every file then.
 void ReplaceMasterFiles(RunContext& ctx);
 
-// The first copy that a replacement staged next to a master file and never
-// renamed into place, or "" when there is none. Such a copy means that an
+// Every copy that a replacement staged next to a master file and never
+// renamed into place, in the replacement's order. Such a copy means that an
 // earlier run was stopped while it replaced the master: some of the master's
 // files may already be new and others still old, and a run on them would
 // merge a mixed data set and, with Backup, overwrite the old files' backups.
-std::string InterruptedReplacementLeftover(const RunContext& ctx);
+std::vector<std::string> InterruptedReplacementLeftovers(const RunContext& ctx);
 
 // Deletes every file and subfolder below folder, and the folder itself when
 // removeItself. pump runs before each entry. Throws when a folder that should

@@ -189,8 +189,10 @@ RunOutcome ButtonOKClick(RunContext& ctx, const WindowState& w, const RunStages&
 
   // A replacement that was stopped halfway leaves the master mixed; it must
   // be put right by hand before any run reads it.
-  if (const std::string leftover = InterruptedReplacementLeftover(ctx); !leftover.empty()) {
-    message("主库文件的替换上次未完成，留下了：\r\n\r\n" + leftover +
+  if (const std::vector<std::string> left = InterruptedReplacementLeftovers(ctx); !left.empty()) {
+    std::string list;
+    for (const std::string& path : left) list += (list.empty() ? "" : "\r\n") + path;
+    message("主库文件的替换上次未完成，留下了：\r\n\r\n" + list +
             "\r\n\r\n主库可能新旧文件混杂（旧文件为 .bak，新文件为 .razere-new）。请先核对并恢复主库，"
             "删除 .razere-new 文件后再合并。(an earlier replacement of the master was interrupted)");
     return RunOutcome::Refused;

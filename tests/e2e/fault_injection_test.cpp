@@ -852,6 +852,7 @@ TEST(KilledRunTest, MasterStaysRecoverableAndTheNextRunIsSound) {
 struct LeftoverCase {
   const char* name;
   const char* staged;   // master file or folder whose ".razere-new" copy waits
+  const char* alsoStaged;  // a second one, or nullptr
   const char* retired;  // master file already moved to ".bak", or nullptr
   bool replaced;        // the retired file's place holds a new file
 };
@@ -866,6 +867,8 @@ TEST_P(InterruptedReplacementTest, TheNextRunIsRefusedAndTouchesNothing) {
   const Pair p = CopyOf(Shape::Standard, scratch.path() / "pair");
   const fs::path staged = p.master / (std::string(c.staged) + ".razere-new");
   fs::copy(p.slave / c.staged, staged, fs::copy_options::recursive);
+  const fs::path alsoStaged = c.alsoStaged ? p.master / (std::string(c.alsoStaged) + ".razere-new") : fs::path();
+  if (c.alsoStaged) fs::copy(p.slave / c.alsoStaged, alsoStaged, fs::copy_options::recursive);
   if (c.retired) {
     const fs::path file = p.master / c.retired;
     fs::rename(file, file.string() + ".bak");
@@ -876,6 +879,9 @@ TEST_P(InterruptedReplacementTest, TheNextRunIsRefusedAndTouchesNothing) {
   const ChildResult r = RunCliChild(MergeArgs(p), {});
   EXPECT_EQ(r.exitCode, 1) << Tail(r.output);
   EXPECT_TRUE(Contains(r.output, staged.string())) << Tail(r.output);
+  if (c.alsoStaged) {
+    EXPECT_TRUE(Contains(r.output, alsoStaged.string())) << Tail(r.output);  // every one, in one message
+  }
   const Snapshot after = Snap(p.master);
   EXPECT_TRUE(after == master) << Differences(master, after);
   EXPECT_TRUE(Snap(p.slave) == slave);
@@ -883,12 +889,15 @@ TEST_P(InterruptedReplacementTest, TheNextRunIsRefusedAndTouchesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(
     States, InterruptedReplacementTest,
-    ::testing::Values(LeftoverCase{"WhileStagingAFile", "DBServer/FDB/Qel.DB", nullptr, false},
-                      LeftoverCase{"WhileStagingTheGuildFolder", "Qel200/GuildBase", nullptr, false},
-                      LeftoverCase{"BetweenTheTwoRenamesOfAFile", "LoginSrv/IDDB/ID.DB", "LoginSrv/IDDB/ID.DB", false},
-                      LeftoverCase{"AfterOneFileBeforeTheNext", "DBServer/FDB/Hum.DB", "LoginSrv/IDDB/ID.DB", true},
-                      LeftoverCase{"BeforeTheLastTextList", "Qel200/Envir/RememberItemList.txt",
-                                   "Qel200/Envir/ItemBindChrName.txt", true}),
+    ::testing::Values(LeftoverCase{"WhileStagingAFile", "DBServer/FDB/Qel.DB", nullptr, nullptr, false},
+                      LeftoverCase{"WhileStagingTheGuildFolder", "Qel200/GuildBase", nullptr, nullptr, false},
+                      LeftoverCase{"BetweenTheTwoRenamesOfAFile", "LoginSrv/IDDB/ID.DB", nullptr, "LoginSrv/IDDB/ID.DB",
+                                   false},
+                      LeftoverCase{"AfterOneFileBeforeTheNext", "DBServer/FDB/Hum.DB", nullptr, "LoginSrv/IDDB/ID.DB", true},
+                      LeftoverCase{"BeforeTheLastTextList", "Qel200/Envir/RememberItemList.txt", nullptr,
+                                   "Qel200/Envir/ItemBindChrName.txt", true},
+                      LeftoverCase{"SeveralCopiesLeft", "DBServer/FDB/Qel.DB", "Qel200/Envir/UserData/Shop.dat", nullptr,
+                                   false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
