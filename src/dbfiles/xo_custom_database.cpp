@@ -213,14 +213,15 @@ int32_t TXoCustomDatabase::Enqueue(TXoCustomDatabaseProcessMessage Msg) {
   return index;
 }
 
-std::unique_ptr<uint8_t[]> TXoCustomDatabase::NewSlotImage(std::string_view sChrName, TXoProcessStatues Status) {
-  // Left uninitialised past the record header: every caller fills the payload.
-  std::unique_ptr<uint8_t[]> image(new uint8_t[static_cast<size_t>(FDataBufferLen)]);
-  std::memset(image.get(), 0, xodb::kRecordHeaderSize);
-  Put<TXoProcessStatues>(image.get() + xodb::kStatusOffset, Status);
-  image[xodb::kNameOffset] = static_cast<uint8_t>(sChrName.size());
-  std::memcpy(image.get() + xodb::kNameOffset + 1, sChrName.data(), sChrName.size());
-  return image;
+TXoCustomDatabaseProcessMessage TXoCustomDatabase::NewAddMessage(std::string_view sChrName,
+                                                                 TXoProcessStatues Status) const {
+  TXoCustomDatabaseProcessMessage msg;
+  msg.pType = xopt_add;
+  msg.sChrName = CutName(sChrName);
+  msg.Status = Status;
+  // FDataBufferLen changes only in Initialize, on this (the owner's) thread.
+  msg.nBufferLen = FDataBufferLen;
+  return msg;
 }
 
 bool TXoCustomDatabase::New(std::string_view sChrName) {
@@ -228,15 +229,7 @@ bool TXoCustomDatabase::New(std::string_view sChrName) {
     std::lock_guard lock(FCriticalSection);
     if (!FInitialize) return false;
   }
-  // FDataBufferLen changes only in Initialize, on this (the owner's) thread.
-  TXoCustomDatabaseProcessMessage msg;
-  msg.pType = xopt_add;
-  msg.sChrName = CutName(sChrName);
-  msg.Status = XoStatus(xops_occupy);
-  msg.Buffer = NewSlotImage(msg.sChrName, msg.Status);
-  std::memset(msg.Buffer.get() + xodb::kRecordHeaderSize, 0, static_cast<size_t>(FDataSize));
-  msg.nBufferLen = FDataBufferLen;
-  return Enqueue(std::move(msg)) >= 0;
+  return Enqueue(NewAddMessage(sChrName, XoStatus(xops_occupy))) >= 0;
 }
 
 int32_t TXoCustomDatabase::Add(std::string_view sChrName, const uint8_t* Buffer, int32_t nBufferLen) {
@@ -245,13 +238,19 @@ int32_t TXoCustomDatabase::Add(std::string_view sChrName, const uint8_t* Buffer,
     if (!FInitialize || nBufferLen != FDataSize) return -1;
   }
   if (!Buffer && nBufferLen > 0) return -1;
-  TXoCustomDatabaseProcessMessage msg;
-  msg.pType = xopt_add;
-  msg.sChrName = CutName(sChrName);
-  msg.Status = 0;
-  msg.Buffer = NewSlotImage(msg.sChrName, 0);
-  if (nBufferLen > 0) std::memcpy(msg.Buffer.get() + xodb::kRecordHeaderSize, Buffer, static_cast<size_t>(nBufferLen));
-  msg.nBufferLen = FDataBufferLen;
+  TXoCustomDatabaseProcessMessage msg = NewAddMessage(sChrName, 0);
+  msg.Buffer.reset(new uint8_t[static_cast<size_t>(nBufferLen)]);
+  if (nBufferLen > 0) std::memcpy(msg.Buffer.get(), Buffer, static_cast<size_t>(nBufferLen));
+  return Enqueue(std::move(msg));
+}
+
+int32_t TXoCustomDatabase::AddFrom(std::string_view sChrName, int32_t nBufferLen, TXoPayloadFill Fill) {
+  {
+    std::lock_guard lock(FCriticalSection);
+    if (!FInitialize || nBufferLen != FDataSize || !Fill) return -1;
+  }
+  TXoCustomDatabaseProcessMessage msg = NewAddMessage(sChrName, 0);
+  msg.Fill = std::move(Fill);
   return Enqueue(std::move(msg));
 }
 
@@ -291,12 +290,30 @@ void TXoCustomDatabase::RaiseFirstError() {
 }
 
 void TXoCustomDatabase::ProcessAdd(TXoCustomDatabaseProcessMessage& Msg) {
-  if (Msg.nDataIndex < 0 || !Msg.Buffer || Msg.nBufferLen <= xodb::kRecordHeaderSize - 1) return;
-  uint8_t* image = Msg.Buffer.get();
+  if (Msg.nDataIndex < 0 || Msg.nBufferLen != FDataBufferLen) return;
+  FSlotImage.resize(static_cast<size_t>(FDataBufferLen));
+  uint8_t* image = FSlotImage.data();
+  uint8_t* payload = image + xodb::kRecordHeaderSize;
+  if (Msg.Buffer) {
+    std::memcpy(payload, Msg.Buffer.get(), static_cast<size_t>(FDataSize));
+  } else if (Msg.Fill) {
+    try {
+      Msg.Fill(payload, FDataSize);
+    } catch (const FileError& e) {
+      RecordError(e);
+      return;
+    }
+  } else {
+    std::memset(payload, 0, static_cast<size_t>(FDataSize));
+  }
+  std::memset(image, 0, xodb::kRecordHeaderSize);
+  Put<int32_t>(image + xodb::kRecordNumberOffset, Msg.nDataIndex);
+  Put<TXoProcessStatues>(image + xodb::kStatusOffset, Msg.Status);
+  image[xodb::kNameOffset] = static_cast<uint8_t>(Msg.sChrName.size());
+  std::memcpy(image + xodb::kNameOffset + 1, Msg.sChrName.data(), Msg.sChrName.size());
   Put<double>(image + xodb::kAddTimeOffset, NowDateTime());
   Put<double>(image + xodb::kReadTimeOffset, 0.0);
-  Put<int32_t>(image + xodb::kRecordNumberOffset, Msg.nDataIndex);
-  WriteAt(image, static_cast<size_t>(Msg.nBufferLen), SlotOffset(Msg.nDataIndex));
+  WriteAt(image, FSlotImage.size(), SlotOffset(Msg.nDataIndex));
   WriteHeader();
 
   TXoUserInfo* user = FindUser(Msg.sChrName);

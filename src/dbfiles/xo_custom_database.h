@@ -114,6 +114,12 @@ using TXoCustomDatabaseNoticeEvent =
     std::function<void(const std::string& sChrName, void* PlayObject, TXoNoticeType NoticeType,
                        const uint8_t* DataBuffer, int32_t DataBufferLen)>;
 
+// Writes a queued record's payload (len bytes) when the record is written, so
+// that the queue holds no payload bytes for it. Runs on the processing thread
+// with the engine lock held. A FileError it throws is recorded (FirstError)
+// and the record is not written.
+using TXoPayloadFill = std::function<void(uint8_t* Payload, int32_t len)>;
+
 // Progress of ExecAll: (0, n) before the first message, then (i, n) after
 // message i for every i > 0. Runs with the engine lock held.
 using TXoCustomDatabaseCallback = std::function<void(int32_t nMin, int32_t nMax)>;
@@ -125,14 +131,18 @@ struct TXoCustomDatabaseHeader {
   double dwUpdateTime = 0;
 };
 
-// One queued unit of work.
+// One queued unit of work. An add holds no slot image: the image is built in
+// the engine's one slot buffer when the message is processed, from the
+// status, the name and the payload (Buffer, else Fill, else zeros), so a
+// queue of placeholders costs a few dozen bytes each, not a slot each.
 struct TXoCustomDatabaseProcessMessage {
   TXoProcessType pType = xopt_add;
   std::string sChrName;           // GBK, at most 30 bytes
   int32_t nDataIndex = -1;        // -1: the queue allocates a slot
-  TXoProcessStatues Status = 0;
-  std::unique_ptr<uint8_t[]> Buffer;  // adds: a whole slot image
-  int32_t nBufferLen = 0;
+  TXoProcessStatues Status = 0;   // adds: the new record's status
+  std::unique_ptr<uint8_t[]> Buffer;  // adds: a copy of the payload, or none
+  TXoPayloadFill Fill;                // adds without Buffer: the payload's source, or none
+  int32_t nBufferLen = 0;             // adds: the slot size
   void* PlayObject = nullptr;
 };
 
@@ -159,12 +169,17 @@ class TXoCustomDatabase {
   void Uninitialize();
 
   // Queues a placeholder record that registers sChrName (GBK, cut to 30
-  // bytes) once written. False, with nothing queued, when not initialised.
+  // bytes) once written; its zero payload is made when it is written. False,
+  // with nothing queued, when not initialised.
   bool New(std::string_view sChrName);
   // Queues a record with a copy of the payload. Returns the slot allocated
   // for it, or -1 (nothing queued) when nBufferLen differs from the payload
   // size or the engine is not initialised.
   int32_t Add(std::string_view sChrName, const uint8_t* Buffer, int32_t nBufferLen);
+  // As Add, for bulk producers: the payload of nBufferLen bytes is not
+  // copied now but written by Fill when the record is written. Refused (-1)
+  // as Add, and when Fill is empty.
+  int32_t AddFrom(std::string_view sChrName, int32_t nBufferLen, TXoPayloadFill Fill);
 
   // The user index holds sChrName (GBK); ASCII letters compare without case.
   bool UserExists(std::string_view sChrName);
@@ -200,7 +215,7 @@ class TXoCustomDatabase {
   void ProcessAdd(TXoCustomDatabaseProcessMessage& Msg);
   int32_t Enqueue(TXoCustomDatabaseProcessMessage Msg);
   int32_t AllocSlot();
-  std::unique_ptr<uint8_t[]> NewSlotImage(std::string_view sChrName, TXoProcessStatues Status);
+  TXoCustomDatabaseProcessMessage NewAddMessage(std::string_view sChrName, TXoProcessStatues Status) const;
   void ClearUserList();
   TXoUserInfo* FindUser(std::string_view sChrName);
   TXoUserInfo* InsertUser(std::string_view sChrName);
@@ -220,6 +235,9 @@ class TXoCustomDatabase {
   int32_t FDataBufferLen = 0;
   std::deque<TXoCustomDatabaseProcessMessage> FMsgList;
   int32_t FProcessing = 0;  // messages being processed right now (re-entrant)
+  // The slot image of the add being processed (FDataBufferLen bytes); used
+  // only under the lock by whoever processes.
+  std::vector<uint8_t> FSlotImage;
   // The index text is the UTF-8 form of the GBK name; FUserInfos owns the entries.
   TSortStringList<TXoUserInfo*> FUserList;
   std::vector<std::unique_ptr<TXoUserInfo>> FUserInfos;

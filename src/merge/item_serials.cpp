@@ -26,6 +26,17 @@ int32_t NextItemNumberEx(RunContext& ctx) {
   return ctx.ItemNumberEx;
 }
 
+std::optional<int32_t> ParseSerialKey(std::string_view text) {
+  int32_t serial = 0;
+  const char* end = text.data() + text.size();
+  const auto res = std::from_chars(text.data(), end, serial);
+  if (res.ec != std::errc() || res.ptr != end) return std::nullopt;
+  // from_chars also takes leading zeros and "-0"; the map's keys never had them.
+  char buf[12];
+  if (SerialKey(serial, buf) != text) return std::nullopt;
+  return serial;
+}
+
 void ResetItemNumbers(RunContext& ctx) {
   ctx.ItemNumber = kItemNumberStart;
   ctx.ItemNumberEx = kItemNumberExStart;

@@ -8,14 +8,18 @@
 // Each counter wraps to the bottom of its range. Both live in RunContext.
 #pragma once
 
+#include <algorithm>
 #include <charconv>
+#include <climits>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string_view>
+#include <utility>
 
 #include "merge/run_context.h"
-#include "support/hashlist.h"
+#include "support/compact_int32_map.h"
 
 namespace razere {
 
@@ -26,7 +30,6 @@ inline constexpr int32_t kItemNumberExMax = 0x7FFFFFFE;  // last extended serial
 // given out are 1 and 0x3FFFFFFF.
 inline constexpr int32_t kItemNumberStart = 0;
 inline constexpr int32_t kItemNumberExStart = 0x3FFFFFFE;
-inline constexpr int32_t kItemSerialBuckets = 65536;
 
 // Decimal text of a serial as the map keys it: optional minus, no leading
 // zeros. buf must hold 11 characters; the view points into it.
@@ -35,30 +38,38 @@ inline std::string_view SerialKey(int32_t serial, char (&buf)[12]) {
   return {buf, static_cast<size_t>(res.ptr - buf)};
 }
 
-// MasterItemSerials / SlaveItemSerials: decimal text of an old serial -> new
-// serial. A serial added twice is found with the value added last.
+// Old serial of a map key: the number whose SerialKey is exactly text (no
+// plus sign, no leading zeros, "-0" is not 0), or nothing.
+std::optional<int32_t> ParseSerialKey(std::string_view text);
+
+// MasterItemSerials / SlaveItemSerials: old serial -> new serial, looked up by
+// number or by the decimal text the number's SerialKey gives. A serial added
+// twice is found with the value added last. 8 bytes per entry: a large server
+// adds millions. Single-threaded, look-ups included.
 struct ItemSerialMap {
-  ItemSerialMap() : list(kItemSerialBuckets) {}
+  void Add(int32_t oldSerial, int32_t newSerial) { map_.Add(oldSerial, newSerial); }
+  // By decimal text, as readers of text files hold it: only the canonical
+  // text of a serial finds it ("007" and "+7" find nothing).
+  bool Exists(std::string_view key) const { return Find(key) != nullptr; }
+  const int32_t* Find(std::string_view key) const {
+    const std::optional<int32_t> serial = ParseSerialKey(key);
+    return serial ? map_.Find(*serial) : nullptr;
+  }
+  // By number. The pointer is valid until the next Add.
+  bool Exists(int32_t oldSerial) const { return map_.Exists(oldSerial); }
+  const int32_t* Find(int32_t oldSerial) const { return map_.Find(oldSerial); }
+  // Entries added, repeats counted every time.
+  int32_t Count() const { return static_cast<int32_t>(std::min<int64_t>(map_.Count(), INT32_MAX)); }
+  // f(old, new) for every entry added, the shadowed ones of a repeated old
+  // serial included, in no particular order.
+  template <class F>
+  void ForEach(F&& f) const {
+    map_.ForEach(std::forward<F>(f));
+  }
+  size_t MemoryBytes() const { return map_.MemoryBytes(); }
 
-  void Add(int32_t oldSerial, int32_t newSerial) {
-    char buf[12];
-    list.Add(SerialKey(oldSerial, buf), newSerial);
-  }
-  // By decimal text, as readers of text files hold it.
-  bool Exists(std::string_view key) const { return list.Exists(key); }
-  const int32_t* Find(std::string_view key) const { return list.Find(key); }
-  // By number.
-  bool Exists(int32_t oldSerial) const {
-    char buf[12];
-    return list.Exists(SerialKey(oldSerial, buf));
-  }
-  const int32_t* Find(int32_t oldSerial) const {
-    char buf[12];
-    return list.Find(SerialKey(oldSerial, buf));
-  }
-  int32_t Count() const { return list.Count(); }
-
-  THashList<int32_t> list;
+ private:
+  CompactInt32Map map_;
 };
 
 // The next ordinary / extended serial; advances ctx.ItemNumber / ItemNumberEx.

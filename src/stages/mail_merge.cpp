@@ -1,7 +1,10 @@
 #include "stages/mail_merge.h"
 
+#include <array>
 #include <chrono>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -20,6 +23,7 @@
 #include "merge/item_serials.h"
 #include "stages/mail_format.h"
 #include "support/ansi.h"
+#include "support/errors.h"
 #include "support/file_system.h"
 
 namespace razere {
@@ -38,6 +42,11 @@ constexpr TXoProcessStatues kSkippedStatus = XoStatus(xops_delete) | XoStatus(xo
 TXoCustomDatabase& Store(RunContext& ctx) {
   if (!ctx.MailStore) throw std::runtime_error("邮件合并失败：新的 Email.db 未打开。(no mail store)");
   return *ctx.MailStore;
+}
+
+uint8_t* AttachmentSerial(uint8_t* payload, int32_t k) {
+  return payload + mail_payload::kAttachments + k * mail_payload::kAttachmentSize + mail_attachment::kItem +
+         item_rec::kSerial;
 }
 
 // Writes everything queued, then waits until the worker holds nothing either.
@@ -76,6 +85,37 @@ class SideNames {
   std::unordered_set<std::string> keys_;
 };
 
+// A kept mail as the store's queue holds it until the record is written:
+// where its payload lies in the source, the new serials of its item
+// attachments (0: unchanged; no new serial is 0) and a digest of the payload
+// as queued. The queue so holds about a hundred bytes per mail instead of a
+// copy of it; the payload is read a second time when the record is written.
+struct KeptMail {
+  std::shared_ptr<File> source;  // a handle of its own: read on the store's thread
+  int64_t offset;
+  size_t digest;
+  MailSerials serials;
+
+  static size_t Digest(const uint8_t* payload) {
+    return std::hash<std::string_view>{}(
+        std::string_view(reinterpret_cast<const char*>(payload), static_cast<size_t>(mail_payload::kSize)));
+  }
+  // The payload as it was queued; FileError when the source no longer holds
+  // the bytes that were read (the store then records it and writes nothing).
+  void operator()(uint8_t* payload, int32_t len) const {
+    const auto n = static_cast<size_t>(mail_payload::kSize);
+    if (len != mail_payload::kSize || source->ReadAt(offset, payload, n) < n) {
+      throw FileError(FileOp::Read, source->Path(), "the file became shorter while its mails were copied");
+    }
+    for (int32_t k = 0; k < mail_payload::kAttachmentCount; ++k) {
+      if (serials[k] != 0) StoreInt32LE(AttachmentSerial(payload, k), serials[k]);
+    }
+    if (Digest(payload) != digest) {
+      throw FileError(FileOp::Read, source->Path(), "a mail changed while the mails were copied");
+    }
+  }
+};
+
 }  // namespace
 
 void MailProgress(RunContext& ctx, int32_t nMin, int32_t nMax) {
@@ -92,7 +132,7 @@ void MailProgress(RunContext& ctx, int32_t nMin, int32_t nMax) {
   }
 }
 
-bool RenumberMailAttachments(RunContext& ctx, std::span<uint8_t> payload) {
+bool RenumberMailAttachments(RunContext& ctx, std::span<uint8_t> payload, MailSerials* newSerials) {
   if (payload.size() < static_cast<size_t>(mail_payload::kSize)) {
     throw std::out_of_range("mail payload shorter than " + std::to_string(mail_payload::kSize) + " bytes");
   }
@@ -103,9 +143,12 @@ bool RenumberMailAttachments(RunContext& ctx, std::span<uint8_t> payload) {
     if (kind == mail_attachment::kKindEmpty) continue;
     kept = true;
     if (kind != mail_attachment::kKindItem) continue;
-    uint8_t* serial = att + mail_attachment::kItem + item_rec::kSerial;
+    uint8_t* serial = AttachmentSerial(payload.data(), k);
     const int32_t old = LoadInt32LE(serial);
-    if (old != 0) StoreInt32LE(serial, NextSerialFor(ctx, old));
+    if (old == 0) continue;
+    const int32_t now = NextSerialFor(ctx, old);
+    StoreInt32LE(serial, now);
+    if (newSerials != nullptr) (*newSerials)[k] = now;
   }
   return kept;
 }
@@ -131,6 +174,7 @@ MailCopyStats CopyMails(RunContext& ctx, const fs::path& source, bool masterSide
   const SideNames sideNames(ctx, masterSide);
   const NameRenameMap* renames = masterSide ? nullptr : ctx.CharRenames.get();
   std::vector<uint8_t> slot(kMailSlotSize);
+  std::shared_ptr<File> copies;  // opened at the first kept mail
   for (int32_t i = 0; i < nCount; ++i) {
     const int64_t at = xodb::kHeaderSize + static_cast<int64_t>(i) * kMailSlotSize;
     if (file.ReadAtBuffered(at, slot.data(), slot.size()) < slot.size()) break;  // cut short: the end
@@ -145,8 +189,12 @@ MailCopyStats CopyMails(RunContext& ctx, const fs::path& source, bool masterSide
     if (!store.UserExists(recipient) || !sideNames.Holds(recipient)) continue;
 
     const std::span<uint8_t> payload(slot.data() + xodb::kRecordHeaderSize, mail_payload::kSize);
-    if (!RenumberMailAttachments(ctx, payload)) continue;
-    if (store.Add(recipient, payload.data(), mail_payload::kSize) < 0) {
+    KeptMail mail{nullptr, at + xodb::kRecordHeaderSize, 0, {}};
+    if (!RenumberMailAttachments(ctx, payload, &mail.serials)) continue;
+    if (!copies) copies = Fs().Open(source, OpenMode::Read);
+    mail.source = copies;
+    mail.digest = KeptMail::Digest(payload.data());
+    if (store.AddFrom(recipient, mail_payload::kSize, std::move(mail)) < 0) {
       // A refused mail would take its unread items with it.
       throw std::runtime_error("无法把邮件写入新的 Email.db（收件人“" + GbkToUtf8(recipient) +
                                "”）：邮件数据库未打开或数据大小不符。(mail store refused the mail)");

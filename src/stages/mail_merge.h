@@ -11,11 +11,13 @@
 // slot order, the kept slave mails in slave slot order.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <span>
 
 #include "merge/run_context.h"
+#include "stages/mail_format.h"
 
 namespace razere {
 
@@ -48,11 +50,15 @@ struct MailCopyStats {
 // store's queue.
 MailCopyStats CopyMails(RunContext& ctx, const std::filesystem::path& source, bool masterSide);
 
+// New serials of a mail's attachments 0 to 9; 0 where none was given.
+using MailSerials = std::array<int32_t, mail_payload::kAttachmentCount>;
+
 // The attachment rule on one mail payload (at least mail_payload::kSize
 // bytes, else std::out_of_range): true when any attachment kind is not
 // empty. Every item attachment with a serial other than 0 gets the next
-// serial of its range, attachments 0 to 9 in order. The serial maps of the
+// serial of its range, attachments 0 to 9 in order; newSerials, when given,
+// receives them (and keeps its other elements). The serial maps of the
 // character stage are not touched.
-bool RenumberMailAttachments(RunContext& ctx, std::span<uint8_t> payload);
+bool RenumberMailAttachments(RunContext& ctx, std::span<uint8_t> payload, MailSerials* newSerials = nullptr);
 
 }  // namespace razere

@@ -332,6 +332,70 @@ TEST_F(XoEngineTest, AddRefusesAWrongLengthOrAnEngineNotInitialised) {
   EXPECT_EQ(db.Add("x", payload, 10), 0);  // a refusal allocated nothing
 }
 
+TEST_F(XoEngineTest, AddFromWritesWhatAddWouldAndReadsThePayloadOnlyWhenWriting) {
+  const int32_t kSize = 6;
+  const Bytes payload = {9, 8, 7, 6, 5, 4};
+  int fills = 0;
+  auto fill = [&](uint8_t* p, int32_t len) {
+    ++fills;
+    ASSERT_EQ(len, kSize);
+    std::memcpy(p, payload.data(), payload.size());
+  };
+  Bytes viaAdd;
+  {
+    auto db = OpenQuiet(kSize);
+    ASSERT_TRUE(db->New("p"));
+    ASSERT_EQ(db->Add("Ann", payload.data(), kSize), 1);
+    db->ExecAll({});
+    db->Uninitialize();
+    viaAdd = ReadAll(file_);
+  }
+  fs::remove(file_);
+  auto db = OpenQuiet(kSize);
+  ASSERT_TRUE(db->New("p"));
+  ASSERT_EQ(db->AddFrom("Ann", kSize, fill), 1);
+  EXPECT_EQ(fills, 0);
+  db->ExecAll({});
+  EXPECT_EQ(fills, 1);
+  db->Uninitialize();
+  EXPECT_FALSE(db->HasError());
+  EXPECT_EQ(ReadAll(file_), viaAdd);  // the clock is fixed: every byte
+}
+
+TEST_F(XoEngineTest, AddFromRefusals) {
+  auto fill = [](uint8_t*, int32_t) {};
+  TXoCustomDatabase db(file_);
+  db.Terminate();
+  EXPECT_EQ(db.AddFrom("x", 10, fill), -1);  // before Initialize
+  ASSERT_EQ(db.Initialize(10), 0);
+  EXPECT_EQ(db.AddFrom("x", 9, fill), -1);
+  EXPECT_EQ(db.AddFrom("x", 10, {}), -1);
+  EXPECT_EQ(db.GetMsgCount(), 0);
+  EXPECT_EQ(db.AddFrom("x", 10, fill), 0);
+}
+
+TEST_F(XoEngineTest, AFailedPayloadSourceIsRecordedAndOnlyItsRecordIsMissing) {
+  const int32_t kSize = 4;
+  auto db = OpenQuiet(kSize);
+  const Bytes payload(kSize, 1);
+  ASSERT_EQ(db->Add("a", payload.data(), kSize), 0);
+  ASSERT_EQ(db->AddFrom("b", kSize, [&](uint8_t*, int32_t) {
+    throw FileError(FileOp::Read, dir_ / "source", "gone");
+  }), 1);
+  ASSERT_EQ(db->Add("c", payload.data(), kSize), 2);
+  std::vector<std::pair<int32_t, int32_t>> calls;
+  db->ExecAll([&](int32_t a, int32_t b) { calls.emplace_back(a, b); });
+  EXPECT_EQ(calls, (std::vector<std::pair<int32_t, int32_t>>{{0, 3}, {1, 3}, {2, 3}}));
+  EXPECT_TRUE(db->IsIdle());
+  ASSERT_TRUE(db->HasError());
+  EXPECT_NE(db->FirstError()->find("gone"), std::string::npos);
+  EXPECT_FALSE(db->UserExists("b"));
+  const Bytes f = ReadAll(file_);
+  EXPECT_EQ(ViewSlot(f, kSize, 0).name, "a");
+  EXPECT_EQ(ViewSlot(f, kSize, 1).name, "");  // never written: a hole
+  EXPECT_EQ(ViewSlot(f, kSize, 2).name, "c");
+}
+
 TEST_F(XoEngineTest, AddReturnsItsSlotBeforeTheRecordIsWritten) {
   auto db = OpenQuiet(4);
   uint8_t payload[4] = {};
@@ -409,7 +473,12 @@ TEST_F(XoEngineTest, WorkerWritesTheQueueAndIsIdleOnlyAfterTheLastRecord) {
   ASSERT_EQ(db.Initialize(kSize), 0);
   Bytes payload(kSize, 0x42);
   const int kRecords = 3;
-  for (int i = 0; i < kRecords; ++i) ASSERT_EQ(db.Add("w" + std::to_string(i), payload.data(), kSize), i);
+  // The middle one's payload is read by the worker, on its own thread.
+  auto fill = [&payload](uint8_t* p, int32_t len) { std::memcpy(p, payload.data(), static_cast<size_t>(len)); };
+  for (int i = 0; i < kRecords; ++i) {
+    const std::string name = "w" + std::to_string(i);
+    ASSERT_EQ(i == 1 ? db.AddFrom(name, kSize, fill) : db.Add(name, payload.data(), kSize), i);
+  }
   const size_t full = 48u + kRecords * (53u + kSize);
   int32_t lastCount = db.GetMsgCount();
   bool idle = false;
@@ -423,6 +492,7 @@ TEST_F(XoEngineTest, WorkerWritesTheQueueAndIsIdleOnlyAfterTheLastRecord) {
       ASSERT_EQ(f.size(), full);
       EXPECT_EQ(ViewSlot(f, kSize, kRecords - 1).name, "w2");
       EXPECT_EQ(ViewSlot(f, kSize, kRecords - 1).payload, payload);
+      EXPECT_EQ(ViewSlot(f, kSize, 1).payload, payload);
     } else {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

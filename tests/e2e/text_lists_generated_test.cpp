@@ -54,7 +54,7 @@ TItemBindList Bindings(const std::string& path) {
 
 std::set<int32_t> NewSerials(const ItemSerialMap& map) {
   std::set<int32_t> out;
-  for (const auto& n : map.list) out.insert(n.Item);
+  map.ForEach([&](int32_t, int32_t now) { out.insert(now); });
   return out;
 }
 

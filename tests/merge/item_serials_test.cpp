@@ -4,6 +4,9 @@
 
 #include <filesystem>
 #include <limits>
+#include <map>
+#include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -82,7 +85,6 @@ TEST_F(RenumberTest, ResetSetsStartValuesAndFreshMaps) {
   EXPECT_EQ(ctx.ItemNumberEx, 0x3FFFFFFE);
   EXPECT_EQ(ctx.MasterItemSerials->Count(), 0);
   EXPECT_EQ(ctx.SlaveItemSerials->Count(), 0);
-  EXPECT_EQ(ctx.MasterItemSerials->list.Size(), 65536);
 }
 
 TEST_F(RenumberTest, RangesAndFirstSerials) {
@@ -225,6 +227,82 @@ TEST_F(RenumberTest, ShortRecordRefused) {
 
 std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }
 Bytes Raw(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// ---------------------------------------------------------------------------
+// The serial map itself
+// ---------------------------------------------------------------------------
+
+TEST(ItemSerialMap, TextFindsOnlyTheDecimalTextOfTheKey) {
+  ItemSerialMap map;
+  const int32_t kMin = std::numeric_limits<int32_t>::min(), kMax = std::numeric_limits<int32_t>::max();
+  const std::set<int32_t> added = {0, 7, -7, 100, kItemNumberExMin, kMin, kMax};
+  for (int32_t old : added) map.Add(old, old == kMin ? 1 : old / 2 + 3);
+  struct Case {
+    const char* text;
+    std::optional<int32_t> key;  // the serial whose key the text is, or none
+  };
+  const std::vector<Case> cases = {
+      {"0", 0},           {"7", 7},           {"-7", -7},
+      {"100", 100},       {"1073741823", kItemNumberExMin},
+      {"-2147483648", kMin}, {"2147483647", kMax},
+      {"8", 8},  // a key, but of no entry
+      {"-0", {}},         {"00", {}},         {"07", {}},         {"-07", {}},
+      {"+7", {}},         {" 7", {}},         {"7 ", {}},         {"", {}},
+      {"-", {}},          {"7a", {}},         {"0x7", {}},        {"1e2", {}},
+      {"2147483648", {}}, {"-2147483649", {}}, {"4294967303", {}},  // 2^32 + 7 must not wrap to 7
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(ParseSerialKey(c.text), c.key);
+    const bool present = c.key && added.count(*c.key);
+    EXPECT_EQ(map.Exists(c.text), present);
+    const int32_t* found = map.Find(c.text);
+    ASSERT_EQ(found != nullptr, present);
+    if (found) EXPECT_EQ(*found, *c.key == kMin ? 1 : *c.key / 2 + 3);
+  }
+}
+
+// Adds and look-ups interleaved over several blocks, with repeated keys whose
+// later values are smaller, checked against a plain map where the last
+// addition wins.
+TEST(ItemSerialMap, RepeatsFindTheValueAddedLastAcrossBlocksAndLookUps) {
+  ItemSerialMap map;
+  std::map<int32_t, int32_t> model;
+  uint32_t rng = 12345;
+  auto next = [&rng] { return rng = rng * 1664525u + 1013904223u; };
+  const int64_t kAdds = 3 * static_cast<int64_t>(CompactInt32Map::kBlockEntries) + 777;
+  int32_t value = 2000000000;
+  for (int64_t i = 0; i < kAdds; ++i) {
+    // Keys from a small range repeat often, within a block and across blocks.
+    const uint32_t r = next();
+    const int32_t key = (r & 1) ? static_cast<int32_t>(r >> 16) - 30000 : static_cast<int32_t>(r);
+    map.Add(key, --value);
+    model[key] = value;
+    if (i % 5003 == 0 || (i > kAdds - 100 && i % 3 == 0)) {
+      for (int probe = 0; probe < 40; ++probe) {
+        const int32_t k = static_cast<int32_t>(next() >> 16) - 30000;
+        const auto it = model.find(k);
+        const int32_t* got = map.Find(k);
+        ASSERT_EQ(got != nullptr, it != model.end()) << "key " << k << " after " << i;
+        if (got) ASSERT_EQ(*got, it->second) << "key " << k << " after " << i;
+      }
+    }
+  }
+  EXPECT_EQ(map.Count(), kAdds);
+  for (const auto& [k, v] : model) {
+    const int32_t* got = map.Find(k);
+    ASSERT_NE(got, nullptr) << k;
+    ASSERT_EQ(*got, v) << k;
+  }
+  int64_t visited = 0;
+  map.ForEach([&](int32_t k, int32_t) {
+    ++visited;
+    ASSERT_TRUE(model.count(k));
+  });
+  EXPECT_EQ(visited, kAdds);
+  // 8 bytes an entry, plus at most one block not yet full and the block table.
+  EXPECT_LE(map.MemoryBytes(), static_cast<size_t>(kAdds) * 8 + CompactInt32Map::kBlockEntries * 8 + 4096);
+}
 
 TEST(WriteItemNumbers, ChangesOnlyTheTwoValues) {
   TempDir dir;

@@ -1,6 +1,9 @@
 #include "stages/mail_merge.h"
 
 #include <gtest/gtest.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -552,6 +555,116 @@ TEST(MailMergeAfterCharacters, MailsReachTheCharactersOfTheNewQelDb) {
   EXPECT_EQ(SerialOf(out[5].payload, 0), afterChars + 2);
   EXPECT_EQ(SerialOf(out[6].payload, 0), afterChars + 3);
   EXPECT_EQ(SerialOf(out[7].payload, 3), afterCharsEx + 1);
+}
+
+// ---------------------------------------------------------------------------
+// Many kept mails: the queue holds where each mail lies, not a copy of it
+// ---------------------------------------------------------------------------
+
+class FixedClock {
+ public:
+  explicit FixedClock(double now) { SetClockForTesting(now); }
+  ~FixedClock() { SetClockForTesting(std::nullopt); }
+};
+
+size_t HeapInUse() {
+#ifdef __GLIBC__
+  const struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+#else
+  return 0;
+#endif
+}
+
+TEST_F(MailMergeTest, ManyKeptMailsGiveTheFileThatCopiesOfThemWouldGive) {
+  const FixedClock clock(45100.75);
+  constexpr int kMails = 300;  // per side
+  // Kept mails to two characters per side, with a dropped one now and then.
+  auto sideMails = [](const std::string& a, const std::string& b) {
+    std::vector<Mail> mails;
+    for (int i = 0; i < kMails; ++i) {
+      const std::string& to = i % 2 ? b : a;
+      if (i % 7 == 3) mails.push_back({to, XoStatus(xops_read), {{0, 1, i + 1}}});
+      mails.push_back({to, 0, {{i % 10, 1, i * 1000 + 1}, {(i + 3) % 10, static_cast<uint8_t>(i % 3 + 1), 1500000000 + i}}});
+    }
+    return mails;
+  };
+  const std::vector<Mail> master = sideMails("Bob", "Ann"), slave = sideMails("Kim", "Lee");
+  for (const char* name : {"Bob", "Ann"}) Character(name, true);
+  for (const char* name : {"Kim", "Lee"}) Character(name, false);
+  WriteMaster(master);
+  WriteSlave(slave);
+
+  // What the stage must write: the placeholders, then every kept mail in
+  // source order, each a copy of its payload with its serials replaced.
+  const fs::path expectedPath = dir.path() / "expected-Email.db";
+  {
+    RunContext ref;
+    ref.ItemNumber = kItemNumberBefore;
+    ref.ItemNumberEx = kItemNumberExBefore;
+    TXoCustomDatabase db(expectedPath);
+    db.Terminate();
+    ASSERT_GE(db.Initialize(kPayload), 0);
+    for (const char* name : {"Bob", "Ann", "Kim", "Lee"}) ASSERT_TRUE(db.New(name));
+    for (const bool side : {true, false}) {
+      const std::vector<Mail>& mails = side ? master : slave;
+      for (size_t i = 0; i < mails.size(); ++i) {
+        if (mails[i].status != 0) continue;
+        Bytes p = MakePayload(mails[i], Seed(side, i));
+        ASSERT_TRUE(RenumberMailAttachments(ref, p));
+        ASSERT_GE(db.Add(mails[i].to, p.data(), kPayload), 0);
+      }
+    }
+    db.ExecAll({});
+    db.Uninitialize();
+    ASSERT_FALSE(db.HasError());
+  }
+
+  ctx.MailStore->ExecAll({});  // the placeholders, as the stage's first flush
+  const size_t heapBefore = HeapInUse();
+  const MailCopyStats m = CopyMails(ctx, ctx.Master.Email, true);
+  const MailCopyStats s = CopyMails(ctx, ctx.Slave.Email, false);
+  ASSERT_EQ(m.kept + s.kept, 2 * kMails);
+  ASSERT_EQ(ctx.MailStore->GetMsgCount(), 2 * kMails);
+  // A few hundred bytes a mail at most; a copy would be 10,900.
+  EXPECT_LT(HeapInUse() - std::min(heapBefore, HeapInUse()), static_cast<size_t>(2 * kMails * 1024));
+
+  host.statuses.clear();
+  ctx.MailStore->ExecAll([&](int32_t a, int32_t b) { MailProgress(ctx, a, b); });
+  EXPECT_EQ(host.statuses.front(), "正在重建邮件索引(0/600) Email.DB");
+  EXPECT_EQ(host.statuses.back(), "正在重建邮件索引(500/600) Email.DB");
+  Close();
+  EXPECT_TRUE(testing::ReadFile(StorePath()) == testing::ReadFile(expectedPath));
+}
+
+TEST_F(MailMergeTest, ASourceThatChangesBeforeItsMailsAreWrittenEndsTheRun) {
+  struct Case {
+    const char* what;
+    std::function<void(Bytes&)> change;
+  };
+  const size_t lastPayload = xodb::kHeaderSize + kMailSlotSize + xodb::kRecordHeaderSize;
+  const std::vector<Case> cases = {
+      {"cut short", [](Bytes& f) { f.resize(f.size() - 1); }},
+      {"a payload byte", [&](Bytes& f) { f[lastPayload + 5] ^= 1; }},
+      {"an attachment's kind", [&](Bytes& f) { f[lastPayload + AttAt(4)] = 2; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    OpenStore(kPayload);
+    ctx.MasterCharData.reset();
+    Character("Bob", true);
+    ctx.MailStore->ExecAll({});
+    Bytes file = MakeEmailDb({{"Bob", 0, {{0, 1, 5}}}, {"Bob", 0, {{0, 1, 6}}}}, true);
+    testing::WriteFile(ctx.Master.Email, file);
+    ASSERT_EQ(CopyMails(ctx, ctx.Master.Email, true).kept, 2);
+    c.change(file);
+    testing::WriteFile(ctx.Master.Email, file);
+    ctx.MailStore->ExecAll({});
+    ASSERT_TRUE(ctx.MailStore->HasError());
+    EXPECT_NE(ctx.MailStore->FirstError()->find("master-Email.db"), std::string::npos);
+    EXPECT_THROW(ctx.MailStore->RaiseFirstError(), FileError);
+    ctx.MailStore.reset();
+  }
 }
 
 // ---------------------------------------------------------------------------

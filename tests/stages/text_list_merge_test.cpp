@@ -525,8 +525,8 @@ TEST(TextListAfterCharacterStage, BindingSerialsAreNewSerialsOfTheirSideOrUnknow
   ParseItemBindLines(written.lines, out);
   ASSERT_EQ(out.size(), in.size());
   std::set<int32_t> newMaster, newSlave;
-  for (const auto& n : f.ctx.MasterItemSerials->list) newMaster.insert(n.Item);
-  for (const auto& n : f.ctx.SlaveItemSerials->list) newSlave.insert(n.Item);
+  f.ctx.MasterItemSerials->ForEach([&](int32_t, int32_t now) { newMaster.insert(now); });
+  f.ctx.SlaveItemSerials->ForEach([&](int32_t, int32_t now) { newSlave.insert(now); });
   for (size_t i = 0; i < in.size(); ++i) {
     const bool master = i < masterIn.size();
     const ItemSerialMap& map = master ? *f.ctx.MasterItemSerials : *f.ctx.SlaveItemSerials;
