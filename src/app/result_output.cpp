@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "app/side_rows.h"
 #include "merge/accounts.h"
 #include "merge/character_collections.h"
 #include "stages/guild_store.h"
@@ -76,31 +77,38 @@ struct Replacement {
   std::string staged;  // the copy next to target, once made
 };
 
+// The master's rows that a replacement puts in place, in the replacement's
+// order (not the rows' order; the !Setup.txt stays the master's own). Each
+// row's new file is the one of its name in the save folder.
+constexpr std::string ServerPaths::*kReplacedRows[] = {
+    &ServerPaths::ID,    &ServerPaths::Hum,   &ServerPaths::Qel,
+    &ServerPaths::HeroQel, &ServerPaths::Shop, &ServerPaths::ShopItem,
+    &ServerPaths::Email, &ServerPaths::Guild, &ServerPaths::ItemBindAccount,
+    &ServerPaths::ItemBindIPaddr, &ServerPaths::ItemBindChrName, &ServerPaths::RememberItemList,
+};
+
 std::vector<Replacement> PlanReplacements(const RunContext& ctx) {
-  const ServerPaths& m = ctx.Master;
   std::vector<Replacement> plan;
-  auto file = [&](const std::string& name, const std::string& target) {
+  auto file = [&](std::string_view name, const std::string& target) {
     if (target.empty()) return;
     for (const auto& r : plan) {
       if (r.target == target) return;  // two pairs naming one master file
     }
-    plan.push_back({ctx.SavePath + name, target, target, false, false, {}});
+    plan.push_back({ctx.SavePath + std::string(name), target, target, false, false, {}});
   };
-  file("ID.DB", m.ID);
-  file("Hum.DB", m.Hum);
-  file("Qel.DB", m.Qel);
-  file("HeroQel.DB", m.HeroQel);
-  file("Shop.dat", m.Shop);
-  file("ShopItem.dat", m.ShopItem);
-  file("Email.db", m.Email);
-  if (!m.Guild.empty()) {
-    std::string guild = WithoutTrailingSeparators(m.Guild);
-    plan.push_back({ctx.SavePath + "GuildBase", FolderPart(guild) + "GuildBase", guild, true, false, {}});
+  for (const auto field : kReplacedRows) {
+    const SideRow& row = SideRowOf(field);
+    const std::string& path = ctx.Master.*field;
+    if (!row.IsFolder()) {
+      file(row.OutputName(), path);
+    } else if (!path.empty()) {
+      // The new folder arrives next to the master's, under the stage's name
+      // for it, whatever the master's folder is called.
+      const std::string folder = WithoutTrailingSeparators(path);
+      const std::string name(row.OutputName());
+      plan.push_back({ctx.SavePath + name, FolderPart(folder) + name, folder, true, false, {}});
+    }
   }
-  file("ItemBindAccount.txt", m.ItemBindAccount);
-  file("ItemBindIPaddr.txt", m.ItemBindIPaddr);
-  file("ItemBindChrName.txt", m.ItemBindChrName);
-  file("RememberItemList.txt", m.RememberItemList);
   for (const auto& pair : ctx.TextFilePairs) file(FileNamePart(pair.Master), pair.Master);
   return plan;
 }

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "app/result_output.h"
+#include "app/side_rows.h"
 #include "dbfiles/xo_custom_database.h"
 #include "stages/text_list_merge.h"
 #include "support/file_system.h"
@@ -41,25 +42,19 @@ fs::path CanonicalFolder(const fs::path& folder) {
   return canon;
 }
 
-void ReadPaths(ServerPaths& side, const SideEdits& edits) {
-  side.ID = Trim(edits.ID);
-  side.Hum = Trim(edits.Hum);
-  side.Qel = Trim(edits.Qel);
-  side.HeroQel = Trim(edits.HeroQel);
-  // A guild folder typed without its separator gets one, as the save folder does.
-  side.Guild = WithTrailingSeparator(Trim(edits.Guild));
-  side.Setup = Trim(edits.Setup);
-  side.Shop = Trim(edits.UserShop);
-  side.ShopItem = Trim(edits.UserShopItem);
-  side.Email = Trim(edits.Email);
-}
+// Shows an expected failure's message; every step that can refuse the run
+// says so through it and returns false.
+class Refusals {
+ public:
+  explicit Refusals(IHost& host) : host_(host) {}
+  bool Refuse(const std::string& text, const char* caption = kCaption) {
+    host_.ShowMessage(text, caption);
+    return false;
+  }
 
-void BuildTextLists(ServerPaths& side) {
-  side.RememberItemList = JoinLayoutPath(side.QelServer, layout::RememberItemList);
-  side.ItemBindAccount = JoinLayoutPath(side.QelServer, layout::ItemBindAccount);
-  side.ItemBindChrName = JoinLayoutPath(side.QelServer, layout::ItemBindChrName);
-  side.ItemBindIPaddr = JoinLayoutPath(side.QelServer, layout::ItemBindIPaddr);
-}
+ private:
+  IHost& host_;
+};
 
 // Ends the mail store: its thread is asked to stop and the engine is freed
 // once the thread has ended (the destructor joins it).
@@ -69,14 +64,275 @@ void EndMailStore(RunContext& ctx) {
   ctx.MailStore.reset();
 }
 
-// Runs its action when the scope ends, however it ends.
-template <class F>
-struct ScopeExit {
-  F f;
-  ~ScopeExit() { f(); }
+// What every ending of a run does. Until the run arms the full clean-up (once
+// the inputs are checked and Config.ini is written) an ending only gives the
+// start button back; from then on it also drops the query log and the mail
+// store and empties the bar.
+class RunScope {
+ public:
+  explicit RunScope(RunContext& ctx) : ctx_(ctx) { ctx_.Bar.Host().SetStartEnabled(false); }
+  ~RunScope() {
+    IHost& host = ctx_.Bar.Host();
+    if (fullCleanUp_) {
+      ctx_.HTTPQueryLog.reset();
+      EndMailStore(ctx_);
+      ctx_.Bar.SetRange(0, 0);
+      ctx_.Bar.SetPosition(0);
+      host.ProcessEvents();
+    }
+    ctx_.Bar.SetInterruptible(true);
+    host.SetStartEnabled(true);
+  }
+  RunScope(const RunScope&) = delete;
+  RunScope& operator=(const RunScope&) = delete;
+
+  void ArmFullCleanUp() { fullCleanUp_ = true; }
+
+ private:
+  RunContext& ctx_;
+  bool fullCleanUp_ = false;
 };
-template <class F>
-ScopeExit(F) -> ScopeExit<F>;
+
+// --- Copying the window into the run ---------------------------------------
+
+void CopyOptions(RunContext& ctx, const WindowState& w) {
+  ctx.Replace = w.AutoSaveDBMasterServer;
+  ctx.Backup = w.BackDB;  // read even while its box is hidden
+  ctx.SortItemMakeIndex = true;
+  ctx.CleanData = w.Clear1;
+  ctx.MinLevel = SpinEditValue(w.ClearMinLevel);
+  ctx.MinDay = SpinEditValue(w.ClearMinDay);
+}
+
+void CopyPaths(RunContext& ctx, const WindowState& w) {
+  ReadPaths(ctx.Master, w.Master);
+  BuildUneditedPaths(ctx.Master);
+  ReadPaths(ctx.Slave, w.Slave);
+  ctx.Gmm = w.Gmm;
+  BuildUneditedPaths(ctx.Slave);
+}
+
+// --- Input checks -----------------------------------------------------------
+
+// A replacement that was stopped halfway leaves the master mixed; it must be
+// put right by hand before any run reads it.
+bool CheckNoInterruptedReplacement(const RunContext& ctx, Refusals& say) {
+  const std::vector<std::string> left = InterruptedReplacementLeftovers(ctx);
+  if (left.empty()) return true;
+  std::string list;
+  for (const std::string& path : left) list += (list.empty() ? "" : "\r\n") + path;
+  return say.Refuse("主库文件的替换上次未完成，留下了：\r\n\r\n" + list +
+                    "\r\n\r\n主库可能新旧文件混杂（旧文件为 .bak，新文件为 .razere-new）。请先核对并恢复主库，"
+                    "删除 .razere-new 文件后再合并。(an earlier replacement of the master was interrupted)");
+}
+
+// The rows' checks, the master's rows before the slave's, each side in row order.
+bool CheckInputFiles(const ServerPaths& master, const ServerPaths& slave, Refusals& say) {
+  for (auto [side, word] : {std::pair{&master, "主库"}, std::pair{&slave, "从库"}}) {
+    for (const SideRow& row : kSideRows) {
+      const std::string& path = side->*row.path;
+      switch (row.check) {
+        case InputCheck::None:
+          break;
+        case InputCheck::FileExists:
+          if (!FileExists(path)) return say.Refuse(std::string("没有发现") + word + ": " + row.checkName + " ！！！");
+          break;
+        case InputCheck::NotEmpty:
+          if (path.empty()) return say.Refuse(std::string("请设置") + word + ": " + row.checkName + " ！！！");
+          break;
+      }
+    }
+  }
+  return true;
+}
+
+// The consignment-sale service's area keys (the master's with the web
+// credentials), into Master.AreaKey and Slave.AreaKey.
+bool ReadAreaKeys(RunContext& ctx, const RunStages& stages, Refusals& say) {
+  auto read = [&](const ServerPaths& side, bool withCredentials) {
+    return stages.ReadAreaKey ? stages.ReadAreaKey(ctx, side.Setup, withCredentials) : std::string();
+  };
+  ctx.Master.AreaKey = read(ctx.Master, true);
+  if (ctx.Master.AreaKey.empty()) return say.Refuse("没有找到主库寄买卖分区Key！！！", "合并寄买卖数据失败");
+  ctx.Slave.AreaKey = read(ctx.Slave, false);
+  if (ctx.Slave.AreaKey.empty()) return say.Refuse("没有找到从库寄买卖分区Key！！！", "合并寄买卖数据失败");
+  return true;
+}
+
+// The save folder edit, or the program's folder when it is empty, always
+// with its separator.
+std::string ResolveSaveFolder(std::string_view edit, const std::string& programFolder) {
+  std::string folder = Trim(edit);
+  if (folder.empty()) folder = programFolder;
+  return WithTrailingSeparator(folder);
+}
+
+// Output into a folder of the inputs would overwrite them; text-file pairs
+// whose outputs would overwrite each other (or another file of the run) are
+// refused here, before anything is written, rather than by the text list
+// stage after the record files are already in the save folder.
+bool CheckSaveFolder(const RunContext& ctx, Refusals& say) {
+  if (!SaveFolderCollision(ctx).empty()) return say.Refuse("保存目录不能与主库或从库的数据目录相同！！！");
+  if (const std::string conflict = TextPairOutputConflict(ctx); !conflict.empty()) return say.Refuse(conflict);
+  return true;
+}
+
+bool CheckDataVersions(const ServerPaths& master, const ServerPaths& slave, Refusals& say) {
+  for (const std::string* file : {&master.Qel, &slave.Qel, &master.HeroQel, &slave.HeroQel}) {
+    const int32_t version = ReadDbVersion(*file);
+    if (version != kRequiredDbVersion) {
+      return say.Refuse(Format("数据库版本太低：\r\n\r\n“%s”该数据库版本：%d \r\n\r\n需要数据库版本：%d！！！", *file,
+                               version, kRequiredDbVersion));
+    }
+  }
+  return true;
+}
+
+// --- The mail store ---------------------------------------------------------
+
+// Clears the save folder's old Email.db and opens the new mail store in
+// ctx.MailStore; the character stage registers every character in it.
+bool OpenMailStore(RunContext& ctx, Refusals& say) {
+  const std::string emailFile = ctx.SavePath + "Email.db";
+  try {
+    Fs().MakeFolders(ctx.SavePath);
+  } catch (const FileError& e) {
+    return say.Refuse("无法创建保存目录：" + ctx.SavePath + " (" + e.Reason() + ")");
+  }
+  try {
+    Fs().Remove(emailFile);
+  } catch (const FileError&) {
+    // Reported below: the old mail store must not survive into the new set.
+  }
+  if (Fs().KindOf(emailFile, false) != FileKind::None) return say.Refuse("清除Email数据失败！");
+
+  try {
+    ctx.MailStore = std::make_shared<TXoCustomDatabase>(emailFile);
+  } catch (const std::exception& e) {
+    return say.Refuse(std::string("创建Email数据失败！\r\n\r\n") + e.what());
+  }
+  if (ctx.MailStore->Initialize(kMailDataSize) < 0) return say.Refuse("创建Email数据失败！");
+  return true;
+}
+
+// Waits until the mail store has written everything queued, then closes it.
+void CloseMailStore(RunContext& ctx) {
+  while (!ctx.MailStore->IsIdle()) {
+    ctx.MailStore->RaiseFirstError();
+    ctx.ShowStatusText(0, "等待合区完成(%d/%d)");
+    ctx.Bar.Host().ProcessEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ctx.MailStore->Uninitialize();
+  ctx.MailStore->RaiseFirstError();
+  EndMailStore(ctx);
+}
+
+// --- The stages -------------------------------------------------------------
+
+// The merge stages in their fixed order. What each reads and leaves in
+// RunContext is said at its declaration (merge/, stages/); each reads only
+// what the stages before it left.
+void RunMergeStages(RunContext& ctx, const RunStages& stages) {
+  for (const auto* stage : {&stages.LoadAccounts, &stages.MergeCharacters, &stages.MergeGuilds,
+                            &stages.MergeUserShops, &stages.MergeTextLists, &stages.MergeMail}) {
+    if (*stage) (*stage)(ctx);
+  }
+}
+
+// The consignment-sale request, built from the area keys, the credentials and
+// CharRenames. A failure is shown, then the request's log is left as
+// QueryLog.txt in the save folder.
+bool MergeConsignmentSales(RunContext& ctx, const RunStages& stages, Refusals& say) {
+  ctx.ShowStatusText(1, "正在合并寄买卖数据......");
+  try {
+    if (!stages.WebMerge) throw std::runtime_error("寄买卖数据合并功能不可用");
+    stages.WebMerge(ctx);
+  } catch (const RunInterrupted&) {
+    throw;
+  } catch (const std::exception& e) {
+    say.Refuse(std::string("寄买卖数据合并失败！\r\n\r\n") + e.what());
+    WriteTextFile(ctx.SavePath + "QueryLog.txt", *ctx.HTTPQueryLog, TextEncoding::Ansi);
+    return false;
+  }
+  ctx.ShowStatusText(0, "寄买卖数据合并完成......");
+  return true;
+}
+
+// --- The output and the replacement -----------------------------------------
+
+// Logs, counters, replacement and the release of the run's data. The new data
+// set is complete: nothing from here on may stop halfway because the program
+// is asked to end.
+void WriteOutput(RunContext& ctx, const RunStages& stages) {
+  ctx.Bar.SetInterruptible(false);
+  if (stages.WriteChangeLogs) stages.WriteChangeLogs(ctx);
+  if (stages.WriteItemNumbers) stages.WriteItemNumbers(ctx);
+  // The release that follows the replacement counts to 42 on this range.
+  ctx.Bar.SetRange(0, 42);
+  ctx.Bar.SetPosition(0);
+  if (stages.ReplaceMasterFiles) stages.ReplaceMasterFiles(ctx);
+  ReleaseRunData(ctx);
+  ctx.ShowStatusText(0, "合区完成(%d/%d)");
+}
+
+// --- The release order --------------------------------------------------------
+
+// One step of ReleaseRunData: what it frees and how many of the 44 numbered
+// steps it stands for. Every numbered step advances the bar once, whether it
+// frees anything or not.
+struct ReleaseStep {
+  void (*free)(RunContext&);  // null: frees nothing
+  int ticks;
+};
+
+template <auto... Fields>
+void Reset(RunContext& ctx) {
+  ((ctx.*Fields).reset(), ...);
+}
+
+// clang-format off
+constexpr ReleaseStep kReleaseOrder[] = {
+    {nullptr, 2},  // 1, 2: the account entries, owned by the account maps of steps 5 and 6
+    {Reset<&RunContext::AccountRenames>, 1},
+    {Reset<&RunContext::CharRenames>, 1},
+    {Reset<&RunContext::MasterAccounts>, 1},
+    {Reset<&RunContext::SlaveAccounts>, 1},
+    {Reset<&RunContext::MasterCharIndex>, 1},
+    {Reset<&RunContext::SlaveCharIndex>, 1},
+    {Reset<&RunContext::MasterCharData>, 1},
+    {Reset<&RunContext::SlaveCharData>, 1},
+    {Reset<&RunContext::MasterHeroData>, 1},
+    {Reset<&RunContext::SlaveHeroData>, 1},
+    {nullptr, 13},  // 13 to 25: the character stage's lookup maps; it keeps none (its name tests use the collections)
+    {Reset<&RunContext::MasterItemSerials>, 1},
+    {Reset<&RunContext::SlaveItemSerials>, 1},
+    {Reset<&RunContext::MasterIdFile>, 1},
+    {Reset<&RunContext::MasterHumFile>, 1},
+    {Reset<&RunContext::MasterQelFile>, 1},
+    {Reset<&RunContext::MasterHeroQelFile>, 1},
+    {Reset<&RunContext::SlaveIdFile>, 1},
+    {Reset<&RunContext::SlaveHumFile>, 1},
+    {Reset<&RunContext::SlaveQelFile>, 1},
+    {Reset<&RunContext::SlaveHeroQelFile>, 1},
+    {Reset<&RunContext::GuildRenameLines>, 1},
+    {Reset<&RunContext::NewGuildBase>, 1},
+    {Reset<&RunContext::SlaveGuildBase>, 1},
+    {Reset<&RunContext::MasterShops>, 1},
+    {Reset<&RunContext::SlaveShops>, 1},
+    {Reset<&RunContext::MasterShopItems>, 1},
+    {Reset<&RunContext::SlaveShopItems>, 1},
+    {Reset<&RunContext::AllSlaveChars>, 1},
+    {Reset<&RunContext::AllSlaveAccounts>, 1},
+};
+// clang-format on
+
+constexpr int ReleaseTicks() {
+  int ticks = 0;
+  for (const ReleaseStep& step : kReleaseOrder) ticks += step.ticks;
+  return ticks;
+}
+static_assert(ReleaseTicks() == kReleaseProgressSteps);
 
 }  // namespace
 
@@ -84,10 +340,8 @@ std::string SaveFolderCollision(const RunContext& ctx) {
   fs::path save = CanonicalFolder(ctx.SavePath);
   std::vector<std::string> inputs;
   for (const ServerPaths* side : {&ctx.Master, &ctx.Slave}) {
-    for (const std::string* p : {&side->ID, &side->Hum, &side->Qel, &side->HeroQel, &side->Shop, &side->ShopItem,
-                                 &side->Email, &side->Setup, &side->RememberItemList, &side->ItemBindAccount,
-                                 &side->ItemBindChrName, &side->ItemBindIPaddr}) {
-      inputs.push_back(*p);
+    for (const SideRow& row : kSideRows) {
+      if (!row.IsRoot() && !row.IsFolder()) inputs.push_back(side->*row.path);
     }
   }
   for (const auto& pair : ctx.TextFilePairs) {
@@ -98,253 +352,56 @@ std::string SaveFolderCollision(const RunContext& ctx) {
     if (file.empty()) continue;
     if (CanonicalFolder(fs::path(file).parent_path()) == save) return file;
   }
+  // A folder row (the guild folder) collides when it is the save folder or
+  // lies directly in it: the stage writes its new folder there.
   for (const ServerPaths* side : {&ctx.Master, &ctx.Slave}) {
-    if (side->Guild.empty()) continue;
-    fs::path guild = CanonicalFolder(side->Guild);
-    if (guild.parent_path() == save || guild == save) return side->Guild;
+    for (const SideRow& row : kSideRows) {
+      const std::string& folder = side->*row.path;
+      if (!row.IsFolder() || folder.empty()) continue;
+      fs::path canon = CanonicalFolder(folder);
+      if (canon.parent_path() == save || canon == save) return folder;
+    }
   }
   return {};
 }
 
 void ReleaseRunData(RunContext& ctx) {
-  // Steps 1 and 2 free the account entries, which the account collections
-  // own; they go with their maps at steps 5 and 6.
-  auto step = [&ctx](auto&&... refs) {
-    (refs.reset(), ...);
-    ctx.ShowStatusText(1, "正在释放内存(%d/%d)");
-    ctx.Bar.ProcessEvents();
-  };
-  step();                                             // 1
-  step();                                             // 2
-  step(ctx.AccountRenames);                           // 3
-  step(ctx.CharRenames);                              // 4
-  step(ctx.MasterAccounts);                           // 5
-  step(ctx.SlaveAccounts);                            // 6
-  step(ctx.MasterCharIndex);                          // 7
-  step(ctx.SlaveCharIndex);                           // 8
-  step(ctx.MasterCharData);                           // 9
-  step(ctx.SlaveCharData);                            // 10
-  step(ctx.MasterHeroData);                           // 11
-  step(ctx.SlaveHeroData);                            // 12
-  step(ctx.CharStageInternals);                       // 13
-  for (int i = 14; i <= 25; ++i) step();              // 14 to 25
-  step(ctx.MasterItemSerials);                        // 26
-  step(ctx.SlaveItemSerials);                         // 27
-  step(ctx.MasterIdFile);                             // 28
-  step(ctx.MasterHumFile);                            // 29
-  step(ctx.MasterQelFile);                            // 30
-  step(ctx.MasterHeroQelFile);                        // 31
-  step(ctx.SlaveIdFile);                              // 32
-  step(ctx.SlaveHumFile);                             // 33
-  step(ctx.SlaveQelFile);                             // 34
-  step(ctx.SlaveHeroQelFile);                         // 35
-  step(ctx.GuildRenameLines);                         // 36
-  step(ctx.NewGuildBase);                             // 37
-  step(ctx.SlaveGuildBase);                           // 38
-  step(ctx.MasterShops);                              // 39
-  step(ctx.SlaveShops);                               // 40
-  step(ctx.MasterShopItems);                          // 41
-  step(ctx.SlaveShopItems);                           // 42
-  step(ctx.AllSlaveChars);                            // 43
-  step(ctx.AllSlaveAccounts);                         // 44
-  ctx.MasterAccountChars.reset();                     // 45, without progress
-  ctx.SlaveAccountChars.reset();
+  for (const ReleaseStep& step : kReleaseOrder) {
+    if (step.free) step.free(ctx);
+    for (int i = 0; i < step.ticks; ++i) {
+      ctx.ShowStatusText(1, "正在释放内存(%d/%d)");
+      ctx.Bar.ProcessEvents();
+    }
+  }
+  // 45, without progress.
+  Reset<&RunContext::MasterAccountChars, &RunContext::SlaveAccountChars>(ctx);
 }
 
 RunOutcome ButtonOKClick(RunContext& ctx, const WindowState& w, const RunStages& stages) {
-  IHost& host = ctx.Bar.Host();
-  auto message = [&host](const std::string& text, const char* caption = kCaption) {
-    host.ShowMessage(text, caption);
-  };
+  RunScope run(ctx);
+  Refusals say(ctx.Bar.Host());
 
-  // 1. Until step 10 every ending only gives the start button back.
-  host.SetStartEnabled(false);
-  bool cleanUpArmed = false;
-  ScopeExit cleanUp{[&] {
-    if (cleanUpArmed) {
-      ctx.HTTPQueryLog.reset();
-      EndMailStore(ctx);
-      ctx.Bar.SetRange(0, 0);
-      ctx.Bar.SetPosition(0);
-      host.ProcessEvents();
-    }
-    ctx.Bar.SetInterruptible(true);
-    host.SetStartEnabled(true);
-  }};
+  CopyOptions(ctx, w);
+  CopyPaths(ctx, w);
 
-  // 2. Options.
-  ctx.Replace = w.AutoSaveDBMasterServer;
-  ctx.Backup = w.BackDB;
-  ctx.SortItemMakeIndex = true;
-  ctx.CleanData = w.Clear1;
-  ctx.MinLevel = SpinEditValue(w.ClearMinLevel);
-  ctx.MinDay = SpinEditValue(w.ClearMinDay);
-
-  // 3, 4. Paths.
-  ReadPaths(ctx.Master, w.Master);
-  BuildTextLists(ctx.Master);
-  ReadPaths(ctx.Slave, w.Slave);
-  ctx.Gmm = w.Gmm;
-  BuildTextLists(ctx.Slave);
-
-  // A replacement that was stopped halfway leaves the master mixed; it must
-  // be put right by hand before any run reads it.
-  if (const std::vector<std::string> left = InterruptedReplacementLeftovers(ctx); !left.empty()) {
-    std::string list;
-    for (const std::string& path : left) list += (list.empty() ? "" : "\r\n") + path;
-    message("主库文件的替换上次未完成，留下了：\r\n\r\n" + list +
-            "\r\n\r\n主库可能新旧文件混杂（旧文件为 .bak，新文件为 .razere-new）。请先核对并恢复主库，"
-            "删除 .razere-new 文件后再合并。(an earlier replacement of the master was interrupted)");
-    return RunOutcome::Refused;
-  }
-
-  // 5. Input checks.
-  struct Check {
-    bool ok;
-    const char* text;
-  };
-  const Check checks[] = {
-      {FileExists(ctx.Master.ID), "没有发现主库: ID.DB ！！！"},
-      {FileExists(ctx.Master.Hum), "没有发现主库: Hum.DB ！！！"},
-      {FileExists(ctx.Master.Qel), "没有发现主库: Qel.DB ！！！"},
-      {FileExists(ctx.Master.HeroQel), "没有发现主库: HeroQel.DB ！！！"},
-      {!ctx.Master.Guild.empty(), "请设置主库: GuildBase目录 ！！！"},
-      {FileExists(ctx.Master.Setup), "没有发现主库: !Setup.txt ！！！"},
-      {FileExists(ctx.Slave.ID), "没有发现从库: ID.DB ！！！"},
-      {FileExists(ctx.Slave.Hum), "没有发现从库: Hum.DB ！！！"},
-      {FileExists(ctx.Slave.Qel), "没有发现从库: Qel.DB ！！！"},
-      {FileExists(ctx.Slave.HeroQel), "没有发现从库: HeroQel.DB ！！！"},
-      {!ctx.Slave.Guild.empty(), "请设置从库: GuildBase目录 ！！！"},
-      {FileExists(ctx.Slave.Setup), "没有发现从库: !Setup.txt ！！！"},
-  };
-  for (const Check& c : checks) {
-    if (!c.ok) {
-      message(c.text);
-      return RunOutcome::Refused;
-    }
-  }
-
-  // 6. Area keys of the consignment-sale service.
-  if (ctx.Gmm) {
-    ctx.Master.AreaKey = stages.ReadAreaKey ? stages.ReadAreaKey(ctx, ctx.Master.Setup, true) : "";
-    if (ctx.Master.AreaKey.empty()) {
-      message("没有找到主库寄买卖分区Key！！！", "合并寄买卖数据失败");
-      return RunOutcome::Refused;
-    }
-    ctx.Slave.AreaKey = stages.ReadAreaKey ? stages.ReadAreaKey(ctx, ctx.Slave.Setup, false) : "";
-    if (ctx.Slave.AreaKey.empty()) {
-      message("没有找到从库寄买卖分区Key！！！", "合并寄买卖数据失败");
-      return RunOutcome::Refused;
-    }
-  }
-
-  // 7. Save folder. Output into a folder of the inputs would overwrite them.
-  ctx.SavePath = Trim(w.SavePath);
-  if (ctx.SavePath.empty()) ctx.SavePath = ctx.ProgramFolder;
-  ctx.SavePath = WithTrailingSeparator(ctx.SavePath);
-  if (!SaveFolderCollision(ctx).empty()) {
-    message("保存目录不能与主库或从库的数据目录相同！！！");
-    return RunOutcome::Refused;
-  }
-  // Text-file pairs whose outputs would overwrite each other (or another file
-  // of the run): refused here, before anything is written, rather than by the
-  // text list stage after the record files are already in the save folder.
-  if (const std::string conflict = TextPairOutputConflict(ctx); !conflict.empty()) {
-    message(conflict);
-    return RunOutcome::Refused;
-  }
-
-  // 8. Settings.
+  if (!CheckNoInterruptedReplacement(ctx, say)) return RunOutcome::Refused;
+  if (!CheckInputFiles(ctx.Master, ctx.Slave, say)) return RunOutcome::Refused;
+  if (ctx.Gmm && !ReadAreaKeys(ctx, stages, say)) return RunOutcome::Refused;
+  ctx.SavePath = ResolveSaveFolder(w.SavePath, ctx.ProgramFolder);
+  if (!CheckSaveFolder(ctx, say)) return RunOutcome::Refused;
   SaveConfig(ctx);
+  if (!CheckDataVersions(ctx.Master, ctx.Slave, say)) return RunOutcome::Refused;
 
-  // 9. Data versions.
-  for (const std::string* file : {&ctx.Master.Qel, &ctx.Slave.Qel, &ctx.Master.HeroQel, &ctx.Slave.HeroQel}) {
-    int32_t version = ReadDbVersion(*file);
-    if (version != kRequiredDbVersion) {
-      message(Format("数据库版本太低：\r\n\r\n“%s”该数据库版本：%d \r\n\r\n需要数据库版本：%d！！！", *file, version,
-                     kRequiredDbVersion));
-      return RunOutcome::Refused;
-    }
-  }
-
-  // 10. From here every ending performs the full clean-up.
   ctx.HTTPQueryLog = std::make_shared<std::vector<std::string>>();
-  cleanUpArmed = true;
+  run.ArmFullCleanUp();
+  if (!OpenMailStore(ctx, say)) return RunOutcome::Refused;
 
-  // 11. The old mail store of the save folder.
-  const std::string emailFile = ctx.SavePath + "Email.db";
-  try {
-    Fs().MakeFolders(ctx.SavePath);
-  } catch (const FileError& e) {
-    message("无法创建保存目录：" + ctx.SavePath + " (" + e.Reason() + ")");
-    return RunOutcome::Refused;
-  }
-  try {
-    Fs().Remove(emailFile);
-  } catch (const FileError&) {
-    // Reported below: the old mail store must not survive into the new set.
-  }
-  if (Fs().KindOf(emailFile, false) != FileKind::None) {
-    message("清除Email数据失败！");
-    return RunOutcome::Refused;
-  }
+  ReleaseRunData(ctx);  // whatever an earlier run left behind
+  RunMergeStages(ctx, stages);
+  if (ctx.Gmm && !MergeConsignmentSales(ctx, stages, say)) return RunOutcome::Refused;
+  CloseMailStore(ctx);
 
-  // 12. The new mail store.
-  try {
-    ctx.MailStore = std::make_shared<TXoCustomDatabase>(emailFile);
-  } catch (const std::exception& e) {
-    message(std::string("创建Email数据失败！\r\n\r\n") + e.what());
-    return RunOutcome::Refused;
-  }
-  if (ctx.MailStore->Initialize(kMailDataSize) < 0) {
-    message("创建Email数据失败！");
-    return RunOutcome::Refused;
-  }
-
-  // 13 to 19. Stages.
-  ReleaseRunData(ctx);
-  for (const auto* stage : {&stages.LoadAccounts, &stages.MergeCharacters, &stages.MergeGuilds,
-                            &stages.MergeUserShops, &stages.MergeTextLists, &stages.MergeMail}) {
-    if (*stage) (*stage)(ctx);
-  }
-
-  // 20. Consignment-sale data through the web service.
-  if (ctx.Gmm) {
-    ctx.ShowStatusText(1, "正在合并寄买卖数据......");
-    try {
-      if (!stages.WebMerge) throw std::runtime_error("寄买卖数据合并功能不可用");
-      stages.WebMerge(ctx);
-    } catch (const RunInterrupted&) {
-      throw;
-    } catch (const std::exception& e) {
-      message(std::string("寄买卖数据合并失败！\r\n\r\n") + e.what());
-      WriteTextFile(ctx.SavePath + "QueryLog.txt", *ctx.HTTPQueryLog, TextEncoding::Ansi);
-      return RunOutcome::Refused;
-    }
-    ctx.ShowStatusText(0, "寄买卖数据合并完成......");
-  }
-
-  // 21. Wait until the mail store has written everything, then close it.
-  while (!ctx.MailStore->IsIdle()) {
-    ctx.MailStore->RaiseFirstError();
-    ctx.ShowStatusText(0, "等待合区完成(%d/%d)");
-    host.ProcessEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ctx.MailStore->Uninitialize();
-  ctx.MailStore->RaiseFirstError();
-  EndMailStore(ctx);
-
-  // 22. Logs, counters, replacement. The new data set is complete: nothing
-  // from here on may stop halfway because the program is asked to end.
-  ctx.Bar.SetInterruptible(false);
-  if (stages.WriteChangeLogs) stages.WriteChangeLogs(ctx);
-  if (stages.WriteItemNumbers) stages.WriteItemNumbers(ctx);
-  ctx.Bar.SetRange(0, 42);
-  ctx.Bar.SetPosition(0);
-  if (stages.ReplaceMasterFiles) stages.ReplaceMasterFiles(ctx);
-  ReleaseRunData(ctx);
-  ctx.ShowStatusText(0, "合区完成(%d/%d)");
+  WriteOutput(ctx, stages);
   return RunOutcome::Completed;
 }
 

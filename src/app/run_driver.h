@@ -46,8 +46,12 @@ enum class RunOutcome {
 // clean-up (the start button is enabled again in every case).
 RunOutcome ButtonOKClick(RunContext& ctx, const WindowState& window, const RunStages& stages);
 
+// The numbered steps of ReleaseRunData, each advancing the bar once.
+inline constexpr int kReleaseProgressSteps = 44;
+
 // Frees every stage collection in the fixed release order, advancing the
-// progress bar once for each of its 44 numbered steps.
+// progress bar once for each of its 44 numbered steps (a step with nothing
+// to free included), then frees the last collections without progress.
 void ReleaseRunData(RunContext& ctx);
 
 // The window's close request: refused while a run has the start button.
@@ -55,8 +59,8 @@ inline void FormCloseQuery(bool buttonOKEnabled, bool& CanClose) {
   if (!buttonOKEnabled) CanClose = false;
 }
 
-// The save-folder check: the folder of every input file and the parent of
-// each side's guild folder. Returns the offending input, or "" when the save
+// The save-folder check: the folder of every input file of a side (its rows
+// and the text-file pairs) and each side's guild folder and its parent. Returns the offending input, or "" when the save
 // folder is safe.
 std::string SaveFolderCollision(const RunContext& ctx);
 

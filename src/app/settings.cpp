@@ -10,40 +10,8 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
-struct TextKey {
-  const char* section;
-  const char* key;
-  std::string ServerPaths::*field;
-};
-
-// The side keys in the order they are written.
-constexpr std::array<std::pair<const char*, std::string ServerPaths::*>, 10> kSideKeys{{
-    {"QelServer", &ServerPaths::QelServer},
-    {"ID", &ServerPaths::ID},
-    {"Hum", &ServerPaths::Hum},
-    {"Qel", &ServerPaths::Qel},
-    {"HeroQel", &ServerPaths::HeroQel},
-    {"Guild", &ServerPaths::Guild},
-    {"Shop", &ServerPaths::Shop},
-    {"ShopItem", &ServerPaths::ShopItem},
-    {"!Setup", &ServerPaths::Setup},
-    {"Email", &ServerPaths::Email},
-}};
-
 bool ReadBool(const IniProfile& ini, const char* key, bool def) {
   return ini.ReadInt("Setup", key, def ? 1 : 0) != 0;
-}
-
-void FillEdits(SideEdits& edits, const ServerPaths& side) {
-  edits.ID = side.ID;
-  edits.Hum = side.Hum;
-  edits.Qel = side.Qel;
-  edits.HeroQel = side.HeroQel;
-  edits.Guild = side.Guild;
-  edits.UserShop = side.Shop;
-  edits.UserShopItem = side.ShopItem;
-  edits.Setup = side.Setup;
-  edits.Email = side.Email;
 }
 
 }  // namespace
@@ -78,15 +46,29 @@ int32_t SpinEditValue(std::string_view text) {
 }
 
 void DeriveServerPaths(ServerPaths& side, std::string_view root) {
-  side.ID = JoinLayoutPath(root, layout::ID);
-  side.Hum = JoinLayoutPath(root, layout::Hum);
-  side.Qel = JoinLayoutPath(root, layout::Qel);
-  side.HeroQel = JoinLayoutPath(root, layout::HeroQel);
-  side.Shop = JoinLayoutPath(root, layout::Shop);
-  side.ShopItem = JoinLayoutPath(root, layout::ShopItem);
-  side.Guild = JoinLayoutPath(root, layout::Guild);
-  side.Setup = JoinLayoutPath(root, layout::Setup);
-  side.Email = JoinLayoutPath(root, layout::Email);
+  for (const SideRow& row : kSideRows) {
+    if (row.IsDerivedEdit()) side.*row.path = JoinLayoutPath(root, row.layout);
+  }
+}
+
+void FillEdits(SideEdits& edits, const ServerPaths& side) {
+  for (const SideRow& row : kSideRows) {
+    if (row.IsDerivedEdit()) edits.*row.edit = side.*row.path;
+  }
+}
+
+void ReadPaths(ServerPaths& side, const SideEdits& edits) {
+  for (const SideRow& row : kSideRows) {
+    if (!row.IsDerivedEdit()) continue;
+    // A folder typed without its separator gets one, as the save folder does.
+    side.*row.path = row.IsFolder() ? WithTrailingSeparator(Trim(edits.*row.edit)) : Trim(edits.*row.edit);
+  }
+}
+
+void BuildUneditedPaths(ServerPaths& side) {
+  for (const SideRow& row : kSideRows) {
+    if (row.edit == nullptr) side.*row.path = JoinLayoutPath(side.QelServer, row.layout);
+  }
 }
 
 void RootEditChanged(ServerPaths& side, SideEdits& edits, std::string_view text) {
@@ -125,8 +107,8 @@ void LoadConfig(RunContext& ctx) {
   ctx.MinLevel = ini.ReadInt("Setup", "MinLevel", ctx.MinLevel);
   ctx.Gmm = ReadBool(ini, "Gmm", ctx.Gmm);
   for (auto [section, side] : {std::pair{"Master", &ctx.Master}, std::pair{"Slave", &ctx.Slave}}) {
-    for (const auto& [key, field] : kSideKeys) {
-      side->*field = ini.ReadString(section, key, side->*field);
+    for (const SideRow& row : kSideRows) {
+      if (row.settingsKey) side->*row.path = ini.ReadString(section, row.settingsKey, side->*row.path);
     }
   }
 }
@@ -143,7 +125,9 @@ void SaveConfig(const RunContext& ctx) {
   ini.WriteString("Setup", "MinLevel", std::to_string(ctx.MinLevel));
   ini.WriteString("Setup", "Gmm", flag(ctx.Gmm));
   for (auto [section, side] : {std::pair{"Master", &ctx.Master}, std::pair{"Slave", &ctx.Slave}}) {
-    for (const auto& [key, field] : kSideKeys) ini.WriteString(section, key, side->*field);
+    for (const SideRow& row : kSideRows) {
+      if (row.settingsKey) ini.WriteString(section, row.settingsKey, side->*row.path);
+    }
   }
   ini.Save();
 }

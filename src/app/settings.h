@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/side_rows.h"
 #include "merge/run_context.h"
 
 namespace razere {
@@ -15,21 +16,22 @@ inline constexpr std::string_view kDefaultMasterRoot = "D:\\QelServer(主库)\\"
 inline constexpr std::string_view kDefaultSlaveRoot = "D:\\QelServer(从库)\\";
 
 // Relative paths below a server root, with backslashes as the layout is
-// written; JoinLayoutPath turns them into platform paths.
+// written; JoinLayoutPath turns them into platform paths. Each is its side
+// row's (app/side_rows.h).
 namespace layout {
-inline constexpr std::string_view ID = "LoginSrv\\IDDB\\ID.DB";
-inline constexpr std::string_view Hum = "DBServer\\FDB\\Hum.DB";
-inline constexpr std::string_view Qel = "DBServer\\FDB\\Qel.DB";
-inline constexpr std::string_view HeroQel = "DBServer\\FDB\\HeroQel.DB";
-inline constexpr std::string_view Guild = "Qel200\\GuildBase\\";
-inline constexpr std::string_view Shop = "Qel200\\Envir\\UserData\\Shop.dat";
-inline constexpr std::string_view ShopItem = "Qel200\\Envir\\UserData\\ShopItem.dat";
-inline constexpr std::string_view Email = "Qel200\\Envir\\UserData\\Email.db";
-inline constexpr std::string_view Setup = "Qel200\\!Setup.txt";
-inline constexpr std::string_view RememberItemList = "Qel200\\Envir\\RememberItemList.txt";
-inline constexpr std::string_view ItemBindAccount = "Qel200\\Envir\\ItemBindAccount.txt";
-inline constexpr std::string_view ItemBindChrName = "Qel200\\Envir\\ItemBindChrName.txt";
-inline constexpr std::string_view ItemBindIPaddr = "Qel200\\Envir\\ItemBindIPaddr.txt";
+inline constexpr std::string_view ID = SideRowOf(&ServerPaths::ID).layout;
+inline constexpr std::string_view Hum = SideRowOf(&ServerPaths::Hum).layout;
+inline constexpr std::string_view Qel = SideRowOf(&ServerPaths::Qel).layout;
+inline constexpr std::string_view HeroQel = SideRowOf(&ServerPaths::HeroQel).layout;
+inline constexpr std::string_view Guild = SideRowOf(&ServerPaths::Guild).layout;
+inline constexpr std::string_view Shop = SideRowOf(&ServerPaths::Shop).layout;
+inline constexpr std::string_view ShopItem = SideRowOf(&ServerPaths::ShopItem).layout;
+inline constexpr std::string_view Email = SideRowOf(&ServerPaths::Email).layout;
+inline constexpr std::string_view Setup = SideRowOf(&ServerPaths::Setup).layout;
+inline constexpr std::string_view RememberItemList = SideRowOf(&ServerPaths::RememberItemList).layout;
+inline constexpr std::string_view ItemBindAccount = SideRowOf(&ServerPaths::ItemBindAccount).layout;
+inline constexpr std::string_view ItemBindChrName = SideRowOf(&ServerPaths::ItemBindChrName).layout;
+inline constexpr std::string_view ItemBindIPaddr = SideRowOf(&ServerPaths::ItemBindIPaddr).layout;
 }  // namespace layout
 
 inline constexpr char kPathSep = '/';
@@ -45,12 +47,6 @@ std::string Trim(std::string_view text);
 // (support/text_util.h) with DecimalSign::kPlusThenAny; 0 when it is not a
 // number.
 int32_t SpinEditValue(std::string_view text);
-
-// The texts of one side's edits.
-struct SideEdits {
-  std::string QelServer;
-  std::string ID, Hum, Qel, HeroQel, UserShop, UserShopItem, Guild, Setup, Email;
-};
 
 // Everything of the main window that a run reads: the front end fills it
 // from its controls (the window) or from options (the command line).
@@ -69,12 +65,20 @@ struct WindowState {
 // Built-in defaults of every setting.
 void SetDefaultSettings(RunContext& ctx);
 
-// Fills a side's nine paths from its root (defaults and derivation).
+// Fills a side's paths shown in edits from its root (defaults and derivation).
 void DeriveServerPaths(ServerPaths& side, std::string_view root);
 
 // The change handler of a root edit: stores the normalised root in the side
-// and overwrites the side's nine path edits with the derived paths.
+// and overwrites the side's path edits with the derived paths.
 void RootEditChanged(ServerPaths& side, SideEdits& edits, std::string_view text);
+
+// Copies the side's paths shown in edits into the edits (not the root).
+void FillEdits(SideEdits& edits, const ServerPaths& side);
+// The run's copy of the edits: every path shown in an edit, trimmed; a
+// folder gets its trailing separator. The root follows its edit's change
+// handler, and the paths without an edit are rebuilt from the root.
+void ReadPaths(ServerPaths& side, const SideEdits& edits);
+void BuildUneditedPaths(ServerPaths& side);
 
 void LoadConfig(RunContext& ctx);
 void SaveConfig(const RunContext& ctx);

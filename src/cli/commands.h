@@ -1,9 +1,13 @@
-// The commands of razere-cli; each lives in a file of its own.
+// The commands of razere-cli, registered in one table: each row names a
+// command, says what it does for the help text, and names the function (in
+// the command's own file) that adds its options and returns how it runs.
+// Adding a command is its file and one row here.
 #pragma once
 
 #include <CLI/CLI.hpp>
 
 #include <functional>
+#include <span>
 
 namespace razere::cli {
 
@@ -13,10 +17,33 @@ inline constexpr int kExitRefused = 1;     // ended with an expected failure (a 
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitUnexpected = 3;  // an unexpected error ended the run
 
-// Adds a command's subcommand and options to app; the returned function runs
-// it after parsing and gives its exit status.
+// Runs a command after parsing and gives its exit status.
 using CommandRunner = std::function<int()>;
-CommandRunner AddMergeCommand(CLI::App& app);
-CommandRunner AddEncodeSetupValueCommand(CLI::App& app);
+// Adds a command's options to its subcommand; the runner reads them.
+using CommandOptions = CommandRunner (*)(CLI::App& command);
+
+struct Command {
+  const char* name;
+  const char* description;
+  CommandOptions options;
+};
+
+// The table: X(function, name, description), one row per command, in the
+// order of the help text.
+#define RAZERE_CLI_COMMANDS(X)                                                                  \
+  X(MergeCommand, "merge", "Merge the slave installation into the master's data set")            \
+  X(EncodeSetupValueCommand, "encode-setup-value", "Print TEXT encoded as a !Setup.txt web-service value")
+
+#define RAZERE_CLI_DECLARE_COMMAND(function, name, description) CommandRunner function(CLI::App& command);
+RAZERE_CLI_COMMANDS(RAZERE_CLI_DECLARE_COMMAND)
+#undef RAZERE_CLI_DECLARE_COMMAND
+
+// Every command of the table.
+std::span<const Command> Commands();
+
+// Parses the command line against the table and runs the one command named:
+// no command, an unknown one or bad options are usage errors (kExitUsage);
+// --help prints the help text and gives kExitOk.
+int RunCommandLine(int argc, char** argv);
 
 }  // namespace razere::cli

@@ -38,9 +38,9 @@ int RunEncode(const EncodeOptions& o) {
 
 }  // namespace
 
-CommandRunner AddEncodeSetupValueCommand(CLI::App& app) {
+CommandRunner EncodeSetupValueCommand(CLI::App& command) {
   auto o = std::make_shared<EncodeOptions>();
-  CLI::App* cmd = app.add_subcommand("encode-setup-value", "Print TEXT encoded as a !Setup.txt web-service value");
+  CLI::App* cmd = &command;
   cmd->add_option("TEXT", o->text, "The value to encode (UTF-8)")->required();
   o->fillOption = cmd->add_option("--fill", o->fill, "Fill byte of the format, 0 to 255 (default 0)");
   return [o] { return RunEncode(*o); };

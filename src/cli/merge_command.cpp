@@ -27,7 +27,6 @@ struct MergeOptions {
   CLI::Option* minDayOption = nullptr;
   CLI::Option* minLevelOption = nullptr;
   bool quiet = false;
-  bool selected = false;
 };
 
 std::string ExecutableFolder() {
@@ -84,9 +83,9 @@ int RunMerge(MergeOptions& o) {
 
 }  // namespace
 
-CommandRunner AddMergeCommand(CLI::App& app) {
+CommandRunner MergeCommand(CLI::App& command) {
   auto o = std::make_shared<MergeOptions>();
-  CLI::App* cmd = app.add_subcommand("merge", "Merge the slave installation into the master's data set");
+  CLI::App* cmd = &command;
   cmd->add_option("--config", o->config, "Settings file; its folder is the program folder");
   cmd->add_option("--pairs", o->pairs, "Text-file pair list (default: TextFileName.txt of the program folder)");
   cmd->add_option("--master", o->master, "Master server root; derives the master's paths");

@@ -48,31 +48,18 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int
   return button;
 }
 
-void WriteSide(SideControls& side, const SideEdits& edits, bool withRoot) {
-  if (withRoot) side.QelServer->setText(Q(edits.QelServer));
-  side.ID->setText(Q(edits.ID));
-  side.Hum->setText(Q(edits.Hum));
-  side.Qel->setText(Q(edits.Qel));
-  side.HeroQel->setText(Q(edits.HeroQel));
-  side.Guild->setText(Q(edits.Guild));
-  side.UserShop->setText(Q(edits.UserShop));
-  side.UserShopItem->setText(Q(edits.UserShopItem));
-  side.Setup->setText(Q(edits.Setup));
-  side.Email->setText(Q(edits.Email));
+// The path edits of a side (not the root) from edits.
+void WriteSide(SideControls& side, const SideEdits& edits) {
+  for (size_t i = 0; i < kSideRows.size(); ++i) {
+    if (kSideRows[i].IsDerivedEdit()) side.edits[i]->setText(Q(edits.*kSideRows[i].edit));
+  }
 }
 
 SideEdits ReadSide(const SideControls& side) {
   SideEdits e;
-  e.QelServer = S(side.QelServer->text());
-  e.ID = S(side.ID->text());
-  e.Hum = S(side.Hum->text());
-  e.Qel = S(side.Qel->text());
-  e.HeroQel = S(side.HeroQel->text());
-  e.Guild = S(side.Guild->text());
-  e.UserShop = S(side.UserShop->text());
-  e.UserShopItem = S(side.UserShopItem->text());
-  e.Setup = S(side.Setup->text());
-  e.Email = S(side.Email->text());
+  for (size_t i = 0; i < kSideRows.size(); ++i) {
+    if (kSideRows[i].edit != nullptr) e.*kSideRows[i].edit = S(side.edits[i]->text());
+  }
   return e;
 }
 }  // namespace
@@ -203,68 +190,75 @@ void TFrmMain::BuildControls() {
   });
 }
 
+ButtonEdit* SideControls::Edit(std::string ServerPaths::*path) const {
+  for (size_t i = 0; i < kSideRows.size(); ++i) {
+    if (kSideRows[i].path == path) return edits[i];
+  }
+  return nullptr;
+}
+
 QWidget* TFrmMain::BuildSideGroup(QWidget* page, const char* title, int left, const char* prefix,
                                   SideControls& side, ServerPaths& paths, bool master) {
   auto* group = new QGroupBox(QString::fromUtf8(title), page);
   group->setObjectName(QString("Group") + prefix);
   group->setGeometry(left, 8, 353, 265);
-  struct Row {
-    int top;
-    const char* label;
-    const char* suffix;
-    ButtonEdit* SideControls::*edit;
-    const char* filter;  // empty: a folder picker
-  };
-  static const Row rows[] = {
-      {20, "QelServer:", "QelServer", &SideControls::QelServer, ""},
-      {44, "ID.DB:", "ID", &SideControls::ID, "ID (*.DB)"},
-      {68, "Hum.DB:", "Hum", &SideControls::Hum, "Hum (*.DB)"},
-      {92, "Qel.DB:", "Qel", &SideControls::Qel, "Qel (*.DB)"},
-      {116, "HeroQel.DB:", "HeroQel", &SideControls::HeroQel, "HeroQel (*.DB)"},
-      {140, "GuildBase:", "Guild", &SideControls::Guild, ""},
-      {164, "UserShop:", "UserShop", &SideControls::UserShop, "Shop (*.dat)"},
-      {188, "UserShopItem:", "UserShopItem", &SideControls::UserShopItem, "ShopItem (*.dat)"},
-      {212, "!Setup.txt:", "Setup", &SideControls::Setup, "!Setup (*.txt)"},
-      {237, "Email:", "Email", &SideControls::Email, "Email (*.db)"},
-  };
-  for (const Row& row : rows) {
+  for (size_t i = 0; i < kSideRows.size(); ++i) {
+    const SideRow& row = kSideRows[i];
+    if (row.edit == nullptr) continue;
     MakeLabel(group, row.label, 8, row.top + 4);
-    const std::string name = std::string("Edit") + prefix + row.suffix;
-    auto* edit = new ButtonEdit(group, name.c_str(), 88, row.top, 257);
-    side.*row.edit = edit;
-    if (*row.filter) {
-      const QString filter = row.filter;
-      connect(edit, &ButtonEdit::buttonClicked, this, [this, edit, filter] { PickFile(edit, filter); });
-    }
+    const std::string name = std::string("Edit") + prefix + row.control;
+    side.edits[i] = new ButtonEdit(group, name.c_str(), 88, row.top, 257);
   }
-  // The root: typing derives the nine paths; the picker also sets the
-  // dialog's root edit.
-  connect(side.QelServer, &QLineEdit::textChanged, this, [this, &side, &paths](const QString& text) {
+  for (size_t i = 0; i < kSideRows.size(); ++i) {
+    if (side.edits[i] != nullptr) ConnectPicker(kSideRows[i], side.edits[i], side, paths, master);
+  }
+  // Typing a root derives the side's paths.
+  connect(side.QelServer(), &QLineEdit::textChanged, this, [&side, &paths](const QString& text) {
     SideEdits edits = ReadSide(side);
     RootEditChanged(paths, edits, S(text));
-    WriteSide(side, edits, false);
-  });
-  connect(side.QelServer, &ButtonEdit::buttonClicked, this, [this, &side, master] {
-    QString start = side.QelServer->text();
-    if (!FolderExists(S(start))) start.clear();
-    const QString chosen =
-        QFileDialog::getExistingDirectory(this, QString::fromUtf8("请选择你的服务端文件夹"), start);
-    if (chosen.isEmpty()) return;
-    const QString root = Q(WithTrailingSeparator(S(chosen)));
-    side.QelServer->setText(root);
-    ButtonEdit* dialogEdit = master ? frmFileName_->EditMasterQelServer : frmFileName_->EditSlaveQelServer;
-    dialogEdit->setText(root);
-  });
-  // The guild picker starts at the folder as last loaded or used by a run.
-  connect(side.Guild, &ButtonEdit::buttonClicked, this, [this, &side, &paths] {
-    QString start = Q(paths.Guild);
-    if (!FolderExists(paths.Guild)) start.clear();
-    const QString chosen = QFileDialog::getExistingDirectory(this, QString::fromUtf8("浏览文件夹"), start);
-    if (chosen.isEmpty()) return;
-    paths.Guild = WithTrailingSeparator(S(chosen));
-    side.Guild->setText(Q(paths.Guild));
+    WriteSide(side, edits);
   });
   return group;
+}
+
+void TFrmMain::ConnectPicker(const SideRow& row, ButtonEdit* edit, SideControls& side, ServerPaths& paths,
+                             bool master) {
+  switch (row.picker) {
+    case PickerKind::None:
+      break;
+    case PickerKind::File: {
+      const QString filter = row.filter;
+      connect(edit, &ButtonEdit::buttonClicked, this, [this, edit, filter] { PickFile(edit, filter); });
+      break;
+    }
+    case PickerKind::RootFolder:
+      // The picker also sets the dialog's root edit.
+      connect(edit, &ButtonEdit::buttonClicked, this, [this, &side, master] {
+        QString start = side.QelServer()->text();
+        if (!FolderExists(S(start))) start.clear();
+        const QString chosen =
+            QFileDialog::getExistingDirectory(this, QString::fromUtf8("请选择你的服务端文件夹"), start);
+        if (chosen.isEmpty()) return;
+        const QString root = Q(WithTrailingSeparator(S(chosen)));
+        side.QelServer()->setText(root);
+        ButtonEdit* dialogEdit = master ? frmFileName_->EditMasterQelServer : frmFileName_->EditSlaveQelServer;
+        dialogEdit->setText(root);
+      });
+      break;
+    case PickerKind::GuildFolder: {
+      // Starts at the folder as last loaded or used by a run.
+      std::string ServerPaths::*field = row.path;
+      connect(edit, &ButtonEdit::buttonClicked, this, [this, edit, &paths, field] {
+        QString start = Q(paths.*field);
+        if (!FolderExists(paths.*field)) start.clear();
+        const QString chosen = QFileDialog::getExistingDirectory(this, QString::fromUtf8("浏览文件夹"), start);
+        if (chosen.isEmpty()) return;
+        paths.*field = WithTrailingSeparator(S(chosen));
+        edit->setText(Q(paths.*field));
+      });
+      break;
+    }
+  }
 }
 
 void TFrmMain::PickFile(ButtonEdit* edit, const QString& filter) {
@@ -273,8 +267,8 @@ void TFrmMain::PickFile(ButtonEdit* edit, const QString& filter) {
 }
 
 void TFrmMain::FillSide(SideControls& side, const SideEdits& edits) {
-  side.QelServer->setText(Q(edits.QelServer));  // derives the nine paths
-  WriteSide(side, edits, false);                // the stored paths win
+  side.QelServer()->setText(Q(edits.QelServer));  // derives the side's paths
+  WriteSide(side, edits);                         // the stored paths win
 }
 
 void TFrmMain::FormCreate() {

@@ -9,6 +9,7 @@
 
 #include "app/run_driver.h"
 #include "app/settings.h"
+#include "app/side_rows.h"
 #include "merge/run_context.h"
 #include "support/progress.h"
 
@@ -25,18 +26,14 @@ class ButtonEdit;
 class SpinEdit;
 class TFrmFileName;
 
-// The edits of one side's group, in the order of the rows.
+// The edits of one side's group, one per side row with a control
+// (app/side_rows.h), indexed as kSideRows.
 struct SideControls {
-  ButtonEdit* QelServer;
-  ButtonEdit* ID;
-  ButtonEdit* Hum;
-  ButtonEdit* Qel;
-  ButtonEdit* HeroQel;
-  ButtonEdit* Guild;
-  ButtonEdit* UserShop;
-  ButtonEdit* UserShopItem;
-  ButtonEdit* Setup;
-  ButtonEdit* Email;
+  std::array<ButtonEdit*, kSideRows.size()> edits{};
+
+  // The edit of a row; null for a row without a control.
+  ButtonEdit* Edit(std::string ServerPaths::*path) const;
+  ButtonEdit* QelServer() const { return Edit(&ServerPaths::QelServer); }
 };
 
 struct MainWindowOptions {
@@ -102,6 +99,7 @@ class TFrmMain : public QWidget, public IHost {
   void BuildControls();
   QWidget* BuildSideGroup(QWidget* page, const char* title, int left, const char* prefix, SideControls& side,
                           ServerPaths& paths, bool master);
+  void ConnectPicker(const SideRow& row, ButtonEdit* edit, SideControls& side, ServerPaths& paths, bool master);
   void FormCreate();
   void FillSide(SideControls& side, const SideEdits& edits);
   void PickFile(ButtonEdit* edit, const QString& filter);

@@ -157,8 +157,4 @@ struct AccountCharCounts {
   List list;
 };
 
-// The stage keeps no lookup maps of its own: every name test is a lookup in
-// the collections above. The type exists for RunContext's release order.
-struct CharStageMaps {};
-
 }  // namespace razere

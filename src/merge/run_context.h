@@ -2,7 +2,7 @@
 //
 // Paths and options are overwritten at the start of every run. Each stage
 // collection is created by the stage that fills it and released by
-// ReleaseRunData (app/release_run_data.cpp) in its fixed order, at the start
+// ReleaseRunData (app/run_driver.cpp) in its fixed order, at the start
 // of the next run and at the end of a completed one. Collections are held by
 // shared_ptr so that this header needs only their declarations: the stage
 // that owns a collection type defines it.
@@ -27,7 +27,6 @@ struct NameRenameMap;
 struct CharIndexCollection;
 struct CharDataCollection;
 struct HeroDataCollection;
-struct CharStageMaps;
 struct ItemSerialMap;
 struct AccountCharCounts;
 struct SlaveNameMap;
@@ -97,7 +96,6 @@ struct RunContext {
   std::shared_ptr<CharDataCollection> SlaveCharData;
   std::shared_ptr<HeroDataCollection> MasterHeroData;
   std::shared_ptr<HeroDataCollection> SlaveHeroData;
-  std::shared_ptr<CharStageMaps> CharStageInternals;
   std::shared_ptr<ItemSerialMap> MasterItemSerials;
   std::shared_ptr<ItemSerialMap> SlaveItemSerials;
   // Source files kept open from the read passes to the write passes.

@@ -7,6 +7,8 @@
 
 #include "app/run_driver.h"
 #include "fixtures/driver_rig.h"
+#include "merge/accounts.h"
+#include "merge/character_collections.h"
 #include "support/errors.h"
 
 namespace razere {
@@ -254,16 +256,55 @@ TEST(ReleaseRunData, AdvancesTheBarFortyFourTimesAndFreesEverything) {
   ctx.Bar.SetHost(host);
   ctx.Bar.SetRange(0, 42);
   ctx.Bar.SetPosition(0);
+  ctx.MasterAccounts = std::make_shared<AccountCollection>();
+  ctx.AccountRenames = std::make_shared<NameRenameMap>();
+  ctx.CharRenames = std::make_shared<NameRenameMap>();
+  ctx.MasterCharIndex = std::make_shared<CharIndexCollection>();
   ctx.GuildRenameLines = std::make_shared<std::vector<std::string>>();
+  ctx.AllSlaveAccounts = std::make_shared<SlaveNameMap>();
+  ctx.SlaveAccountChars = std::make_shared<AccountCharCounts>();
   ReleaseRunData(ctx);
   EXPECT_EQ(host.statuses.size(), 44u);
   EXPECT_EQ(host.statuses.front(), "正在释放内存(1/42)");
   EXPECT_EQ(host.statuses.back(), "正在释放内存(42/42)");
+  EXPECT_EQ(ctx.MasterAccounts, nullptr);
+  EXPECT_EQ(ctx.AccountRenames, nullptr);
+  EXPECT_EQ(ctx.CharRenames, nullptr);
+  EXPECT_EQ(ctx.MasterCharIndex, nullptr);
   EXPECT_EQ(ctx.GuildRenameLines, nullptr);
+  EXPECT_EQ(ctx.AllSlaveAccounts, nullptr);
+  EXPECT_EQ(ctx.SlaveAccountChars, nullptr);  // the last step, without progress
   EXPECT_GE(host.pumps, 44);
   // A second release finds nothing and still counts every step.
   ReleaseRunData(ctx);
   EXPECT_EQ(host.statuses.size(), 88u);
+}
+
+// On a range wide enough not to clamp, every numbered step shows its own
+// number: a step that frees nothing still counts, and none counts twice.
+TEST(ReleaseRunData, EveryNumberedStepTicksOnce) {
+  RecordingHost host;
+  RunContext ctx;
+  ctx.Bar.SetHost(host);
+  ctx.Bar.SetRange(0, 100);
+  ctx.Bar.SetPosition(0);
+  ReleaseRunData(ctx);
+  std::vector<std::string> expected;
+  for (int i = 1; i <= 44; ++i) expected.push_back("正在释放内存(" + std::to_string(i) + "/100)");
+  EXPECT_EQ(host.statuses, expected);
+}
+
+TEST_F(DriverTest, ARunAfterACompletedRunAlsoEndsAtFortyTwoOfFortyTwo) {
+  for (int run = 0; run < 2; ++run) {
+    host.statuses.clear();
+    EXPECT_EQ(Run(), RunOutcome::Completed);
+    ASSERT_GE(host.statuses.size(), 45u);
+    EXPECT_EQ(host.statuses.back(), "合区完成(42/42)");
+    // The closing release: 44 steps on 0..42, the last two held at the maximum.
+    const std::vector<std::string> tail(host.statuses.end() - 4, host.statuses.end() - 1);
+    EXPECT_EQ(tail, (std::vector<std::string>{"正在释放内存(42/42)", "正在释放内存(42/42)", "正在释放内存(42/42)"}));
+    EXPECT_EQ(host.statuses[host.statuses.size() - 45], "正在释放内存(1/42)");
+  }
 }
 
 TEST(FormCloseQuery, RefusedOnlyWhileTheStartButtonIsDisabled) {

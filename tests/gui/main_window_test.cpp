@@ -101,7 +101,8 @@ TEST_F(GuiTest, ControlsHaveTheirCaptionsPositionsAndInitialStates) {
   EXPECT_EQ(w->ProgressBar->geometry(), QRect(0, 451, 753, 17));
   EXPECT_EQ(w->EditClearMinDay->Text(), "90");
   EXPECT_EQ(w->EditClearMinLevel->Text(), "10");
-  EXPECT_EQ(w->Master.ID->text(), QString::fromStdString(JoinLayoutPath(w->Context().Master.QelServer, layout::ID)));
+  EXPECT_EQ(w->Master.Edit(&ServerPaths::ID)->text(),
+            QString::fromStdString(JoinLayoutPath(w->Context().Master.QelServer, layout::ID)));
   EXPECT_TRUE(messages.empty());
 }
 
@@ -139,23 +140,24 @@ TEST_F(GuiTest, TypingARootDerivesTheNinePaths) {
   };
   for (auto [typed, root] : {std::pair{"E:/S", "E:/S/"}, std::pair{"  E:/S/ ", "E:/S/"}, std::pair{"", "/"}}) {
     SCOPED_TRACE(typed);
-    w->Slave.ID->setText("typed by hand");
-    w->Slave.QelServer->clear();
-    QTest::keyClicks(w->Slave.QelServer, typed);
+    w->Slave.Edit(&ServerPaths::ID)->setText("typed by hand");
+    w->Slave.QelServer()->clear();
+    QTest::keyClicks(w->Slave.QelServer(), typed);
     EXPECT_EQ(w->Context().Slave.QelServer, root);
-    const Case cases[] = {{w->Slave.ID, layout::ID},
-                          {w->Slave.Hum, layout::Hum},
-                          {w->Slave.Qel, layout::Qel},
-                          {w->Slave.HeroQel, layout::HeroQel},
-                          {w->Slave.UserShop, layout::Shop},
-                          {w->Slave.UserShopItem, layout::ShopItem},
-                          {w->Slave.Guild, layout::Guild},
-                          {w->Slave.Setup, layout::Setup},
-                          {w->Slave.Email, layout::Email}};
+    const Case cases[] = {{w->Slave.Edit(&ServerPaths::ID), layout::ID},
+                          {w->Slave.Edit(&ServerPaths::Hum), layout::Hum},
+                          {w->Slave.Edit(&ServerPaths::Qel), layout::Qel},
+                          {w->Slave.Edit(&ServerPaths::HeroQel), layout::HeroQel},
+                          {w->Slave.Edit(&ServerPaths::Shop), layout::Shop},
+                          {w->Slave.Edit(&ServerPaths::ShopItem), layout::ShopItem},
+                          {w->Slave.Edit(&ServerPaths::Guild), layout::Guild},
+                          {w->Slave.Edit(&ServerPaths::Setup), layout::Setup},
+                          {w->Slave.Edit(&ServerPaths::Email), layout::Email}};
     for (const Case& c : cases) EXPECT_EQ(c.edit->text().toStdString(), JoinLayoutPath(root, c.relative));
   }
   // The master side is untouched by the slave's root.
-  EXPECT_EQ(w->Master.ID->text(), QString::fromStdString(JoinLayoutPath(w->Context().Master.QelServer, layout::ID)));
+  EXPECT_EQ(w->Master.Edit(&ServerPaths::ID)->text(),
+            QString::fromStdString(JoinLayoutPath(w->Context().Master.QelServer, layout::ID)));
 }
 
 TEST_F(GuiTest, StartButtonRunsTheMergeWithTheButtonDisabledAndClosingRefused) {
@@ -163,8 +165,8 @@ TEST_F(GuiTest, StartButtonRunsTheMergeWithTheButtonDisabledAndClosingRefused) {
   MakeInstallation(master);
   MakeInstallation(slave);
   auto w = Open(BuiltStages());
-  w->Master.QelServer->setText(QString::fromStdString(master));
-  w->Slave.QelServer->setText(QString::fromStdString(slave));
+  w->Master.QelServer()->setText(QString::fromStdString(master));
+  w->Slave.QelServer()->setText(QString::fromStdString(slave));
   w->EditSavePath->setText(QString::fromStdString(save));
   w->EditClearMinDay->SetText("abc");
   // A complete pair collected in the dialog: its add button must not change
@@ -206,8 +208,8 @@ TEST_F(GuiTest, UnexpectedRunErrorReachesTheGeneralHandler) {
   RunStages stages;
   stages.LoadAccounts = [](RunContext&) { throw std::runtime_error("disk on fire"); };
   auto w = Open(stages);
-  w->Master.QelServer->setText(QString::fromStdString(master));
-  w->Slave.QelServer->setText(QString::fromStdString(slave));
+  w->Master.QelServer()->setText(QString::fromStdString(master));
+  w->Slave.QelServer()->setText(QString::fromStdString(slave));
   w->EditSavePath->setText(QString::fromStdString(dir.str() + "save"));
   w->ButtonOK->click();
   ASSERT_EQ(messages.size(), 1u);
