@@ -27,7 +27,9 @@ using razere::THashList;
 constexpr int32_t kEntries = 10'000'000;
 
 // The i-th old serial: a bijection on 31 bits, spread like real serials.
-inline int32_t OldSerial(int32_t i) { return static_cast<int32_t>((static_cast<uint32_t>(i) * 2654435761u) & 0x7FFFFFFFu); }
+inline int32_t OldSerial(int32_t i) {
+  return static_cast<int32_t>((static_cast<uint32_t>(i) * 2654435761u) & 0x7FFFFFFFu);
+}
 // Visits every entry once in a scattered order (7919 is prime to 10^7).
 inline int32_t ProbeIndex(int64_t i) { return static_cast<int32_t>((i * 7919 + 13) % kEntries); }
 

@@ -29,6 +29,11 @@
 // owner's pointer. Never destroy the engine from inside the notice handler or
 // the ExecAll callback (they run on the processing thread).
 //
+// Memory. A queued add holds its name and, for Add, a copy of the payload;
+// slot images are built one at a time in one buffer when processed. New
+// (placeholders: zero payload) and AddFrom (payload fetched when written)
+// cost about a hundred and two hundred bytes a message, not a slot.
+//
 // Failures. A file that cannot be opened or given a header makes the
 // constructor throw FileError. Later write, read and close failures
 // (the worker cannot throw to anyone) are recorded: the first one's text is
@@ -133,8 +138,7 @@ struct TXoCustomDatabaseHeader {
 
 // One queued unit of work. An add holds no slot image: the image is built in
 // the engine's one slot buffer when the message is processed, from the
-// status, the name and the payload (Buffer, else Fill, else zeros), so a
-// queue of placeholders costs a few dozen bytes each, not a slot each.
+// status, the name and the payload (Buffer, else Fill, else zeros).
 struct TXoCustomDatabaseProcessMessage {
   TXoProcessType pType = xopt_add;
   std::string sChrName;           // GBK, at most 30 bytes

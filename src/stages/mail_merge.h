@@ -47,7 +47,10 @@ struct MailCopyStats {
 // are; otherwise renamed through CharRenames). Slots are taken as
 // kMailSlotSize bytes from byte 48, for the header's nCount slots or until
 // the file ends, whatever the header's nDataSize says. Does not drain the
-// store's queue.
+// store's queue. The queue holds where each kept mail lies and its new
+// serials, not the mail: the store reads the source again when it writes
+// the mail, and records a FileError (RaiseFirstError) when the source then
+// no longer holds the bytes it held here.
 MailCopyStats CopyMails(RunContext& ctx, const std::filesystem::path& source, bool masterSide);
 
 // New serials of a mail's attachments 0 to 9; 0 where none was given.
