@@ -258,7 +258,9 @@ TEST(ItemSerialMap, TextFindsOnlyTheDecimalTextOfTheKey) {
     EXPECT_EQ(map.Exists(c.text), present);
     const int32_t* found = map.Find(c.text);
     ASSERT_EQ(found != nullptr, present);
-    if (found) EXPECT_EQ(*found, *c.key == kMin ? 1 : *c.key / 2 + 3);
+    if (found) {
+      EXPECT_EQ(*found, *c.key == kMin ? 1 : *c.key / 2 + 3);
+    }
   }
 }
 
@@ -284,7 +286,9 @@ TEST(ItemSerialMap, RepeatsFindTheValueAddedLastAcrossBlocksAndLookUps) {
         const auto it = model.find(k);
         const int32_t* got = map.Find(k);
         ASSERT_EQ(got != nullptr, it != model.end()) << "key " << k << " after " << i;
-        if (got) ASSERT_EQ(*got, it->second) << "key " << k << " after " << i;
+        if (got) {
+          ASSERT_EQ(*got, it->second) << "key " << k << " after " << i;
+        }
       }
     }
   }
