@@ -3,9 +3,8 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <system_error>
 #include <thread>
+#include <utility>
 
 #include "app/result_output.h"
 #include "app/side_rows.h"
@@ -230,9 +229,10 @@ void CloseMailStore(RunContext& ctx) {
 
 // --- The stages -------------------------------------------------------------
 
-// The merge stages in their fixed order. What each reads and leaves in
-// RunContext is said at its declaration (merge/, stages/); each reads only
-// what the stages before it left.
+// The merge stages in their fixed order. Each leaves its products in its own
+// group of RunContext (AccountStageProducts, CharacterStageProducts,
+// GuildStageProducts, ShopStageProducts; the mail stage fills MailStore) and
+// reads only RunSettings and the groups of the stages before it.
 void RunMergeStages(RunContext& ctx, const RunStages& stages) {
   for (const auto* stage : {&stages.LoadAccounts, &stages.MergeCharacters, &stages.MergeGuilds,
                             &stages.MergeUserShops, &stages.MergeTextLists, &stages.MergeMail}) {

@@ -1,5 +1,7 @@
 // The one program-wide state record of a merge run.
 //
+// Grouped by who writes it: the run's settings, then one group per stage
+// with what that stage leaves for the later stages and the output step.
 // Paths and options are overwritten at the start of every run. Each stage
 // collection is created by the stage that fills it and released by
 // ReleaseRunData (app/run_driver.cpp) in its fixed order, at the start
@@ -49,7 +51,9 @@ struct TTextFileName {
   std::string Slave;
 };
 
-struct RunContext {
+// What a run copies from the window and the settings before any stage runs:
+// every stage reads it, none writes it.
+struct RunSettings {
   std::string ConfigFile;    // program folder + "Config.ini"
   std::string PairListFile;  // program folder + "TextFileName.txt"
   std::string ProgramFolder; // ends with a separator
@@ -66,29 +70,24 @@ struct RunContext {
   int32_t MinLevel = 10;
   bool Gmm = false;
 
-  int32_t SafeId = 0;
-  std::string SafeKey;
-
-  int32_t ItemNumber = 0;
-  int32_t ItemNumberEx = 0;
-
-  // The new Email.db while a run writes it; empty outside a run.
-  std::shared_ptr<TXoCustomDatabase> MailStore;
-
   std::vector<TTextFileName> TextFilePairs;
+};
 
-  // Lines of the web request log; exists only during a run.
-  std::shared_ptr<std::vector<std::string>> HTTPQueryLog;
-
-  // The progress bar and status label, painted through the host.
-  Progress Bar;
-
-  void ShowStatusText(int32_t Value, std::string_view sText) { Bar.ShowStatusText(Value, sText); }
-
-  // Stage collections, in the order ReleaseRunData frees them.
+// Left by the account stage (LoadAccounts, and MergeAccounts within the
+// character stage); read by the later stages and the change logs.
+struct AccountStageProducts {
   std::shared_ptr<AccountCollection> MasterAccounts;
   std::shared_ptr<AccountCollection> SlaveAccounts;
   std::shared_ptr<NameRenameMap> AccountRenames;
+  std::shared_ptr<SlaveNameMap> AllSlaveAccounts;
+  // Kept open from the read pass to the write pass.
+  std::shared_ptr<DbSourceFile> MasterIdFile, SlaveIdFile;
+};
+
+// Left by the character stage (MergeCharacters) with its item serial
+// renumbering; read by the guild, shop, text list and mail stages, the web
+// request, the change logs and the counters' write.
+struct CharacterStageProducts {
   std::shared_ptr<NameRenameMap> CharRenames;
   std::shared_ptr<CharIndexCollection> MasterCharIndex;
   std::shared_ptr<CharIndexCollection> SlaveCharIndex;
@@ -96,19 +95,61 @@ struct RunContext {
   std::shared_ptr<CharDataCollection> SlaveCharData;
   std::shared_ptr<HeroDataCollection> MasterHeroData;
   std::shared_ptr<HeroDataCollection> SlaveHeroData;
+  std::shared_ptr<SlaveNameMap> AllSlaveChars;
+  std::shared_ptr<AccountCharCounts> MasterAccountChars;
+  std::shared_ptr<AccountCharCounts> SlaveAccountChars;
+  // Kept open from the read passes to the write passes.
+  std::shared_ptr<DbSourceFile> MasterHumFile, MasterQelFile, MasterHeroQelFile;
+  std::shared_ptr<DbSourceFile> SlaveHumFile, SlaveQelFile, SlaveHeroQelFile;
+
   std::shared_ptr<ItemSerialMap> MasterItemSerials;
   std::shared_ptr<ItemSerialMap> SlaveItemSerials;
-  // Source files kept open from the read passes to the write passes.
-  std::shared_ptr<DbSourceFile> MasterIdFile, MasterHumFile, MasterQelFile, MasterHeroQelFile;
-  std::shared_ptr<DbSourceFile> SlaveIdFile, SlaveHumFile, SlaveQelFile, SlaveHeroQelFile;
+  int32_t ItemNumber = 0;
+  int32_t ItemNumberEx = 0;
+};
+
+// Left by the guild stage (MergeGuilds); read by the change logs.
+struct GuildStageProducts {
   std::shared_ptr<std::vector<std::string>> GuildRenameLines;
   std::shared_ptr<TGuildBase> NewGuildBase;
   std::shared_ptr<TGuildBase> SlaveGuildBase;
-  std::shared_ptr<ShopCollection> MasterShops, SlaveShops, MasterShopItems, SlaveShopItems;
-  std::shared_ptr<SlaveNameMap> AllSlaveChars;
-  std::shared_ptr<SlaveNameMap> AllSlaveAccounts;
-  std::shared_ptr<AccountCharCounts> MasterAccountChars;
-  std::shared_ptr<AccountCharCounts> SlaveAccountChars;
 };
+
+// Left by the player-shop stage (MergeUserShops); read by the change logs.
+struct ShopStageProducts {
+  std::shared_ptr<ShopCollection> MasterShops, SlaveShops, MasterShopItems, SlaveShopItems;
+};
+
+// The consignment-sale merge: the credentials that the area key step reads
+// with the master's key (the keys themselves are in ServerPaths::AreaKey),
+// and the request's log lines, which exist only during a run.
+struct ConsignmentSaleState {
+  int32_t SafeId = 0;
+  std::string SafeKey;
+  std::shared_ptr<std::vector<std::string>> HTTPQueryLog;
+};
+
+// What the driver sets up for the stages. A base of its own, listed first,
+// so that it outlives every stage's products.
+struct RunServices {
+  // The new Email.db while a run writes it; empty outside a run. The
+  // character stage registers every character in it, the mail stage fills it.
+  std::shared_ptr<TXoCustomDatabase> MailStore;
+
+  // The progress bar and status label, painted through the host.
+  Progress Bar;
+
+  void ShowStatusText(int32_t Value, std::string_view sText) { Bar.ShowStatusText(Value, sText); }
+};
+
+// Each stage's products are created by that stage and freed by ReleaseRunData
+// in its fixed order, which interleaves the groups.
+struct RunContext : RunServices,
+                    RunSettings,
+                    AccountStageProducts,
+                    CharacterStageProducts,
+                    GuildStageProducts,
+                    ShopStageProducts,
+                    ConsignmentSaleState {};
 
 }  // namespace razere

@@ -2,6 +2,7 @@
 // listed in the help; whatever names no single command is a usage error.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 #include <vector>
 
