@@ -1,9 +1,11 @@
 #include "app/result_output.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 #include <vector>
 
+#include "app/merge_history.h"
 #include "app/side_rows.h"
 #include "merge/accounts.h"
 #include "merge/character_collections.h"
@@ -36,20 +38,53 @@ std::string FileNamePart(const std::string& path) {
   return at == std::string::npos ? path : path.substr(at + 1);
 }
 
-void CopyTreeDurably(const fs::path& source, const fs::path& target) {
+void CopyTreeDurably(const fs::path& source, const fs::path& target, const std::function<void(uint64_t)>& copied = {}) {
   FileSystem& fsys = Fs();
   fsys.MakeFolders(target);
   for (const FolderEntry& entry : fsys.List(source)) {
     const fs::path from = source / entry.name;
     const fs::path to = target / entry.name;
     if (fsys.KindOf(from) == FileKind::Folder) {
-      CopyTreeDurably(from, to);
+      CopyTreeDurably(from, to, copied);
     } else {
-      CopyFileDurably(from, to);
+      CopyFileDurably(from, to, copied);
     }
   }
   fsys.SyncFolder(target);
 }
+
+// A file's size, a folder's with everything below it.
+uint64_t BytesBelow(const fs::path& path) {
+  if (Fs().KindOf(path) != FileKind::Folder) return static_cast<uint64_t>(Fs().FileSize(path));
+  uint64_t sum = 0;
+  for (const FolderEntry& e : Fs().List(path)) sum += BytesBelow(path / e.name);
+  return sum;
+}
+
+// The staging copies' progress: the bar counts MiB of every staged byte, the
+// text names the file by its place in the plan; window events run after
+// every chunk, so the window stays alive through copies of many gigabytes.
+class StagingProgress {
+ public:
+  StagingProgress(Progress& bar, uint64_t totalBytes) : bar_(bar) {
+    bar_.SetRange(0, static_cast<int32_t>(std::max<uint64_t>(1, (totalBytes + kMiB - 1) / kMiB)));
+    bar_.SetPosition(0);
+  }
+  void Start(size_t index, size_t count, const std::string& target) {
+    bar_.ShowText("正在替换主库文件(" + std::to_string(index) + "/" + std::to_string(count) + ") " + target);
+    bar_.ProcessEvents();
+  }
+  void Copied(uint64_t bytes) {
+    done_ += bytes;
+    bar_.SetPosition(static_cast<int32_t>(done_ / kMiB));
+    bar_.ProcessEvents();
+  }
+
+ private:
+  static constexpr uint64_t kMiB = 1 << 20;
+  Progress& bar_;
+  uint64_t done_ = 0;
+};
 
 void RemoveQuietly(const std::string& path) {
   try {
@@ -74,17 +109,10 @@ struct Replacement {
   std::string old;     // what is retired: the target, or the master's guild folder
   bool folder = false;
   bool haveSource = false;
+  // Without a source the master's file stays as it is (rather than going, as
+  // a master file without a new one does).
+  bool keepWithoutSource = false;
   std::string staged;  // the copy next to target, once made
-};
-
-// The master's rows that a replacement puts in place, in the replacement's
-// order (not the rows' order; the !Setup.txt stays the master's own). Each
-// row's new file is the one of its name in the save folder.
-constexpr std::string ServerPaths::*kReplacedRows[] = {
-    &ServerPaths::ID,    &ServerPaths::Hum,   &ServerPaths::Qel,
-    &ServerPaths::HeroQel, &ServerPaths::Shop, &ServerPaths::ShopItem,
-    &ServerPaths::Email, &ServerPaths::Guild, &ServerPaths::ItemBindAccount,
-    &ServerPaths::ItemBindIPaddr, &ServerPaths::ItemBindChrName, &ServerPaths::RememberItemList,
 };
 
 std::vector<Replacement> PlanReplacements(const RunContext& ctx) {
@@ -94,7 +122,7 @@ std::vector<Replacement> PlanReplacements(const RunContext& ctx) {
     for (const auto& r : plan) {
       if (r.target == target) return;  // two pairs naming one master file
     }
-    plan.push_back({ctx.SavePath + std::string(name), target, target, false, false, {}});
+    plan.push_back({ctx.SavePath + std::string(name), target, target, false, false, false, {}});
   };
   for (const auto field : kReplacedRows) {
     const SideRow& row = SideRowOf(field);
@@ -106,10 +134,16 @@ std::vector<Replacement> PlanReplacements(const RunContext& ctx) {
       // for it, whatever the master's folder is called.
       const std::string folder = WithoutTrailingSeparators(path);
       const std::string name(row.OutputName());
-      plan.push_back({ctx.SavePath + name, FolderPart(folder) + name, folder, true, false, {}});
+      plan.push_back({ctx.SavePath + name, FolderPart(folder) + name, folder, true, false, false, {}});
     }
   }
   for (const auto& pair : ctx.TextFilePairs) file(FileNamePart(pair.Master), pair.Master);
+  // The merge history goes last: once it is in place every file is, so a
+  // run started again after a kill at this point is refused as a repeat.
+  if (!ctx.Master.ID.empty()) {
+    const std::string history = MasterHistoryPath(ctx.Master);
+    plan.push_back({ctx.SavePath + kHistoryFileName, history, history, false, false, true, {}});
+  }
   return plan;
 }
 
@@ -211,18 +245,26 @@ void ReplaceMasterFiles(RunContext& ctx) {
   // 1. Copy every new file next to its target. A failure leaves the master
   //    as it was: the copies made so far are removed again.
   try {
+    uint64_t total = 0;
     for (Replacement& r : plan) {
       r.haveSource = Exists(r.source);
+      if (r.haveSource) total += BytesBelow(r.source);
+    }
+    StagingProgress progress(ctx.Bar, total);
+    const auto copied = [&progress](uint64_t bytes) { progress.Copied(bytes); };
+    for (size_t i = 0; i < plan.size(); ++i) {
+      Replacement& r = plan[i];
       if (!r.haveSource) continue;
+      progress.Start(i + 1, plan.size(), r.target);
       r.staged = r.target + kStagedSuffix;
       RemoveQuietly(r.staged);
       // A master that never had the file may lack its folder too (no shops
       // or mail yet): made here, as a shell copy makes it.
       Fs().MakeFolders(FolderPart(r.target));
       if (r.folder) {
-        CopyTreeDurably(r.source, r.staged);
+        CopyTreeDurably(r.source, r.staged, copied);
       } else {
-        CopyFileDurably(r.source, r.staged);
+        CopyFileDurably(r.source, r.staged, copied);
       }
       Fs().SyncFolder(FolderPart(r.target));
       ctx.Bar.ProcessEvents();
@@ -251,7 +293,7 @@ void ReplaceMasterFiles(RunContext& ctx) {
       const std::string retired = r.old + kRetiredSuffix;
       DeleteFolderTree(retired, true);
       RenameOrThrow(r.old, retired);
-    } else if (!r.haveSource) {
+    } else if (!r.haveSource && !r.keepWithoutSource) {
       RemoveQuietly(r.old);
     }
     if (r.folder && r.old != r.target && Exists(r.target)) {

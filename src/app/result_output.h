@@ -15,6 +15,16 @@ namespace razere {
 inline constexpr const char* kStagedSuffix = ".razere-new";   // the new copy, before it is renamed into place
 inline constexpr const char* kRetiredSuffix = ".razere-old";  // an old folder, before it is deleted
 
+// The master's rows that a replacement puts in place, in the replacement's
+// order (not the rows' order; the !Setup.txt stays the master's own). Each
+// row's new file is the one of its name in the save folder.
+inline constexpr std::string ServerPaths::*kReplacedRows[] = {
+    &ServerPaths::ID,      &ServerPaths::Hum,  &ServerPaths::Qel,
+    &ServerPaths::HeroQel, &ServerPaths::Shop, &ServerPaths::ShopItem,
+    &ServerPaths::Email,   &ServerPaths::Guild, &ServerPaths::ItemBindAccount,
+    &ServerPaths::ItemBindIPaddr, &ServerPaths::ItemBindChrName, &ServerPaths::RememberItemList,
+};
+
 // Writes "帐号更改记录.txt", "人物名称更改记录.txt", "行会名称更改记录.txt" and
 // "新记录.txt" into the save folder. Throws when a file cannot be written.
 void WriteChangeLogs(RunContext& ctx);

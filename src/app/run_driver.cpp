@@ -6,10 +6,13 @@
 #include <thread>
 #include <utility>
 
+#include "app/merge_history.h"
 #include "app/result_output.h"
 #include "app/side_rows.h"
+#include "app/space_check.h"
 #include "dbfiles/xo_custom_database.h"
 #include "stages/text_list_merge.h"
+#include "support/datetime.h"
 #include "support/file_system.h"
 #include "support/textfile.h"
 
@@ -47,12 +50,15 @@ class Refusals {
  public:
   explicit Refusals(IHost& host) : host_(host) {}
   bool Refuse(const std::string& text, const char* caption = kCaption) {
+    last_ = text;
     host_.ShowMessage(text, caption);
     return false;
   }
+  const std::string& Last() const { return last_; }
 
  private:
   IHost& host_;
+  std::string last_;
 };
 
 // Ends the mail store: its thread is asked to stop and the engine is freed
@@ -187,6 +193,35 @@ bool CheckDataVersions(const ServerPaths& master, const ServerPaths& slave, Refu
   return true;
 }
 
+// The master's merge history and the line this run adds to it.
+struct HistoryUpdate {
+  std::vector<std::string> masterLines;
+  std::string line;
+};
+
+// A slave merged a second time would appear twice in the master, under new
+// names, with every item duplicated; so would a master merged with itself.
+bool CheckNotMergedBefore(const RunContext& ctx, HistoryUpdate& history, Refusals& say) {
+  if (SharesRecordFile(ctx.Master, ctx.Slave)) {
+    return say.Refuse("主库与从库是同一组数据文件，不能合并！！！ (the master and the slave are the same files)");
+  }
+  const SideFingerprint slave = FingerprintSide(ctx.Slave);
+  history.masterLines = ReadMasterHistory(ctx.Master);
+  const std::optional<std::string> when = slave.noRecords ? std::nullopt : EarlierMerge(history.masterLines, slave);
+  if (when) {
+    return say.Refuse("该从库已于 " + *when + " 合并到主库，不能再次合并！！！\r\n\r\n合区历史：" +
+                      MasterHistoryPath(ctx.Master) +
+                      "\r\n确需再次合并时，请先删除其中的那一行。(this slave was merged into the master before)");
+  }
+  history.line = HistoryLine(NowDateTime(), ctx.Slave, slave);
+  return true;
+}
+
+bool CheckFreeSpace(const RunContext& ctx, Refusals& say) {
+  const std::string refusal = SpaceRefusal(EstimateSpace(ctx));
+  return refusal.empty() || say.Refuse(refusal);
+}
+
 // --- The mail store ---------------------------------------------------------
 
 // Clears the save folder's old Email.db and opens the new mail store in
@@ -261,17 +296,44 @@ bool MergeConsignmentSales(RunContext& ctx, const RunStages& stages, Refusals& s
 
 // --- The output and the replacement -----------------------------------------
 
+// Marks the save folder's output as unfinished. Never throws: it runs while
+// another error ends the run, and that error is the one to report.
+void WriteIncompleteMarker(const std::string& saveFolder, const std::string& error) {
+  try {
+    WriteTextFile(saveFolder + kIncompleteMarkerName, SplitLines(error), TextEncoding::Ansi);
+  } catch (const std::exception&) {
+    // The run's own error is reported; a save folder that takes no marker
+    // most likely took no output either.
+  }
+}
+
+void RemoveIncompleteMarker(const std::string& saveFolder) {
+  try {
+    Fs().Remove(saveFolder + kIncompleteMarkerName);
+  } catch (const FileError&) {
+    // A marker left over a complete output is wrong but harmless; the run
+    // has succeeded and says so.
+  }
+}
+
 // Logs, counters, replacement and the release of the run's data. The new data
 // set is complete: nothing from here on may stop halfway because the program
 // is asked to end.
-void WriteOutput(RunContext& ctx, const RunStages& stages) {
+void WriteOutput(RunContext& ctx, const RunStages& stages, const HistoryUpdate& history) {
   ctx.Bar.SetInterruptible(false);
   if (stages.WriteChangeLogs) stages.WriteChangeLogs(ctx);
+  WriteHistory(ctx.SavePath, history.masterLines, history.line);
   if (stages.WriteItemNumbers) stages.WriteItemNumbers(ctx);
-  // The release that follows the replacement counts to 42 on this range.
+  // The release that follows the replacement counts to 42 on this range; the
+  // replacement counts its copies' MiB on a range of its own.
   ctx.Bar.SetRange(0, 42);
   ctx.Bar.SetPosition(0);
   if (stages.ReplaceMasterFiles) stages.ReplaceMasterFiles(ctx);
+  if (ctx.Replace) {
+    ctx.Bar.SetRange(0, 42);
+    ctx.Bar.SetPosition(0);
+  }
+  RemoveIncompleteMarker(ctx.SavePath);
   ReleaseRunData(ctx);
   ctx.ShowStatusText(0, "合区完成(%d/%d)");
 }
@@ -391,17 +453,29 @@ RunOutcome ButtonOKClick(RunContext& ctx, const WindowState& w, const RunStages&
   if (!CheckSaveFolder(ctx, say)) return RunOutcome::Refused;
   SaveConfig(ctx);
   if (!CheckDataVersions(ctx.Master, ctx.Slave, say)) return RunOutcome::Refused;
+  HistoryUpdate history;
+  if (!CheckNotMergedBefore(ctx, history, say)) return RunOutcome::Refused;
+  if (w.CheckFreeSpace && !CheckFreeSpace(ctx, say)) return RunOutcome::Refused;
 
   ctx.HTTPQueryLog = std::make_shared<std::vector<std::string>>();
   run.ArmFullCleanUp();
   if (!OpenMailStore(ctx, say)) return RunOutcome::Refused;
 
-  ReleaseRunData(ctx);  // whatever an earlier run left behind
-  RunMergeStages(ctx, stages);
-  if (ctx.Gmm && !MergeConsignmentSales(ctx, stages, say)) return RunOutcome::Refused;
-  CloseMailStore(ctx);
-
-  WriteOutput(ctx, stages);
+  // From here on the save folder holds part of the new data set until the
+  // run completes.
+  try {
+    ReleaseRunData(ctx);  // whatever an earlier run left behind
+    RunMergeStages(ctx, stages);
+    if (ctx.Gmm && !MergeConsignmentSales(ctx, stages, say)) {
+      WriteIncompleteMarker(ctx.SavePath, say.Last());
+      return RunOutcome::Refused;
+    }
+    CloseMailStore(ctx);
+    WriteOutput(ctx, stages, history);
+  } catch (const std::exception& e) {
+    WriteIncompleteMarker(ctx.SavePath, e.what());
+    throw;
+  }
   return RunOutcome::Completed;
 }
 

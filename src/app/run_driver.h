@@ -13,6 +13,9 @@ namespace razere {
 
 inline constexpr int32_t kMailDataSize = 10847;
 inline constexpr const char* kCaption = "提示信息";
+// Written into the save folder, with the error's whole text, when a run that
+// has begun to write its output fails; removed by the next completed run.
+inline constexpr const char* kIncompleteMarkerName = "合区未完成.txt";
 
 // The stages a build has, called by the driver at their fixed steps. A stage
 // that is not set is not called.

@@ -60,6 +60,10 @@ struct WindowState {
   bool Gmm = false;                     // CheckBoxGmm
   std::string ClearMinLevel = "10";     // EditClearMinLevel text
   std::string ClearMinDay = "90";       // EditClearMinDay text
+  // The free-space check before the run writes. Not a setting of the window:
+  // razere-cli turns it off for file systems whose free space says little
+  // (compressed or thin-provisioned ones).
+  bool CheckFreeSpace = true;
 };
 
 // Built-in defaults of every setting.

@@ -27,6 +27,7 @@ struct MergeOptions {
   CLI::Option* minDayOption = nullptr;
   CLI::Option* minLevelOption = nullptr;
   bool quiet = false;
+  bool noSpaceCheck = false;
 };
 
 std::string ExecutableFolder() {
@@ -70,6 +71,7 @@ int RunMerge(MergeOptions& o) {
     if (o.gmm) w.Gmm = *o.gmm;
     if (minDay) w.ClearMinDay = std::to_string(*minDay);
     if (minLevel) w.ClearMinLevel = std::to_string(*minLevel);
+    w.CheckFreeSpace = !o.noSpaceCheck;
 
     RunOutcome outcome = ButtonOKClick(ctx, w, BuiltStages());
     host.Finish();
@@ -98,6 +100,8 @@ CommandRunner MergeCommand(CLI::App& command) {
   AddSwitch(cmd, "backup", o->backup, "Keep the master's old files as .bak when replacing");
   AddSwitch(cmd, "gmm", o->gmm, "Merge consignment-sale data through the web service");
   cmd->add_flag("--quiet", o->quiet, "No status line");
+  cmd->add_flag("--no-space-check", o->noSpaceCheck,
+                "Skip the free-space check before writing (for file systems whose free space says little)");
   return [o] { return RunMerge(*o); };
 }
 

@@ -125,7 +125,7 @@ void WriteFileAtomic(const fs::path& path, std::string_view bytes) {
   out.Commit();
 }
 
-void CopyFileDurably(const fs::path& source, const fs::path& target) {
+void CopyFileDurably(const fs::path& source, const fs::path& target, const std::function<void(uint64_t)>& copied) {
   FileSystem& fsys = Fs();
   std::unique_ptr<File> in = fsys.Open(source, OpenMode::Read);
   std::unique_ptr<File> out = fsys.Open(target, OpenMode::Replace, source);
@@ -136,6 +136,7 @@ void CopyFileDurably(const fs::path& source, const fs::path& target) {
     if (n == 0) break;
     out->WriteAt(offset, buf.data(), n);
     offset += static_cast<int64_t>(n);
+    if (copied) copied(n);
   }
   out->Sync();
   out->Close();

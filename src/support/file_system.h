@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -102,6 +103,9 @@ class FileSystem {
   virtual void SyncFolder(const std::filesystem::path& folder) = 0;
   // Bytes free for this user on the file system that holds path.
   virtual uint64_t FreeSpace(const std::filesystem::path& path) = 0;
+  // Names the file system that holds path: equal for two paths exactly when
+  // their files share one file system (and so its free space).
+  virtual std::string VolumeOf(const std::filesystem::path& path) = 0;
   // The path a symbolic link at path finally names; path itself otherwise.
   virtual std::filesystem::path ResolveLinks(const std::filesystem::path& path) = 0;
   // Absolute, with symbolic links resolved as far as the path exists; the
@@ -158,6 +162,7 @@ class MemoryFileSystem : public FileSystem {
   std::vector<FolderEntry> List(const std::filesystem::path& folder) override;
   void SyncFolder(const std::filesystem::path& folder) override;
   uint64_t FreeSpace(const std::filesystem::path& path) override;
+  std::string VolumeOf(const std::filesystem::path& path) override;
   std::filesystem::path ResolveLinks(const std::filesystem::path& path) override;
   bool IsReadOnly(const std::filesystem::path& path) override;
   std::filesystem::path Canonical(const std::filesystem::path& path) override;
@@ -190,6 +195,7 @@ class DiscardingFileSystem : public FileSystem {
   std::vector<FolderEntry> List(const std::filesystem::path& folder) override;
   void SyncFolder(const std::filesystem::path& folder) override;
   uint64_t FreeSpace(const std::filesystem::path& path) override;
+  std::string VolumeOf(const std::filesystem::path& path) override;
   std::filesystem::path ResolveLinks(const std::filesystem::path& path) override;
   bool IsReadOnly(const std::filesystem::path& path) override;
   std::filesystem::path Canonical(const std::filesystem::path& path) override;
@@ -218,7 +224,9 @@ void WriteFileAtomic(const std::filesystem::path& path, std::string_view bytes);
 
 // Copies a file's bytes to target (created, or emptied when there), with
 // source's permission bits, flushed to disk and closed; every step checked.
-void CopyFileDurably(const std::filesystem::path& source, const std::filesystem::path& target);
+// copied, when given, hears of every chunk written (its size in bytes).
+void CopyFileDurably(const std::filesystem::path& source, const std::filesystem::path& target,
+                     const std::function<void(uint64_t)>& copied = {});
 
 // A new file beside target, created exclusively under a name no other run
 // uses ("." + target's name + ".tmp" + a unique suffix), with target's

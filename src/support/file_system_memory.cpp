@@ -298,6 +298,9 @@ uint64_t MemoryFileSystem::FreeSpace(const fs::path&) {
   return state_->capacity == UINT64_MAX ? (uint64_t{1} << 50) : state_->capacity - state_->stored;
 }
 
+// One file system, one capacity.
+std::string MemoryFileSystem::VolumeOf(const fs::path&) { return "memory"; }
+
 fs::path MemoryFileSystem::ResolveLinks(const fs::path& path) { return path; }
 bool MemoryFileSystem::IsReadOnly(const fs::path&) { return false; }
 fs::path MemoryFileSystem::Canonical(const fs::path& path) { return Key(path); }
@@ -443,6 +446,7 @@ std::vector<FolderEntry> DiscardingFileSystem::List(const fs::path& folder) {
 
 void DiscardingFileSystem::SyncFolder(const fs::path&) {}
 uint64_t DiscardingFileSystem::FreeSpace(const fs::path& path) { return base_.FreeSpace(path); }
+std::string DiscardingFileSystem::VolumeOf(const fs::path& path) { return base_.VolumeOf(path); }
 fs::path DiscardingFileSystem::ResolveLinks(const fs::path& path) { return base_.ResolveLinks(path); }
 bool DiscardingFileSystem::IsReadOnly(const fs::path& path) { return base_.IsReadOnly(path); }
 fs::path DiscardingFileSystem::Canonical(const fs::path& path) { return base_.Canonical(path); }

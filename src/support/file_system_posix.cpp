@@ -220,6 +220,16 @@ class PosixFileSystem final : public FileSystem {
     return static_cast<uint64_t>(st.f_bavail) * static_cast<uint64_t>(st.f_frsize);
   }
 
+  std::string VolumeOf(const fs::path& path) override {
+    struct stat st {};
+    int rc;
+    do {
+      rc = ::stat(path.empty() ? "." : path.c_str(), &st);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) Throw(FileOp::Inspect, path, errno);
+    return std::to_string(static_cast<uint64_t>(st.st_dev));
+  }
+
   fs::path Canonical(const fs::path& path) override {
     std::error_code ec;
     fs::path abs = fs::absolute(path, ec);

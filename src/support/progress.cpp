@@ -65,4 +65,9 @@ void Progress::ShowStatusText(int32_t Value, std::string_view sText) {
   ThrowIfInterrupted();
 }
 
+void Progress::ShowText(std::string text) {
+  caption_ = std::move(text);
+  host_->PaintStatus(caption_);
+}
+
 }  // namespace razere

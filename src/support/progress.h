@@ -67,6 +67,8 @@ class Progress {
   // shutting down and interruption is armed, so no loop that reports progress
   // can end early and still let the run finish as complete.
   void ShowStatusText(int32_t Value, std::string_view sText);
+  // Shows text as it is, for steps whose numbers are not the bar's.
+  void ShowText(std::string text);
 
   // Armed by default; the driver disarms it for work that must not stop
   // halfway once the new data set is complete.

@@ -127,7 +127,10 @@ const std::vector<Unit> kUnits = {
     {"Qel200/Envir/ItemBindIPaddr.txt", "ItemBindIPaddr.txt", false},
     {"Qel200/Envir/ItemBindChrName.txt", "ItemBindChrName.txt", false},
     {"Qel200/Envir/RememberItemList.txt", "RememberItemList.txt", false},
+    {"LoginSrv/IDDB/合区历史.txt", "合区历史.txt", false},
 };
+// The merge history is the last file put in place.
+const Unit& kHistory = kUnits.back();
 // The names a replacement works under next to a master file or folder.
 const std::vector<std::string> kWorkSuffixes = {"", ".bak", ".razere-new", ".razere-old"};
 
@@ -556,7 +559,10 @@ TEST(FullSaveFolderTest, EndsTheRunWithAnErrorNamingTheFile) {
     {
       TmpfsMount mount(p.save, size);
       ASSERT_EQ(mount.error(), "");
-      r = RunCliChild(MergeArgs(p), {});
+      // Past the free-space check, which would refuse the run before it writes.
+      std::vector<std::string> args = MergeArgs(p);
+      args.push_back("--no-space-check");
+      r = RunCliChild(args, {});
     }
     EXPECT_EQ(r.exitCode, 3) << Tail(r.output);
     EXPECT_TRUE(Contains(r.output, (p.save / c.stopped).string())) << Tail(r.output);
@@ -564,6 +570,27 @@ TEST(FullSaveFolderTest, EndsTheRunWithAnErrorNamingTheFile) {
     EXPECT_FALSE(Contains(r.output, kSuccess)) << Tail(r.output);
     ExpectInputsUnchanged(p, master, slave);
   }
+}
+
+// A save folder on a file system too small for the run is refused before
+// anything is written, with both figures.
+TEST(FullSaveFolderTest, TooSmallIsRefusedBeforeAnythingIsWritten) {
+  ScratchDir scratch;
+  const Pair p = CopyOf(Shape::Standard, scratch.path() / "pair");
+  const Snapshot master = Snap(p.master), slave = Snap(p.slave);
+  ChildResult r;
+  {
+    TmpfsMount mount(p.save, 1 << 20);
+    if (!mount.error().empty()) {
+      GTEST_SKIP() << "cannot mount a tmpfs as the save folder (needs root or CAP_SYS_ADMIN): " << mount.error();
+    }
+    r = RunCliChild(MergeArgs(p), {});
+    EXPECT_TRUE(fs::is_empty(p.save)) << "the save folder holds files";
+  }
+  EXPECT_EQ(r.exitCode, 1) << Tail(r.output);
+  EXPECT_TRUE(Contains(r.output, "保存目录所在的磁盘空间不足")) << Tail(r.output);
+  EXPECT_TRUE(Contains(r.output, "需要：") && Contains(r.output, "可用：1.0 MB")) << Tail(r.output);
+  ExpectInputsUnchanged(p, master, slave);
 }
 
 // ---------------------------------------------------------------------------
@@ -753,15 +780,24 @@ void ExpectReplaced(const Pair& p, const Snapshot& before) {
 // A normal run after the kill. While a staged copy of an interrupted
 // replacement is left, it is refused with a message naming the copy and
 // changes nothing; once the copies are removed from a master that still holds
-// all its old files (killed while staging), the run completes. Without staged
-// copies it completes at once.
+// all its old files (killed while staging), the run completes. Once the merge
+// history is in place (killed after the last rename) the run is refused as a
+// repeat of the same merge and changes nothing. Otherwise it completes at once.
 void ExpectNextRunSound(const Pair& p, const Snapshot& masterOriginal, const Snapshot& slaveOriginal,
                         std::string& outcome) {
   Snapshot before = Snap(p.master);
   const std::string leftover = StagedLeftover(before);
+  const Snapshot history = Part(before, kHistory.master, false);
+  const bool merged = !history.empty() && history == Part(Snap(p.save), kHistory.save, false);
   ChildResult r = RunCliChild(MergeArgs(p), {});
   outcome = "next run exit " + std::to_string(r.exitCode);
-  if (leftover.empty()) {
+  if (leftover.empty() && merged) {
+    outcome += " (a repeat)";
+    EXPECT_EQ(r.exitCode, 1) << Tail(r.output);
+    EXPECT_TRUE(Contains(r.output, "合区历史")) << Tail(r.output);
+    const Snapshot after = Snap(p.master);
+    EXPECT_TRUE(after == before) << Differences(before, after);
+  } else if (leftover.empty()) {
     EXPECT_EQ(r.exitCode, 0) << Tail(r.output);
     ExpectReplaced(p, before);
   } else {
