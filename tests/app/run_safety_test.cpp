@@ -1,0 +1,132 @@
+// The driver's safety steps on small installations: the free-space check
+// before the first write, and the replacement's progress through its copies.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/merge_history.h"
+#include "app/result_output.h"
+#include "app/run_driver.h"
+#include "app/space_check.h"
+#include "dbfiles/db_format.h"
+#include "fixtures/driver_rig.h"
+#include "support/file_system.h"
+
+namespace razere {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The platform's files on a disk that reports a fixed free space; paths
+// below `second` are on a volume of their own with secondFree bytes free.
+class SmallDisk : public FileSystem {
+ public:
+  explicit SmallDisk(uint64_t free, std::string second = {}, uint64_t secondFree = 0)
+      : free_(free), second_(std::move(second)), secondFree_(secondFree) {}
+
+  std::unique_ptr<File> Open(const fs::path& p, OpenMode m, const fs::path& perms) override {
+    return base_.Open(p, m, perms);
+  }
+  FileKind KindOf(const fs::path& p, bool follow) override { return base_.KindOf(p, follow); }
+  int64_t FileSize(const fs::path& p) override { return base_.FileSize(p); }
+  void Rename(const fs::path& a, const fs::path& b) override { base_.Rename(a, b); }
+  bool Remove(const fs::path& p) override { return base_.Remove(p); }
+  void MakeFolders(const fs::path& p) override { base_.MakeFolders(p); }
+  std::vector<FolderEntry> List(const fs::path& p) override { return base_.List(p); }
+  void SyncFolder(const fs::path& p) override { base_.SyncFolder(p); }
+  uint64_t FreeSpace(const fs::path& p) override { return OnSecond(p) ? secondFree_ : free_; }
+  std::string VolumeOf(const fs::path& p) override { return OnSecond(p) ? "second" : "first"; }
+  fs::path ResolveLinks(const fs::path& p) override { return base_.ResolveLinks(p); }
+  fs::path Canonical(const fs::path& p) override { return base_.Canonical(p); }
+  bool IsReadOnly(const fs::path& p) override { return base_.IsReadOnly(p); }
+
+ private:
+  bool OnSecond(const fs::path& p) const { return !second_.empty() && (p.string() + "/").starts_with(second_); }
+
+  FileSystem& base_ = PlatformFileSystem();
+  uint64_t free_;
+  std::string second_;
+  uint64_t secondFree_;
+};
+
+class RunSafetyTest : public ::testing::Test, protected testing::DriverRig {
+ protected:
+  void SetUp() override {
+    OpenWindow();
+    // Some bytes to count: a slave character and a master text list.
+    testing::WriteBytes(slave + "DBServer/FDB/Qel.DB",
+                        testing::EmptyDbHeader(20220707) + std::string(chardata_rec::kSize, '\0'));
+    testing::WriteBytes(master + "Qel200/Envir/ItemBindAccount.txt", std::string(5000, 'x'));
+  }
+};
+
+TEST_F(RunSafetyTest, TheBoundCountsInputsMailSlotsAndWithReplaceTheStagedCopies) {
+  ReadPaths(ctx.Master, window.Master);
+  BuildUneditedPaths(ctx.Master);
+  ReadPaths(ctx.Slave, window.Slave);
+  BuildUneditedPaths(ctx.Slave);
+  ctx.SavePath = save;
+  ctx.Replace = false;
+  const std::vector<SpaceNeed> saveOnly = EstimateSpace(ctx);
+  ASSERT_EQ(saveOnly.size(), 1u);  // save folder and master's !Setup.txt on one disk here
+  const uint64_t records = 8 * 124 + chardata_rec::kSize;  // both sides' record files
+  EXPECT_GE(saveOnly[0].needed, records + 5000 + kMailDataSize);
+  ctx.Replace = true;
+  const std::vector<SpaceNeed> withReplace = EstimateSpace(ctx);
+  ASSERT_EQ(withReplace.size(), 1u);
+  EXPECT_GE(withReplace[0].needed, 2 * (records + 5000));
+}
+
+TEST_F(RunSafetyTest, ADiskTooSmallRefusesTheRunBeforeAnythingIsWritten) {
+  SmallDisk disk(1000);
+  ScopedFileSystem scoped(disk);
+  EXPECT_EQ(ButtonOKClick(ctx, window, RunStages{}), RunOutcome::Refused);
+  ASSERT_EQ(host.messages.size(), 1u);
+  const std::string& text = host.messages[0].first;
+  EXPECT_NE(text.find("保存目录所在的磁盘空间不足！！！"), std::string::npos) << text;
+  EXPECT_NE(text.find("可用：0.0 MB"), std::string::npos) << text;
+  EXPECT_FALSE(fs::exists(save));
+}
+
+TEST_F(RunSafetyTest, AFullMasterDiskRefusesAReplacementOnly) {
+  // The save folder has room; the master's disk has none for the copies.
+  SmallDisk disk(uint64_t{1} << 40, master, 1000);
+  window.AutoSaveDBMasterServer = true;
+  {
+    ScopedFileSystem scoped(disk);
+    EXPECT_EQ(ButtonOKClick(ctx, window, RunStages{}), RunOutcome::Refused);
+  }
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_NE(host.messages[0].first.find("主库所在的磁盘空间不足！！！"), std::string::npos) << host.messages[0].first;
+}
+
+TEST_F(RunSafetyTest, TheCheckCanBeTurnedOff) {
+  SmallDisk disk(1000);
+  ScopedFileSystem scoped(disk);
+  window.CheckFreeSpace = false;
+  EXPECT_EQ(ButtonOKClick(ctx, window, RunStages{}), RunOutcome::Completed);
+  EXPECT_TRUE(host.messages.empty());
+}
+
+TEST_F(RunSafetyTest, TheReplacementShowsEachCopyThenEndsAtFortyTwo) {
+  window.AutoSaveDBMasterServer = true;
+  RunStages stages;
+  stages.ReplaceMasterFiles = ReplaceMasterFiles;
+  ASSERT_EQ(ButtonOKClick(ctx, window, stages), RunOutcome::Completed);
+  std::vector<std::string> copies;
+  for (const std::string& s : host.statuses) {
+    if (s.starts_with("正在替换主库文件")) copies.push_back(s);
+  }
+  // Without stages the save folder holds the mail store and the history only:
+  // the 7th and the 13th (last) entries of the plan.
+  EXPECT_EQ(copies, (std::vector<std::string>{"正在替换主库文件(7/13) " + ctx.Master.Email,
+                                              "正在替换主库文件(13/13) " + MasterHistoryPath(ctx.Master)}));
+  EXPECT_EQ(host.statuses.back(), "合区完成(42/42)");
+  EXPECT_EQ(host.lastMax, 0);  // the run's end empties the bar
+}
+
+}  // namespace
+}  // namespace razere
