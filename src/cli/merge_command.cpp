@@ -12,6 +12,7 @@
 #include "cli/cli_host.h"
 #include "cli/commands.h"
 #include "support/file_system.h"
+#include "support/process_stats.h"
 #include "support/text_util.h"
 
 namespace fs = std::filesystem;
@@ -28,7 +29,19 @@ struct MergeOptions {
   CLI::Option* minLevelOption = nullptr;
   bool quiet = false;
   bool noSpaceCheck = false;
+  std::string statsFile;
 };
+
+// The run's cost for benchmarks, written when the command ends however it
+// ends; a file that cannot be written is only reported.
+void WriteStats(const std::string& file) {
+  if (file.empty()) return;
+  try {
+    WriteFileAtomic(file, FormatProcessStats(CurrentProcessStats()));
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "--stats: %s\n", e.what());
+  }
+}
 
 std::string ExecutableFolder() {
   const fs::path program = ProgramFolder();
@@ -75,10 +88,12 @@ int RunMerge(MergeOptions& o) {
 
     RunOutcome outcome = ButtonOKClick(ctx, w, BuiltStages());
     host.Finish();
+    WriteStats(o.statsFile);
     return outcome == RunOutcome::Completed ? kExitOk : kExitRefused;
   } catch (const std::exception& e) {
     host.Finish();
     std::fprintf(stderr, "%s\n", e.what());
+    WriteStats(o.statsFile);
     return kExitUnexpected;
   }
 }
@@ -102,6 +117,8 @@ CommandRunner MergeCommand(CLI::App& command) {
   cmd->add_flag("--quiet", o->quiet, "No status line");
   cmd->add_flag("--no-space-check", o->noSpaceCheck,
                 "Skip the free-space check before writing (for file systems whose free space says little)");
+  cmd->add_option("--stats", o->statsFile,
+                  "At exit, write the run's bytes read and written, CPU seconds and peak memory to FILE (benchmarks)");
   return [o] { return RunMerge(*o); };
 }
 
