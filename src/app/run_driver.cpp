@@ -8,12 +8,20 @@
 
 #include "app/merge_history.h"
 #include "app/result_output.h"
+#include "app/run_report.h"
 #include "app/side_rows.h"
 #include "app/space_check.h"
 #include "dbfiles/xo_custom_database.h"
+#include "merge/accounts.h"
+#include "merge/character_collections.h"
+#include "merge/item_serials.h"
+#include "stages/guild_store.h"
+#include "stages/shop_merge.h"
 #include "stages/text_list_merge.h"
 #include "support/datetime.h"
 #include "support/file_system.h"
+#include "support/iniprofile.h"
+#include "support/text_util.h"
 #include "support/textfile.h"
 
 namespace fs = std::filesystem;
@@ -262,16 +270,85 @@ void CloseMailStore(RunContext& ctx) {
   EndMailStore(ctx);
 }
 
+// --- The report ---------------------------------------------------------------
+
+// Runs step and adds its wall time to the report under name.
+template <class Step>
+void Timed(RunReport& report, const char* name, Step&& step) {
+  const auto start = std::chrono::steady_clock::now();
+  struct Add {
+    RunReport& report;
+    const char* name;
+    std::chrono::steady_clock::time_point start;
+    ~Add() {
+      const std::chrono::duration<double> d = std::chrono::steady_clock::now() - start;
+      report.seconds.push_back({name, d.count()});
+    }
+  } add{report, name, start};
+  step();
+}
+
+std::optional<int64_t> SetupCounter(const std::string& setup, const char* key) {
+  if (setup.empty()) return std::nullopt;
+  const std::optional<int32_t> v = ParseDecimal(IniReadString(setup, "Setup", key, ""), DecimalSign::kPlusThenAny);
+  return v ? std::optional<int64_t>(*v) : std::nullopt;
+}
+
+// What the stages leave behind, read before it is released.
+void ReportResult(const RunContext& ctx, RunReport& report) {
+  auto count = [](const auto& p) { return p ? static_cast<int64_t>(p->Count()) : int64_t{-1}; };
+  report.result.accounts = count(ctx.MasterAccounts);
+  report.result.characters = count(ctx.MasterCharData);
+  report.result.heroes = count(ctx.MasterHeroData);
+  report.result.guilds = count(ctx.NewGuildBase);
+  report.result.shops = count(ctx.MasterShops);
+  report.result.shopItems = count(ctx.MasterShopItems);
+  if (ctx.AccountRenames) {
+    for (const auto& node : ctx.AccountRenames->list) {
+      report.accountRenames.push_back({node.Item.Name(), node.Item.NewName(), false});
+    }
+  }
+  if (ctx.CharRenames) {
+    for (const auto& node : ctx.CharRenames->list) {
+      const bool hero = node.Item.character != nullptr && node.Item.character->heroFlag != 0;
+      report.characterRenames.push_back({node.Item.Name(), node.Item.NewName(), hero});
+    }
+  }
+  if (ctx.GuildRenameLines) {
+    for (const std::string& line : *ctx.GuildRenameLines) {
+      const size_t at = line.find(" => ");
+      if (at == std::string::npos) continue;
+      report.guildRenames.push_back({line.substr(0, at), line.substr(at + 4), false});
+    }
+  }
+  // Serials are handed out from 1 and from kItemNumberExMin on; a counter
+  // that wrapped gave out more than it shows.
+  report.serials.ordinaryLast = ctx.ItemNumber;
+  report.serials.ordinaryGiven = ctx.ItemNumber;
+  report.serials.extendedLast = ctx.ItemNumberEx >= kItemNumberExMin ? ctx.ItemNumberEx : -1;
+  report.serials.extendedGiven = static_cast<int64_t>(ctx.ItemNumberEx) - kItemNumberExStart;
+}
+
 // --- The stages -------------------------------------------------------------
 
 // The merge stages in their fixed order. Each leaves its products in its own
 // group of RunContext (AccountStageProducts, CharacterStageProducts,
 // GuildStageProducts, ShopStageProducts; the mail stage fills MailStore) and
 // reads only RunSettings and the groups of the stages before it.
-void RunMergeStages(RunContext& ctx, const RunStages& stages) {
-  for (const auto* stage : {&stages.LoadAccounts, &stages.MergeCharacters, &stages.MergeGuilds,
-                            &stages.MergeUserShops, &stages.MergeTextLists, &stages.MergeMail}) {
-    if (*stage) (*stage)(ctx);
+void RunMergeStages(RunContext& ctx, const RunStages& stages, RunReport& report) {
+  const std::pair<const std::function<void(RunContext&)>*, const char*> order[] = {
+      {&stages.LoadAccounts, "LoadAccounts"},     {&stages.MergeCharacters, "MergeCharacters"},
+      {&stages.MergeGuilds, "MergeGuilds"},       {&stages.MergeUserShops, "MergeUserShops"},
+      {&stages.MergeTextLists, "MergeTextLists"}, {&stages.MergeMail, "MergeMail"},
+  };
+  for (const auto& [stage, name] : order) {
+    if (!*stage) continue;
+    Timed(report, name, [&] { (*stage)(ctx); });
+    if (stage == &stages.LoadAccounts) {
+      // The accounts as loaded: the later stages merge both sides into one.
+      if (ctx.MasterAccounts) report.master.accounts = ctx.MasterAccounts->Count();
+      if (ctx.SlaveAccounts) report.slave.accounts = ctx.SlaveAccounts->Count();
+    }
   }
 }
 
@@ -319,16 +396,17 @@ void RemoveIncompleteMarker(const std::string& saveFolder) {
 // Logs, counters, replacement and the release of the run's data. The new data
 // set is complete: nothing from here on may stop halfway because the program
 // is asked to end.
-void WriteOutput(RunContext& ctx, const RunStages& stages, const HistoryUpdate& history) {
+void WriteOutput(RunContext& ctx, const RunStages& stages, const HistoryUpdate& history, RunReport& report) {
   ctx.Bar.SetInterruptible(false);
-  if (stages.WriteChangeLogs) stages.WriteChangeLogs(ctx);
+  ReportResult(ctx, report);
+  if (stages.WriteChangeLogs) Timed(report, "WriteChangeLogs", [&] { stages.WriteChangeLogs(ctx); });
   WriteHistory(ctx.SavePath, history.masterLines, history.line);
-  if (stages.WriteItemNumbers) stages.WriteItemNumbers(ctx);
+  if (stages.WriteItemNumbers) Timed(report, "WriteItemNumbers", [&] { stages.WriteItemNumbers(ctx); });
   // The release that follows the replacement counts to 42 on this range; the
   // replacement counts its copies' MiB on a range of its own.
   ctx.Bar.SetRange(0, 42);
   ctx.Bar.SetPosition(0);
-  if (stages.ReplaceMasterFiles) stages.ReplaceMasterFiles(ctx);
+  if (stages.ReplaceMasterFiles) Timed(report, "ReplaceMasterFiles", [&] { stages.ReplaceMasterFiles(ctx); });
   if (ctx.Replace) {
     ctx.Bar.SetRange(0, 42);
     ctx.Bar.SetPosition(0);
@@ -439,23 +517,33 @@ void ReleaseRunData(RunContext& ctx) {
   Reset<&RunContext::MasterAccountChars, &RunContext::SlaveAccountChars>(ctx);
 }
 
-RunOutcome ButtonOKClick(RunContext& ctx, const WindowState& w, const RunStages& stages) {
+namespace {
+
+// One run; report gets what the run learns as it goes.
+RunOutcome Run(RunContext& ctx, const WindowState& w, const RunStages& stages, RunReport& report, Refusals& say) {
   RunScope run(ctx);
-  Refusals say(ctx.Bar.Host());
 
   CopyOptions(ctx, w);
   CopyPaths(ctx, w);
+  auto settingsKnown = [&] {
+    report.settings = static_cast<const RunSettings&>(ctx);
+    report.haveSettings = true;
+  };
+  settingsKnown();
 
   if (!CheckNoInterruptedReplacement(ctx, say)) return RunOutcome::Refused;
   if (!CheckInputFiles(ctx.Master, ctx.Slave, say)) return RunOutcome::Refused;
   if (ctx.Gmm && !ReadAreaKeys(ctx, stages, say)) return RunOutcome::Refused;
   ctx.SavePath = ResolveSaveFolder(w.SavePath, ctx.ProgramFolder);
+  settingsKnown();
   if (!CheckSaveFolder(ctx, say)) return RunOutcome::Refused;
   SaveConfig(ctx);
   if (!CheckDataVersions(ctx.Master, ctx.Slave, say)) return RunOutcome::Refused;
   HistoryUpdate history;
   if (!CheckNotMergedBefore(ctx, history, say)) return RunOutcome::Refused;
   if (w.CheckFreeSpace && !CheckFreeSpace(ctx, say)) return RunOutcome::Refused;
+  report.serials.itemNumberBefore = SetupCounter(ctx.Master.Setup, "ItemNumber");
+  report.serials.itemNumberExBefore = SetupCounter(ctx.Master.Setup, "ItemNumberEx");
 
   ctx.HTTPQueryLog = std::make_shared<std::vector<std::string>>();
   run.ArmFullCleanUp();
@@ -465,18 +553,61 @@ RunOutcome ButtonOKClick(RunContext& ctx, const WindowState& w, const RunStages&
   // run completes.
   try {
     ReleaseRunData(ctx);  // whatever an earlier run left behind
-    RunMergeStages(ctx, stages);
+    RunMergeStages(ctx, stages, report);
     if (ctx.Gmm && !MergeConsignmentSales(ctx, stages, say)) {
       WriteIncompleteMarker(ctx.SavePath, say.Last());
       return RunOutcome::Refused;
     }
-    CloseMailStore(ctx);
-    WriteOutput(ctx, stages, history);
+    Timed(report, "CloseMailStore", [&] { CloseMailStore(ctx); });
+    WriteOutput(ctx, stages, history, report);
   } catch (const std::exception& e) {
     WriteIncompleteMarker(ctx.SavePath, e.what());
     throw;
   }
   return RunOutcome::Completed;
+}
+
+}  // namespace
+
+RunOutcome ButtonOKClick(RunContext& ctx, const WindowState& w, const RunStages& stages) {
+  return ButtonOKClick(ctx, w, stages, nullptr);
+}
+
+RunOutcome ButtonOKClick(RunContext& ctx, const WindowState& w, const RunStages& stages, RunReport* report) {
+  RunReport unused;
+  RunReport& r = report != nullptr ? *report : unused;
+  r = RunReport{};
+  r.dryRun = w.DryRun;
+  // A dry run drops every change; a real run notes where it writes. Either
+  // layer is in place before the run starts its threads and after they end.
+  FileSystem& base = Fs();
+  std::optional<DiscardingFileSystem> discarding;
+  std::optional<RecordingFileSystem> recording;
+  FileSystem* layer = nullptr;
+  if (w.DryRun) {
+    layer = &discarding.emplace(base);
+  } else {
+    layer = &recording.emplace(base);
+  }
+  auto listFiles = [&] {
+    if (!recording) return;
+    for (const fs::path& p : recording->FilesWritten()) {
+      r.files.push_back({p.string(), static_cast<uint64_t>(base.FileSize(p))});
+    }
+  };
+  Refusals say(ctx.Bar.Host());
+  try {
+    ScopedFileSystem scoped(*layer);
+    const RunOutcome outcome = Run(ctx, w, stages, r, say);
+    r.completed = outcome == RunOutcome::Completed;
+    if (!r.completed) r.error = say.Last();
+  } catch (const std::exception& e) {
+    r.error = e.what();
+    listFiles();
+    throw;
+  }
+  listFiles();
+  return r.completed ? RunOutcome::Completed : RunOutcome::Refused;
 }
 
 }  // namespace razere

@@ -49,6 +49,11 @@ enum class RunOutcome {
 // clean-up (the start button is enabled again in every case).
 RunOutcome ButtonOKClick(RunContext& ctx, const WindowState& window, const RunStages& stages);
 
+// The same run, also filling report as far as it gets: what it changes, what
+// it leaves out, what it writes, and its error when it does not complete.
+struct RunReport;
+RunOutcome ButtonOKClick(RunContext& ctx, const WindowState& window, const RunStages& stages, RunReport* report);
+
 // The numbered steps of ReleaseRunData, each advancing the bar once.
 inline constexpr int kReleaseProgressSteps = 44;
 

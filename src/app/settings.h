@@ -64,6 +64,9 @@ struct WindowState {
   // razere-cli turns it off for file systems whose free space says little
   // (compressed or thin-provisioned ones).
   bool CheckFreeSpace = true;
+  // The whole run with nothing written or removed anywhere: every file
+  // operation that would change something is dropped (the preview).
+  bool DryRun = false;
 };
 
 // Built-in defaults of every setting.

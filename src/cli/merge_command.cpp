@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/run_driver.h"
+#include "app/run_report.h"
 #include "app/settings.h"
 #include "cli/cli_host.h"
 #include "cli/commands.h"
@@ -30,6 +31,8 @@ struct MergeOptions {
   bool quiet = false;
   bool noSpaceCheck = false;
   std::string statsFile;
+  bool dryRun = false;
+  std::string reportFile;
 };
 
 // The run's cost for benchmarks, written when the command ends however it
@@ -53,6 +56,18 @@ void AddSwitch(CLI::App* cmd, const std::string& name, std::optional<bool>& targ
   cmd->add_flag_callback("--no-" + name, [&target] { target = false; });
 }
 
+// A report that cannot be written fails the command: a script reads it.
+bool WriteReport(const std::string& file, const RunReport& report) {
+  if (file.empty()) return true;
+  try {
+    WriteRunReport(file, report);
+    return true;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "--report: %s\n", e.what());
+    return false;
+  }
+}
+
 int RunMerge(MergeOptions& o) {
   std::optional<int32_t> minDay, minLevel;
   if (o.minDayOption->count() > 0 && !(minDay = ParseDecimal(o.minDay, DecimalSign::kPlusThenAny))) {
@@ -72,6 +87,7 @@ int RunMerge(MergeOptions& o) {
 
   RunContext ctx;
   ctx.Bar.SetHost(host);
+  RunReport report;
   try {
     // Start-up as the window's, then the options act like edits of its controls.
     WindowState w = StartUp(ctx, programFolder, o.config, o.pairs);
@@ -85,15 +101,25 @@ int RunMerge(MergeOptions& o) {
     if (minDay) w.ClearMinDay = std::to_string(*minDay);
     if (minLevel) w.ClearMinLevel = std::to_string(*minLevel);
     w.CheckFreeSpace = !o.noSpaceCheck;
+    w.DryRun = o.dryRun;
 
-    RunOutcome outcome = ButtonOKClick(ctx, w, BuiltStages());
-    host.Finish();
+    int status = kExitUnexpected;
+    try {
+      const RunOutcome outcome = ButtonOKClick(ctx, w, BuiltStages(), &report);
+      host.Finish();
+      status = outcome == RunOutcome::Completed ? kExitOk : kExitRefused;
+    } catch (const std::exception& e) {
+      host.Finish();
+      std::fprintf(stderr, "%s\n", e.what());
+    }
     WriteStats(o.statsFile);
-    return outcome == RunOutcome::Completed ? kExitOk : kExitRefused;
+    return WriteReport(o.reportFile, report) ? status : kExitUnexpected;
   } catch (const std::exception& e) {
     host.Finish();
     std::fprintf(stderr, "%s\n", e.what());
     WriteStats(o.statsFile);
+    report.error = e.what();
+    WriteReport(o.reportFile, report);
     return kExitUnexpected;
   }
 }
@@ -117,6 +143,11 @@ CommandRunner MergeCommand(CLI::App& command) {
   cmd->add_flag("--quiet", o->quiet, "No status line");
   cmd->add_flag("--no-space-check", o->noSpaceCheck,
                 "Skip the free-space check before writing (for file systems whose free space says little)");
+  cmd->add_flag("--dry-run", o->dryRun,
+                "Run every check and stage, writing and removing nothing (not the save folder, the master or Config.ini)");
+  cmd->add_option("--report", o->reportFile,
+                  "Write what the run did (or, with --dry-run, would do) to FILE as JSON: counts, removals, renames, "
+                  "serials, files, times");
   cmd->add_option("--stats", o->statsFile,
                   "At exit, write the run's bytes read and written, CPU seconds and peak memory to FILE (benchmarks)");
   return [o] { return RunMerge(*o); };

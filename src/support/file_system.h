@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -205,6 +206,39 @@ class DiscardingFileSystem : public FileSystem {
  private:
   FileSystem& base_;
   std::shared_ptr<State> state_;
+};
+
+// Forwards everything to base and remembers where files were written: every
+// path opened for writing and every rename's target, in first-seen order.
+class RecordingFileSystem : public FileSystem {
+ public:
+  explicit RecordingFileSystem(FileSystem& base) : base_(base) {}
+
+  // The paths written that hold a file now (a temporary file renamed away is
+  // not among them), each once.
+  std::vector<std::filesystem::path> FilesWritten();
+
+  std::unique_ptr<File> Open(const std::filesystem::path& path, OpenMode mode,
+                             const std::filesystem::path& permissionsOf = {}) override;
+  FileKind KindOf(const std::filesystem::path& path, bool followLinks = true) override;
+  int64_t FileSize(const std::filesystem::path& path) override;
+  void Rename(const std::filesystem::path& from, const std::filesystem::path& to) override;
+  bool Remove(const std::filesystem::path& path) override;
+  void MakeFolders(const std::filesystem::path& path) override;
+  std::vector<FolderEntry> List(const std::filesystem::path& folder) override;
+  void SyncFolder(const std::filesystem::path& folder) override;
+  uint64_t FreeSpace(const std::filesystem::path& path) override;
+  std::string VolumeOf(const std::filesystem::path& path) override;
+  std::filesystem::path ResolveLinks(const std::filesystem::path& path) override;
+  bool IsReadOnly(const std::filesystem::path& path) override;
+  std::filesystem::path Canonical(const std::filesystem::path& path) override;
+
+ private:
+  void Note(const std::filesystem::path& path);
+
+  FileSystem& base_;
+  std::mutex mu_;  // the mail store's thread opens files too
+  std::vector<std::filesystem::path> written_;
 };
 
 // ---------------------------------------------------------------------------

@@ -315,6 +315,7 @@ struct DiscardingFileSystem::State {
   uint64_t filesWritten = 0;
   std::map<std::string, int64_t> created;  // files opened for writing: their extent
   std::set<std::string> folders;            // folders "made"
+  std::set<std::string> removed;            // the base's entries removed or renamed away
 };
 
 namespace {
@@ -377,17 +378,23 @@ uint64_t DiscardingFileSystem::FilesWritten() const {
 
 std::unique_ptr<File> DiscardingFileSystem::Open(const fs::path& path, OpenMode mode, const fs::path&) {
   const std::string key = Key(path);
+  // The base is asked before the lock is taken: it may be slow, and the
+  // mail store's thread opens files through this layer too.
+  const bool keeps = mode != OpenMode::Replace && mode != OpenMode::CreateNew;
+  const bool baseFile = (mode != OpenMode::Read || keeps) && base_.KindOf(path) == FileKind::File;
+  const int64_t baseSize = baseFile && mode != OpenMode::Read && keeps ? base_.FileSize(path) : 0;
   {
     std::lock_guard lock(state_->mu);
+    const bool gone = state_->removed.count(key) > 0;
     if (mode == OpenMode::Read && !state_->created.count(key)) {
-      // fall through to the base below, outside the lock
+      if (gone) Throw(FileOp::Open, path, ENOENT);
+      // else read the base's file below, outside the lock
     } else {
       if (mode != OpenMode::Read) ++state_->filesWritten;
+      state_->removed.erase(key);
       auto [it, fresh] = state_->created.try_emplace(key, 0);
-      if (fresh && mode != OpenMode::Replace && mode != OpenMode::CreateNew && base_.KindOf(path) == FileKind::File) {
-        it->second = base_.FileSize(path);
-      }
-      if (mode == OpenMode::Replace || mode == OpenMode::CreateNew) it->second = 0;
+      if (fresh && keeps && !gone) it->second = baseSize;
+      if (!keeps) it->second = 0;
       return std::make_unique<DiscardingFile>(path, state_, key);
     }
   }
@@ -400,6 +407,7 @@ FileKind DiscardingFileSystem::KindOf(const fs::path& path, bool followLinks) {
     const std::string key = Key(path);
     if (state_->created.count(key)) return FileKind::File;
     if (state_->folders.count(key)) return FileKind::Folder;
+    if (state_->removed.count(key)) return FileKind::None;
   }
   return base_.KindOf(path, followLinks);
 }
@@ -409,26 +417,43 @@ int64_t DiscardingFileSystem::FileSize(const fs::path& path) {
     std::lock_guard lock(state_->mu);
     auto it = state_->created.find(Key(path));
     if (it != state_->created.end()) return it->second;
+    if (state_->removed.count(Key(path))) Throw(FileOp::Inspect, path, ENOENT);
   }
   return base_.FileSize(path);
 }
 
 void DiscardingFileSystem::Rename(const fs::path& from, const fs::path& to) {
-  // A file this layer made moves (a new file renamed into place is there
-  // afterwards); the base's files stay where they are.
+  // What is renamed is gone from its old name and there under the new one
+  // (with the base file's size when it was the base's); nothing moves on disk.
+  const std::string fromKey = Key(from);
+  const bool baseFile = base_.KindOf(from, false) == FileKind::File;
+  const int64_t baseSize = baseFile ? base_.FileSize(from) : 0;
   std::lock_guard lock(state_->mu);
-  auto it = state_->created.find(Key(from));
-  if (it == state_->created.end()) return;
-  const int64_t extent = it->second;
-  state_->created.erase(it);
+  int64_t extent = 0;
+  if (auto it = state_->created.find(fromKey); it != state_->created.end()) {
+    extent = it->second;
+    state_->created.erase(it);
+  } else if (baseFile && !state_->removed.count(fromKey)) {
+    extent = baseSize;
+    state_->removed.insert(fromKey);
+  } else {
+    return;  // a folder, or nothing: the view keeps it as it is
+  }
+  state_->removed.erase(Key(to));
   state_->created[Key(to)] = extent;
 }
+
 bool DiscardingFileSystem::Remove(const fs::path& path) {
-  {
-    std::lock_guard lock(state_->mu);
-    if (state_->created.erase(Key(path)) > 0) return true;
+  const std::string key = Key(path);
+  const bool inBase = base_.KindOf(path, false) != FileKind::None;
+  std::lock_guard lock(state_->mu);
+  if (state_->created.erase(key) > 0) {
+    if (inBase) state_->removed.insert(key);
+    return true;
   }
-  return base_.KindOf(path, false) != FileKind::None;
+  if (!inBase || state_->removed.count(key)) return false;
+  state_->removed.insert(key);
+  return true;
 }
 
 void DiscardingFileSystem::MakeFolders(const fs::path& path) {
@@ -437,11 +462,31 @@ void DiscardingFileSystem::MakeFolders(const fs::path& path) {
 }
 
 std::vector<FolderEntry> DiscardingFileSystem::List(const fs::path& folder) {
+  const std::string key = Key(folder);
+  const std::string prefix = key == "/" ? key : key + "/";
+  std::vector<FolderEntry> out;
+  const bool baseFolder = base_.KindOf(folder) == FileKind::Folder;
+  if (baseFolder) out = base_.List(folder);
+  bool made = false;
   {
     std::lock_guard lock(state_->mu);
-    if (state_->folders.count(Key(folder)) && base_.KindOf(folder) != FileKind::Folder) return {};
+    made = state_->folders.count(key) > 0;
   }
-  return base_.List(folder);
+  if (!baseFolder && !made) return base_.List(folder);  // reports why it cannot be listed
+  std::lock_guard lock(state_->mu);
+  std::erase_if(out, [&](const FolderEntry& e) { return state_->removed.count(prefix + e.name) > 0; });
+  auto add = [&](const std::string& path, FileKind kind) {
+    if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0) return;
+    const std::string name = path.substr(prefix.size());
+    if (name.find('/') != std::string::npos) return;
+    for (const FolderEntry& e : out) {
+      if (e.name == name) return;
+    }
+    out.push_back({name, kind});
+  };
+  for (const auto& [path, extent] : state_->created) add(path, FileKind::File);
+  for (const std::string& path : state_->folders) add(path, FileKind::Folder);
+  return out;
 }
 
 void DiscardingFileSystem::SyncFolder(const fs::path&) {}

@@ -239,24 +239,36 @@ TEST(MemoryFileSystem, FoldersMoveWithTheirContents) {
 TEST(DiscardingFileSystem, CountsWritesAndChangesNothing) {
   testing::TempDir dir;
   dir.Write("kept", "original");
+  dir.Write("other", "other");
   DiscardingFileSystem discard(PlatformFileSystem());
   {
     ScopedFileSystem scope(discard);
     WriteFileAtomic(dir / "kept", "replaced");
     WriteFileAtomic(dir / "new", "12345");
     Fs().MakeFolders(dir / "sub");
-    Fs().Remove(dir / "kept");
     EXPECT_EQ(Fs().KindOf(dir / "new"), FileKind::File);
     EXPECT_EQ(Fs().FileSize(dir / "new"), 5);
-    std::string read;
-    ASSERT_TRUE(ReadWholeFile(dir / "kept", read));
-    EXPECT_EQ(read, "original");
+    EXPECT_EQ(Fs().FileSize(dir / "kept"), 8);
+    // The view stays whole: what is removed or renamed away is gone from it,
+    // what is renamed or made is there.
+    EXPECT_TRUE(Fs().Remove(dir / "kept"));
+    EXPECT_FALSE(Fs().Remove(dir / "kept"));
+    EXPECT_EQ(Fs().KindOf(dir / "kept"), FileKind::None);
+    EXPECT_THROW(Fs().Open(dir / "kept", OpenMode::Read), FileError);
+    Fs().Rename(dir / "other", dir / "moved");
+    EXPECT_EQ(Fs().KindOf(dir / "other"), FileKind::None);
+    EXPECT_EQ(Fs().FileSize(dir / "moved"), 5);
+    std::vector<std::string> names;
+    for (const FolderEntry& e : Fs().List(dir.path())) names.push_back(e.name);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"moved", "new", "sub"}));
   }
   EXPECT_EQ(discard.BytesWritten(), 13u);
   EXPECT_EQ(testing::TempDir::Read(dir / "kept"), "original");
+  EXPECT_EQ(testing::TempDir::Read(dir / "other"), "other");
   EXPECT_FALSE(fs::exists(dir / "new"));
   EXPECT_FALSE(fs::exists(dir / "sub"));
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
 }
 
 TEST(PlatformFileSystem, AtomicWritesKeepPermissionsAndFollowLinks) {
