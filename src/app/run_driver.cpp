@@ -18,6 +18,7 @@
 #include "stages/guild_store.h"
 #include "stages/shop_merge.h"
 #include "stages/text_list_merge.h"
+#include "support/ansi.h"
 #include "support/datetime.h"
 #include "support/file_system.h"
 #include "support/iniprofile.h"
@@ -315,10 +316,12 @@ void ReportResult(const RunContext& ctx, RunReport& report) {
     }
   }
   if (ctx.GuildRenameLines) {
+    // The guild stage's lines are text (UTF-8, GBK's invalid bytes carried as
+    // escapes); the report takes the names' bytes.
     for (const std::string& line : *ctx.GuildRenameLines) {
       const size_t at = line.find(" => ");
       if (at == std::string::npos) continue;
-      report.guildRenames.push_back({line.substr(0, at), line.substr(at + 4), false});
+      report.guildRenames.push_back({Utf8ToGbk(line.substr(0, at)), Utf8ToGbk(line.substr(at + 4)), false});
     }
   }
   // Serials are handed out from 1 and from kItemNumberExMin on; a counter

@@ -1,0 +1,158 @@
+// A dry run changes nothing anywhere and reports what the real run then does;
+// every run's report matches its change logs, and a refused or failing run
+// still writes its report with the error.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "fixtures/cli_runner.h"
+#include "fixtures/files.h"
+#include "fixtures/generated_pair.h"
+#include "gen/generator.h"
+#include "support/ansi.h"
+
+namespace razere {
+namespace {
+
+using testing::RunCli;
+using testing::ScratchDir;
+using testing::Slurp;
+using testing::WriteBytes;
+using Json = nlohmann::json;
+
+namespace fs = std::filesystem;
+
+std::map<std::string, std::string> Files(const fs::path& root) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    if (e.is_regular_file()) out[fs::relative(e.path(), root).string()] = Slurp(e.path());
+  }
+  return out;
+}
+
+std::vector<std::string> LogLines(const fs::path& file) {
+  const std::string text = GbkToUtf8(Slurp(file));
+  std::vector<std::string> lines;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find("\r\n", at);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(at, end - at));
+    at = end + 2;
+  }
+  return lines;
+}
+
+std::vector<std::string> RenameLines(const Json& list) {
+  std::vector<std::string> out;
+  for (const Json& e : list) out.push_back(e["old"].get<std::string>() + " => " + e["new"].get<std::string>());
+  return out;
+}
+
+class DryRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    gen::GenOptions o = testing::StagePairOptions();
+    o.guilds = 6;
+    o.shops = 8;
+    o.shopItems = 30;
+    o.mails = 20;
+    pair = gen::GeneratePair(o, scratch.path() / "pair");
+    // An old mail store in the save folder: a real run replaces it.
+    WriteBytes(pair.save / "Email.db", "an old run's mail store");
+  }
+
+  testing::CliResult Merge(std::vector<std::string> extra) {
+    std::vector<std::string> args = {"merge", "--config", pair.config.string(), "--quiet"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunCli(args);
+  }
+  Json Report(const fs::path& file) { return Json::parse(Slurp(file)); }
+
+  ScratchDir scratch;
+  gen::GeneratedPair pair;
+};
+
+TEST_F(DryRunTest, ChangesNothingAndReportsWhatTheRealRunDoes) {
+  const auto before = Files(pair.dir);
+  const fs::path dryReport = scratch.path() / "dry.json";
+  const auto dry = Merge({"--dry-run", "--replace", "--backup", "--report", dryReport.string()});
+  ASSERT_EQ(dry.exitCode, 0) << dry.err;
+  EXPECT_TRUE(Files(pair.dir) == before) << "a file of the master, the slave, the save folder or Config.ini changed";
+
+  const fs::path realReport = scratch.path() / "real.json";
+  const auto real = Merge({"--report", realReport.string()});
+  ASSERT_EQ(real.exitCode, 0) << real.err;
+  Json a = Report(dryReport), b = Report(realReport);
+  EXPECT_TRUE(a["dryRun"].get<bool>());
+  EXPECT_FALSE(b["dryRun"].get<bool>());
+  EXPECT_TRUE(a["files"].empty());
+  EXPECT_FALSE(b["files"].empty());
+  // The dry run had Replace and Backup on, the real run not.
+  a["settings"]["replace"] = b["settings"]["replace"];
+  a["settings"]["backup"] = b["settings"]["backup"];
+  for (const char* key : {"dryRun", "files", "seconds"}) {
+    a.erase(key);
+    b.erase(key);
+  }
+  EXPECT_EQ(a, b) << a.dump(1).substr(0, 2000) << "\n---\n" << b.dump(1).substr(0, 2000);
+}
+
+TEST_F(DryRunTest, TheReportsRenamesAreTheChangeLogs) {
+  const fs::path report = scratch.path() / "r.json";
+  ASSERT_EQ(Merge({"--report", report.string()}).exitCode, 0);
+  const Json r = Report(report);
+  EXPECT_TRUE(r["completed"].get<bool>());
+  EXPECT_TRUE(r["error"].is_null());
+  EXPECT_EQ(RenameLines(r["renames"]["accounts"]), LogLines(pair.save / "帐号更改记录.txt"));
+  EXPECT_EQ(RenameLines(r["renames"]["characters"]), LogLines(pair.save / "人物名称更改记录.txt"));
+  EXPECT_EQ(RenameLines(r["renames"]["guilds"]), LogLines(pair.save / "行会名称更改记录.txt"));
+  EXPECT_FALSE(r["renames"]["accounts"].empty());
+  int heroes = 0;
+  for (const Json& e : r["renames"]["characters"]) heroes += e["hero"].get<bool>() ? 1 : 0;
+  EXPECT_GT(heroes, 0);
+  // The summary of the new data set counts what the report counts.
+  const std::vector<std::string> summary = LogLines(pair.save / "新记录.txt");
+  ASSERT_GE(summary.size(), 7u);
+  EXPECT_EQ(summary[0], "新ID.DB总数:" + std::to_string(r["counts"]["new"]["accounts"].get<int>()));
+  EXPECT_EQ(summary[2], "新Qel.DB总数:" + std::to_string(r["counts"]["new"]["characters"].get<int>()));
+  EXPECT_EQ(summary[3], "新HeroQel.DB总数:" + std::to_string(r["counts"]["new"]["heroes"].get<int>()));
+  EXPECT_EQ(summary[4], "新行会总数:" + std::to_string(r["counts"]["new"]["guilds"].get<int>()));
+  // The counters the master's !Setup.txt held before are the generator's.
+  EXPECT_EQ(r["serials"]["ItemNumberBefore"].get<int64_t>(), pair.master.stats.itemNumber);
+  EXPECT_EQ(r["serials"]["ItemNumberExBefore"].get<int64_t>(), pair.master.stats.itemNumberEx);
+}
+
+TEST_F(DryRunTest, RefusedAndFailingRunsStillReport) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    int exitCode;
+    const char* error;
+  };
+  WriteBytes(scratch.path() / "blocked" / "GuildBase", "a file where a folder goes");
+  const Case cases[] = {
+      {"refused", {"--slave", pair.master.root.string()}, 1, "主库与从库是同一组数据文件"},
+      // The refused run stored its slave in Config.ini, as options do.
+      {"failing", {"--slave", pair.slave.root.string(), "--save", (scratch.path() / "blocked").string()}, 3,
+       "GuildBase"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path report = scratch.path() / (std::string(c.name) + ".json");
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--report", report.string()});
+    const auto r = Merge(args);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+    ASSERT_TRUE(fs::exists(report));
+    const Json j = Report(report);
+    EXPECT_FALSE(j["completed"].get<bool>());
+    EXPECT_NE(j["error"].get<std::string>().find(c.error), std::string::npos) << j["error"];
+    EXPECT_FALSE(j["settings"].is_null());
+  }
+}
+
+}  // namespace
+}  // namespace razere
