@@ -6,6 +6,7 @@
 #include <thread>
 #include <utility>
 
+#include "app/data_set_check.h"
 #include "app/merge_history.h"
 #include "app/result_output.h"
 #include "app/run_report.h"
@@ -399,11 +400,48 @@ void RemoveIncompleteMarker(const std::string& saveFolder) {
 // Logs, counters, replacement and the release of the run's data. The new data
 // set is complete: nothing from here on may stop halfway because the program
 // is asked to end.
-void WriteOutput(RunContext& ctx, const RunStages& stages, const HistoryUpdate& history, RunReport& report) {
+// With Replace, the new data set must pass the data set checks before it
+// replaces anything; a problem is the program's own failure (it wrote an
+// invalid data set) and ends the run with the master, its counters and its
+// index files as they were, and the save folder kept for inspection.
+void VerifyNewDataSet(RunContext& ctx) {
+  DataSetCheckOptions options;
+  options.bounds = SerialBounds{ctx.ItemNumber, ctx.ItemNumberEx};
+  constexpr uint64_t kMiB = 1 << 20;
+  options.progress = [&ctx](uint64_t done, uint64_t total) {
+    ctx.Bar.SetMax(static_cast<int32_t>(std::max<uint64_t>(1, (total + kMiB - 1) / kMiB)));
+    ctx.Bar.SetPosition(static_cast<int32_t>(done / kMiB));
+    ctx.ShowStatusText(0, "正在校验新数据(%d/%d)");
+    ctx.Bar.ProcessEvents();
+  };
+  const DataSetCheckResult result = CheckDataSet(SaveFolderFiles(ctx.SavePath), options);
+  if (result.problems.empty()) return;
+  constexpr size_t kListed = 50;
+  std::string text = "新数据未通过校验，没有替换主库！保存目录中的新数据保留以供检查。(the new data set failed its checks; the "
+                     "master was not replaced)\r\n";
+  for (size_t i = 0; i < result.problems.size() && i < kListed; ++i) text += "\r\n" + result.problems[i].text;
+  if (result.problems.size() > kListed) {
+    text += "\r\n……共 " + std::to_string(result.problems.size()) + " 个问题";
+  }
+  throw std::runtime_error(text);
+}
+
+// Frees the stage collections in the release order without advancing the
+// bar: the release's numbered steps still come at the end, where they
+// always do, with nothing left to free.
+void FreeRunDataEarly(RunContext& ctx);
+
+void WriteOutput(RunContext& ctx, const RunStages& stages, const HistoryUpdate& history, RunReport& report,
+                 bool dryRun) {
   ctx.Bar.SetInterruptible(false);
   ReportResult(ctx, report);
   if (stages.WriteChangeLogs) Timed(report, "WriteChangeLogs", [&] { stages.WriteChangeLogs(ctx); });
   WriteHistory(ctx.SavePath, history.masterLines, history.line);
+  // A dry run has no data set on disk to check.
+  if (ctx.Replace && !dryRun) {
+    FreeRunDataEarly(ctx);  // the checks need memory of their own
+    Timed(report, "Verify", [&] { VerifyNewDataSet(ctx); });
+  }
   if (stages.WriteItemNumbers) Timed(report, "WriteItemNumbers", [&] { stages.WriteItemNumbers(ctx); });
   // The release that follows the replacement counts to 42 on this range; the
   // replacement counts its copies' MiB on a range of its own.
@@ -508,6 +546,15 @@ std::string SaveFolderCollision(const RunContext& ctx) {
   return {};
 }
 
+namespace {
+void FreeRunDataEarly(RunContext& ctx) {
+  for (const ReleaseStep& step : kReleaseOrder) {
+    if (step.free) step.free(ctx);
+  }
+  Reset<&RunContext::MasterAccountChars, &RunContext::SlaveAccountChars>(ctx);
+}
+}  // namespace
+
 void ReleaseRunData(RunContext& ctx) {
   for (const ReleaseStep& step : kReleaseOrder) {
     if (step.free) step.free(ctx);
@@ -562,7 +609,7 @@ RunOutcome Run(RunContext& ctx, const WindowState& w, const RunStages& stages, R
       return RunOutcome::Refused;
     }
     Timed(report, "CloseMailStore", [&] { CloseMailStore(ctx); });
-    WriteOutput(ctx, stages, history, report);
+    WriteOutput(ctx, stages, history, report, w.DryRun);
   } catch (const std::exception& e) {
     WriteIncompleteMarker(ctx.SavePath, e.what());
     throw;

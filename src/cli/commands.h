@@ -32,6 +32,7 @@ struct Command {
 // order of the help text.
 #define RAZERE_CLI_COMMANDS(X)                                                                  \
   X(MergeCommand, "merge", "Merge the slave installation into the master's data set")            \
+  X(VerifyCommand, "verify", "Check a merged data set (a save folder or an installation root)")                 \
   X(EncodeSetupValueCommand, "encode-setup-value", "Print TEXT encoded as a !Setup.txt web-service value")
 
 #define RAZERE_CLI_DECLARE_COMMAND(function, name, description) CommandRunner function(CLI::App& command);
