@@ -85,6 +85,7 @@ TEST_F(DryRunTest, ChangesNothingAndReportsWhatTheRealRunDoes) {
   const fs::path realReport = scratch.path() / "real.json";
   const auto real = Merge({"--report", realReport.string()});
   ASSERT_EQ(real.exitCode, 0) << real.err;
+  testing::ExpectVerifiedClean(pair.save);
   Json a = Report(dryReport), b = Report(realReport);
   EXPECT_TRUE(a["dryRun"].get<bool>());
   EXPECT_FALSE(b["dryRun"].get<bool>());

@@ -775,6 +775,8 @@ void ExpectReplaced(const Pair& p, const Snapshot& before) {
     }
     EXPECT_TRUE(Part(after, u.master + ".razere-new", u.folder).empty()) << u.master;
   }
+  testing::ExpectVerifiedClean(p.save);
+  testing::ExpectVerifiedClean(p.master);
 }
 
 // A normal run after the kill. While a staged copy of an interrupted
@@ -841,6 +843,8 @@ TEST(KilledRunTest, MasterStaysRecoverableAndTheNextRunIsSound) {
   const ChildResult complete = RunCliChild(MergeArgs(base), watchOnly);
   ASSERT_EQ(complete.exitCode, 0) << Tail(complete.output);
   ASSERT_GT(complete.events, 0);
+  testing::ExpectVerifiedClean(base.save);
+  testing::ExpectVerifiedClean(base.master);
 
   const KillPoint points[] = {
       {KillBy::Output, 0.01},       {KillBy::Output, 0.1},        {KillBy::Output, 0.25},

@@ -670,6 +670,7 @@ TEST(GeneratedMergeTest, RazereCliMergeOfAGeneratedPairSucceeds) {
     if (clean) args.push_back("--clean");
     CliResult r = RunCli(args);
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    testing::ExpectVerifiedClean(pair.save);
     for (const char* name : {"ID.DB", "Hum.DB", "Qel.DB", "HeroQel.DB"}) {
       EXPECT_TRUE(fs::is_regular_file(pair.save / name)) << name;
     }

@@ -79,6 +79,8 @@ class MergeHistoryTest : public ::testing::Test {
 TEST_F(MergeHistoryTest, ACompletedRunStartedAgainIsRefusedAndChangesNothing) {
   const auto first = Merge({"--replace", "--backup"});
   ASSERT_EQ(first.exitCode, 0) << first.err;
+  testing::ExpectVerifiedClean(pair.save);
+  testing::ExpectVerifiedClean(pair.master.root);
   const std::vector<std::string> history = Lines(MasterHistory());
   ASSERT_EQ(history.size(), 1u);
   const std::vector<std::string> fields = Fields(history[0]);
@@ -116,6 +118,7 @@ TEST_F(MergeHistoryTest, ADifferentSlaveIntoAMergedMasterIsAllowed) {
   const gen::GeneratedServer third = gen::GenerateServer(other, scratch.path() / "third", gen::GenSide::Slave);
   const auto r = Merge({"--replace", "--slave", third.root.string()});
   ASSERT_EQ(r.exitCode, 0) << r.err;
+  testing::ExpectVerifiedClean(pair.master.root);
   const std::vector<std::string> history = Lines(MasterHistory());
   ASSERT_EQ(history.size(), 2u);
   EXPECT_EQ(Fields(history[0])[1], pair.slave.paths.QelServer);

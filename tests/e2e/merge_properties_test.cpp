@@ -100,6 +100,7 @@ TEST_P(MergePropertiesTest, OutputIsConsistentAndInputsStayAsTheyWere) {
   CliResult r = RunCli(args);
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const fs::path save = pair.save;
+  testing::ExpectVerifiedClean(save);
 
   // No two accounts, and no two characters or heroes, share a name key.
   auto accounts = LiveRecords(save / "ID.DB", DbKind::ID);
@@ -230,6 +231,8 @@ TEST(MergeReplaceTest, WithReplaceAndBackupTheMasterHoldsTheNewFilesAndTheOldAsB
 
   CliResult r = RunCli({"merge", "--config", pair.config.string(), "--quiet", "--replace", "--backup"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
+  testing::ExpectVerifiedClean(pair.save);
+  testing::ExpectVerifiedClean(m.root);
   for (const auto& [path, bytes] : old) {
     std::string name = fs::path(path).filename().string();
     EXPECT_EQ(Slurp(path), Slurp(pair.save / name)) << path;
@@ -263,6 +266,7 @@ TEST(MergeLargeFileTest, RecordsBeyondFourGibibytesAreMerged) {
 
   CliResult r = RunCli({"merge", "--config", pair.config.string(), "--quiet"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
+  testing::ExpectVerifiedClean(pair.save);
   std::set<std::string> merged = NameSet(pair.save / "Qel.DB", DbKind::Qel, index_rec::kName);
   // A far record is in the output unless it has no index entry or an
   // earlier record of the same name key won.

@@ -41,6 +41,7 @@ TEST(QuotedSettings, SaveFolderAndSidePathsAreReadWithoutTheirQuotes) {
 
     const auto r = RunCli({"merge", "--config", pair.config.string(), "--quiet"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
+    testing::ExpectVerifiedClean(pair.save);
     for (const char* name : {"ID.DB", "Hum.DB", "Qel.DB", "HeroQel.DB"}) {
       EXPECT_TRUE(fs::is_regular_file(pair.save / name)) << name;
     }

@@ -31,6 +31,8 @@ TEST(ReplacementFolders, AMissingTargetFolderIsMade) {
 
   const auto r = RunCli({"merge", "--config", pair.config.string(), "--replace", "--backup", "--quiet"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
+  testing::ExpectVerifiedClean(pair.save);
+  testing::ExpectVerifiedClean(pair.master.root);
   for (const char* name : {"Shop.dat", "ShopItem.dat", "Email.db"}) {
     SCOPED_TRACE(name);
     ASSERT_TRUE(fs::is_regular_file(pair.save / name));
