@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+#include <stdexcept>
 #include <memory>
 #include <string>
 #include <vector>
@@ -126,6 +128,45 @@ TEST_F(RunSafetyTest, TheReplacementShowsEachCopyThenEndsAtFortyTwo) {
                                               "正在替换主库文件(13/13) " + MasterHistoryPath(ctx.Master)}));
   EXPECT_EQ(host.statuses.back(), "合区完成(42/42)");
   EXPECT_EQ(host.lastMax, 0);  // the run's end empties the bar
+}
+
+// Every file below root with its bytes.
+std::map<std::string, std::string> Files(const fs::path& root) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    if (e.is_regular_file()) out[fs::relative(e.path(), root).string()] = testing::Slurp(e.path());
+  }
+  return out;
+}
+
+TEST_F(RunSafetyTest, ADataSetThatFailsItsChecksReplacesNothing) {
+  testing::WriteBytes(master + "DBServer/FDB/Qel.DB.idx", "index");
+  testing::WriteBytes(master + "DBServer/FDB/HeroQel.DB.idx", "index");
+  window.AutoSaveDBMasterServer = true;
+  window.BackDB = true;
+  RunStages stages = BuiltStages();
+  // A stage that leaves a broken ID.DB: its header counts a record it lacks.
+  stages.LoadAccounts = [](RunContext& ctx) {
+    std::string id = testing::EmptyDbHeader(0);
+    id[db_header::kRecordCount] = 1;
+    testing::WriteBytes(ctx.SavePath + "ID.DB", id);
+  };
+  stages.MergeCharacters = nullptr;
+  stages.MergeGuilds = nullptr;
+  stages.MergeUserShops = nullptr;
+  stages.MergeTextLists = nullptr;
+  stages.MergeMail = nullptr;
+  const auto before = Files(master);
+  try {
+    ButtonOKClick(ctx, window, stages);
+    ADD_FAILURE() << "the run completed";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("新数据未通过校验，没有替换主库"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("ID.DB"), std::string::npos) << e.what();
+  }
+  EXPECT_TRUE(Files(master) == before) << "the master, its counters or its index files changed";
+  EXPECT_TRUE(fs::exists(save + kIncompleteMarkerName));
+  EXPECT_TRUE(fs::exists(save + "ID.DB"));  // kept for inspection
 }
 
 }  // namespace
