@@ -72,6 +72,9 @@ TFrmMain::TFrmMain(MainWindowOptions options, QWidget* parent) : QWidget(parent)
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setFont(WindowFont());
   setFixedSize(753, 468);
+  // The window itself takes the focus while a run has the start button, so
+  // that no edit holds it (and no keystroke lands in one).
+  setFocusPolicy(Qt::ClickFocus);
   BuildControls();
   FormCreate();
   if (QScreen* screen = QApplication::primaryScreen())
@@ -163,7 +166,7 @@ void TFrmMain::BuildControls() {
   connect(ButtonAddFilleName, &QPushButton::clicked, this, &TFrmMain::ButtonAddFilleNameClick);
   connect(ButtonDelFilleName, &QPushButton::clicked, this, &TFrmMain::ButtonDelFilleNameClick);
   connect(ListBoxFileName, &QListWidget::itemSelectionChanged, this,
-          [this] { ButtonDelFilleName->setEnabled(!ListBoxFileName->selectedItems().isEmpty()); });
+          [this] { ButtonDelFilleName->setEnabled(ButtonOK->isEnabled() && !ListBoxFileName->selectedItems().isEmpty()); });
 
   // Bottom of the window.
   MakeLabel(this, "razere 合区工具", 8, 419)->setObjectName("LabelInfo");
@@ -310,11 +313,25 @@ WindowState TFrmMain::ReadWindowState() const {
 void TFrmMain::ButtonOKClick() {
   if (!ButtonOK->isEnabled()) return;
   try {
-    razere::ButtonOKClick(ctx_, ReadWindowState(), options_.Stages);
+    // A refused run leaves no status of its own: an older one would read as
+    // this run's.
+    if (razere::ButtonOKClick(ctx_, ReadWindowState(), options_.Stages) == RunOutcome::Refused) LabelMsg->clear();
   } catch (const std::exception& e) {
     // The window's general error handler: the run has cleaned up already.
-    if (!shuttingDown_) ShowMessageBox(this, e.what(), S(windowTitle()));
+    const std::string what = e.what();
+    PaintStatus("合区失败：" + what.substr(0, what.find_first_of("\r\n")));
+    if (!shuttingDown_) ShowMessageBox(this, what, S(windowTitle()));
   }
+}
+
+std::vector<ButtonEdit*> TFrmMain::Edits() const {
+  std::vector<ButtonEdit*> edits = {EditSavePath, EditFileNameMaster, EditFileNameSlave};
+  for (const SideControls* side : {&Master, &Slave}) {
+    for (ButtonEdit* e : side->edits) {
+      if (e != nullptr) edits.push_back(e);
+    }
+  }
+  return edits;
 }
 
 void TFrmMain::RefillFileNameList() {
@@ -327,7 +344,12 @@ void TFrmMain::ButtonAddFilleNameClick() {
   if (!ButtonOK->isEnabled()) return;
   const std::string master = Trim(S(EditFileNameMaster->text()));
   const std::string slave = Trim(S(EditFileNameSlave->text()));
-  if (!FileExists(master) || !FileExists(slave)) return;
+  for (const std::string* file : {&master, &slave}) {
+    if (!FileExists(*file)) {
+      ShowMessageBox(this, "没有发现文件：" + *file + " ！！！", kCaption);
+      return;
+    }
+  }
   if (TextFilePairExists(ctx_, master, slave)) {
     ShowMessageBox(this, "该文件已经添加 ！！！", kCaption);
     return;
@@ -366,7 +388,13 @@ void TFrmMain::PaintProgress(int32_t position, int32_t minimum, int32_t maximum)
   ProgressBar->setValue(position);
 }
 
-void TFrmMain::PaintStatus(const std::string& text) { LabelMsg->setText(Q(text)); }
+// A text wider than the label is cut in the middle, whole in its tooltip.
+void TFrmMain::PaintStatus(const std::string& text) {
+  const QString full = Q(text);
+  const QString shown = LabelMsg->fontMetrics().elidedText(full, Qt::ElideMiddle, LabelMsg->width());
+  LabelMsg->setText(shown);
+  LabelMsg->setToolTip(shown == full ? QString() : full);
+}
 
 void TFrmMain::ProcessEvents() { QCoreApplication::processEvents(); }
 
@@ -375,8 +403,17 @@ void TFrmMain::ShowMessage(const std::string& text, const std::string& caption) 
 }
 
 void TFrmMain::SetStartEnabled(bool on) {
+  // The start button has the focus when it is clicked; disabled, it would
+  // hand it to the next edit, all of its text selected.
+  if (!on) setFocus(Qt::OtherFocusReason);
   ButtonOK->setEnabled(on);
+  for (ButtonEdit* e : Edits()) e->SetLocked(!on);
+  EditClearMinDay->setReadOnly(!on);
+  EditClearMinLevel->setReadOnly(!on);
+  ButtonAddFilleName->setEnabled(on);
+  ButtonDelFilleName->setEnabled(on && !ListBoxFileName->selectedItems().isEmpty());
   frmFileName_->SetRunActive(!on);
+  if (on) ButtonOK->setFocus(Qt::OtherFocusReason);
 }
 
 void TFrmMain::closeEvent(QCloseEvent* event) {
@@ -384,6 +421,7 @@ void TFrmMain::closeEvent(QCloseEvent* event) {
   FormCloseQuery(ButtonOK->isEnabled(), CanClose);
   if (!CanClose) {
     event->ignore();
+    ShowMessageBox(this, "正在合区，请等待合区完成后再关闭！！！", kCaption);
     return;
   }
   shuttingDown_ = true;

@@ -103,6 +103,8 @@ class TFrmMain : public QWidget, public IHost {
   void FormCreate();
   void FillSide(SideControls& side, const SideEdits& edits);
   void PickFile(ButtonEdit* edit, const QString& filter);
+  // Every edit that a run must not see change: 基本设置, both sides, the text page.
+  std::vector<ButtonEdit*> Edits() const;
 
   RunContext ctx_;
   MainWindowOptions options_;

@@ -41,9 +41,14 @@ class FileColourDelegate : public QStyledItemDelegate {
 ButtonEdit::ButtonEdit(QWidget* parent, const char* name, int left, int top, int width) : QLineEdit(parent) {
   setObjectName(name);
   setGeometry(left, top, width, 21);
-  QAction* button = addAction(style()->standardIcon(QStyle::SP_DirOpenIcon), QLineEdit::TrailingPosition);
-  button->setObjectName(QString(name) + "Button");
-  connect(button, &QAction::triggered, this, &ButtonEdit::buttonClicked);
+  button_ = addAction(style()->standardIcon(QStyle::SP_DirOpenIcon), QLineEdit::TrailingPosition);
+  button_->setObjectName(QString(name) + "Button");
+  connect(button_, &QAction::triggered, this, &ButtonEdit::buttonClicked);
+}
+
+void ButtonEdit::SetLocked(bool locked) {
+  setReadOnly(locked);
+  button_->setEnabled(!locked);
 }
 
 SpinEdit::SpinEdit(QWidget* parent, const char* name, int left, int top, int width) : QAbstractSpinBox(parent) {

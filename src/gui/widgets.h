@@ -22,8 +22,13 @@ class ButtonEdit : public QLineEdit {
   Q_OBJECT
  public:
   ButtonEdit(QWidget* parent, const char* name, int left, int top, int width);
+  // Locked: read-only, and its button does nothing (no picker can change it).
+  void SetLocked(bool locked);
  signals:
   void buttonClicked();
+
+ private:
+  QAction* button_ = nullptr;
 };
 
 // A spin edit without bounds whose value is its text read as a decimal

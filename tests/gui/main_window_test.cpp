@@ -4,7 +4,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QAction>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
 #include <QProgressBar>
@@ -185,7 +187,9 @@ TEST_F(GuiTest, StartButtonRunsTheMergeWithTheButtonDisabledAndClosingRefused) {
   });
   QTest::mouseClick(w->ButtonOK, Qt::LeftButton);
 
-  EXPECT_TRUE(messages.empty()) << messages.front().first;
+  // The close button during the run says why it does nothing.
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0], (std::pair<std::string, std::string>{"正在合区，请等待合区完成后再关闭！！！", "提示信息"}));
   EXPECT_TRUE(sawRun);
   EXPECT_FALSE(buttonEnabledDuringRun);
   EXPECT_FALSE(closedDuringRun);
@@ -215,6 +219,56 @@ TEST_F(GuiTest, UnexpectedRunErrorReachesTheGeneralHandler) {
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].first, "disk on fire");
   EXPECT_TRUE(w->ButtonOK->isEnabled());
+  EXPECT_EQ(w->LabelMsg->text(), QString::fromUtf8("合区失败：disk on fire"));
+  EXPECT_TRUE(fs::exists(dir.str() + "save/合区未完成.txt"));
+
+  // A refused run after it clears the failed run's status.
+  w->Slave.QelServer()->setText(QString::fromStdString(dir.str() + "nowhere/"));
+  w->ButtonOK->click();
+  EXPECT_EQ(messages.size(), 2u);
+  EXPECT_EQ(w->LabelMsg->text(), QString());
+}
+
+// During a run no keystroke can reach an edit: every edit is read-only, the
+// focus is on none of them, and after the run it is back on the start button.
+TEST_F(GuiTest, EditsAreLockedDuringARunAndFocusReturnsToTheStartButton) {
+  const std::string master = dir.str() + "master/", slave = dir.str() + "slave/";
+  MakeInstallation(master);
+  MakeInstallation(slave);
+  bool locked = false, pickerOff = false, spinLocked = false, addOff = false;
+  QWidget* focusDuringRun = nullptr;
+  RunStages stages;
+  TFrmMain* window = nullptr;
+  stages.LoadAccounts = [&](RunContext&) {
+    QApplication::processEvents();
+    locked = window->EditSavePath->isReadOnly() && window->Master.QelServer()->isReadOnly() &&
+             window->EditFileNameMaster->isReadOnly();
+    const QList<QAction*> actions = window->EditSavePath->actions();
+    pickerOff = !actions.isEmpty() && !actions.front()->isEnabled();
+    spinLocked = window->EditClearMinDay->isReadOnly();
+    addOff = !window->ButtonAddFilleName->isEnabled();
+    focusDuringRun = QApplication::focusWidget();
+    // Typed into whatever has the focus: nothing changes.
+    if (focusDuringRun != nullptr) QTest::keyClicks(focusDuringRun, "zz");
+  };
+  auto w = Open(stages);
+  window = w.get();
+  QApplication::setActiveWindow(w.get());
+  w->Master.QelServer()->setText(QString::fromStdString(master));
+  w->Slave.QelServer()->setText(QString::fromStdString(slave));
+  const QString save = QString::fromStdString(dir.str() + "save/");
+  w->EditSavePath->setText(save);
+  w->ButtonOK->setFocus();
+  QTest::keyClick(w->ButtonOK, Qt::Key_Space);
+  EXPECT_TRUE(locked);
+  EXPECT_TRUE(pickerOff);
+  EXPECT_TRUE(spinLocked);
+  EXPECT_TRUE(addOff);
+  EXPECT_EQ(qobject_cast<QLineEdit*>(focusDuringRun), nullptr);
+  EXPECT_EQ(w->EditSavePath->text(), save);
+  EXPECT_FALSE(w->EditSavePath->isReadOnly());
+  EXPECT_TRUE(w->ButtonAddFilleName->isEnabled());
+  EXPECT_EQ(QApplication::focusWidget(), w->ButtonOK);
 }
 
 TEST_F(GuiTest, TextPageAddDeleteAndSave) {
@@ -229,6 +283,10 @@ TEST_F(GuiTest, TextPageAddDeleteAndSave) {
   add(a, dir.str() + "missing.txt");
   EXPECT_EQ(w->ListBoxFileName->count(), 0);
   EXPECT_FALSE(w->ButtonSaveFilleName->isEnabled());
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0], (std::pair<std::string, std::string>{"没有发现文件：" + dir.str() + "missing.txt ！！！",
+                                                              "提示信息"}));
+  messages.clear();
   add(" " + a + " ", b);
   ASSERT_EQ(w->ListBoxFileName->count(), 1);
   EXPECT_EQ(w->ListBoxFileName->item(0)->text().toStdString(), a + " <== " + b);
