@@ -174,22 +174,13 @@ bool ReadAreaKeys(RunContext& ctx, const RunStages& stages, Refusals& say) {
   return true;
 }
 
-// The save folder edit, or the program's folder when it is empty, always
-// with its separator.
-std::string ResolveSaveFolder(std::string_view edit, const std::string& programFolder) {
-  std::string folder = Trim(edit);
-  if (folder.empty()) folder = programFolder;
-  return WithTrailingSeparator(folder);
-}
-
 // Output into a folder of the inputs would overwrite them; text-file pairs
 // whose outputs would overwrite each other (or another file of the run) are
 // refused here, before anything is written, rather than by the text list
 // stage after the record files are already in the save folder.
 bool CheckSaveFolder(const RunContext& ctx, Refusals& say) {
-  if (!SaveFolderCollision(ctx).empty()) return say.Refuse("保存目录不能与主库或从库的数据目录相同！！！");
-  if (const std::string conflict = TextPairOutputConflict(ctx); !conflict.empty()) return say.Refuse(conflict);
-  return true;
+  const std::string refusal = PairListRefusal(ctx);
+  return refusal.empty() || say.Refuse(refusal);
 }
 
 bool CheckDataVersions(const ServerPaths& master, const ServerPaths& slave, Refusals& say) {
@@ -516,6 +507,17 @@ constexpr int ReleaseTicks() {
 static_assert(ReleaseTicks() == kReleaseProgressSteps);
 
 }  // namespace
+
+std::string ResolveSaveFolder(std::string_view edit, const std::string& programFolder) {
+  std::string folder = Trim(edit);
+  if (folder.empty()) folder = programFolder;
+  return WithTrailingSeparator(folder);
+}
+
+std::string PairListRefusal(const RunContext& ctx) {
+  if (!SaveFolderCollision(ctx).empty()) return "保存目录不能与主库或从库的数据目录相同！！！";
+  return TextPairOutputConflict(ctx);
+}
 
 std::string SaveFolderCollision(const RunContext& ctx) {
   fs::path save = CanonicalFolder(ctx.SavePath);

@@ -72,4 +72,13 @@ inline void FormCloseQuery(bool buttonOKEnabled, bool& CanClose) {
 // folder is safe.
 std::string SaveFolderCollision(const RunContext& ctx);
 
+// The save folder edit, or the program's folder when it is empty, always
+// with its separator.
+std::string ResolveSaveFolder(std::string_view edit, const std::string& programFolder);
+
+// The start button's refusal of a save folder and pair list (ctx.SavePath
+// resolved): an input in the save folder, or pairs whose outputs collide.
+// "" when the run may write there.
+std::string PairListRefusal(const RunContext& ctx);
+
 }  // namespace razere

@@ -110,12 +110,20 @@ std::string TFrmFileName::RelativePart(const std::string& FileName, const std::s
   return FileName;
 }
 
-void TFrmFileName::Add(const std::string& FileName) {
+bool TFrmFileName::Add(const std::string& FileName) {
   const std::string master = S(EditMasterQelServer->text());
   const std::string slave = S(EditSlaveQelServer->text());
-  const std::string relative = RelativePart(FileName, master, slave);
+  std::string relative;
+#ifdef _WIN32
+  relative = RelativePart(FileName, master, slave);
+#else
+  // Paths here have no drive letter: the part after the second separator is
+  // not the part below a root, and would name a wrong file under both.
+  if (!StripRoot(FileName, master, relative) && !StripRoot(FileName, slave, relative)) return false;
+#endif
   ListBoxMaster->addItem(Q(WithTrailingSeparator(master) + relative));
   ListBoxSlave->addItem(Q(WithTrailingSeparator(slave) + relative));
+  return true;
 }
 
 void TFrmFileName::ShellDragDrop(const std::string& path) {
@@ -133,7 +141,11 @@ void TFrmFileName::ShellDragDrop(const std::string& path) {
     refuse(EditSlaveQelServer, "请设置正确的从库“QelServer”目录！！！");
     return;
   }
-  Add(path);
+  if (!Add(path)) {
+    refuse(EditMasterQelServer,
+           ("拖入的文件不在主库或从库的“QelServer”目录下：" + path + " ！！！").c_str());
+    return;
+  }
   ShowNearOwner();
 }
 

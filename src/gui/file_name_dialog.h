@@ -34,7 +34,8 @@ class TFrmFileName : public QDialog {
   void ShellDragDrop(const std::string& path);
   void ShellDrop(const std::vector<std::string>& paths);
   // Collects one file: its path below the server root, under both roots.
-  void Add(const std::string& FileName);
+  // False (nothing collected) for a file below neither root.
+  bool Add(const std::string& FileName);
 
   // The part of FileName that Add puts below each root: the path below the
   // master or slave root when FileName lies below one, otherwise everything

@@ -1,5 +1,8 @@
 // The window program: the main window on the taskbar and the event loop.
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QListWidget>
 #include <QPixmap>
 #include <QTabWidget>
@@ -25,7 +28,7 @@ int WriteScreenshots(razere::gui::TFrmMain& window, const QString& folder) {
     ok = window.grab().save(folder + "/main-text.png") && ok;
     razere::gui::TFrmFileName* dialog = window.FileNameDialog();
     dialog->Add(dialog->EditMasterQelServer->text().toStdString() + "Qel200/Envir/ItemBindAccount.txt");
-    dialog->Add("/ServerB/Qel200/Envir/Missing.txt");
+    dialog->Add(dialog->EditMasterQelServer->text().toStdString() + "Qel200/Envir/Missing.txt");
     dialog->show();
     QTimer::singleShot(200, &window, [dialog, folder, ok] {
       const bool all = dialog->grab().save(folder + "/pair-dialog.png") && ok;
@@ -39,6 +42,13 @@ int WriteScreenshots(razere::gui::TFrmMain& window, const QString& folder) {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  // Qt's own dialogs (the file and folder pickers, their buttons) in the
+  // window's language. Without the translations they stay in English.
+  QTranslator qtTranslations;
+  if (qtTranslations.load(QLocale(QLocale::Chinese, QLocale::China), "qtbase", "_",
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QApplication::installTranslator(&qtTranslations);
+  }
   // Config.ini and TextFileName.txt live beside the executable.
   const std::filesystem::path program = razere::ProgramFolder();
   const std::string folder =

@@ -208,18 +208,30 @@ QWidget* TFrmMain::BuildSideGroup(QWidget* page, const char* title, int left, co
   for (size_t i = 0; i < kSideRows.size(); ++i) {
     const SideRow& row = kSideRows[i];
     if (row.edit == nullptr) continue;
-    MakeLabel(group, row.label, 8, row.top + 4);
+    QLabel* label = MakeLabel(group, row.label, 8, row.top + 4);
+    // A caption wider than the room left of its edit ("UserShopItem:" in
+    // some fonts) would run under the edit: its font shrinks until it fits.
+    constexpr int kRoom = 88 - 8 - 2;
+    for (QFont font = label->font(); label->width() > kRoom && font.pointSizeF() > 6;) {
+      font.setPointSizeF(font.pointSizeF() - 0.5);
+      label->setFont(font);
+      label->adjustSize();
+    }
     const std::string name = std::string("Edit") + prefix + row.control;
     side.edits[i] = new ButtonEdit(group, name.c_str(), 88, row.top, 257);
   }
   for (size_t i = 0; i < kSideRows.size(); ++i) {
     if (side.edits[i] != nullptr) ConnectPicker(kSideRows[i], side.edits[i], side, paths, master);
   }
-  // Typing a root derives the side's paths.
-  connect(side.QelServer(), &QLineEdit::textChanged, this, [&side, &paths](const QString& text) {
+  // Typing a root derives the side's paths, and the pair dialog collects
+  // below the same root.
+  connect(side.QelServer(), &QLineEdit::textChanged, this, [this, &side, &paths, master](const QString& text) {
     SideEdits edits = ReadSide(side);
     RootEditChanged(paths, edits, S(text));
     WriteSide(side, edits);
+    if (frmFileName_ != nullptr) {
+      (master ? frmFileName_->EditMasterQelServer : frmFileName_->EditSlaveQelServer)->setText(text);
+    }
   });
   return group;
 }
@@ -354,6 +366,12 @@ void TFrmMain::ButtonAddFilleNameClick() {
     ShowMessageBox(this, "该文件已经添加 ！！！", kCaption);
     return;
   }
+  std::vector<TTextFileName> pairs = ctx_.TextFilePairs;
+  pairs.push_back(TTextFileName{master, slave});
+  if (const std::string refusal = PairListRefusalOf(std::move(pairs)); !refusal.empty()) {
+    ShowMessageBox(this, refusal, kCaption);
+    return;
+  }
   ctx_.TextFilePairs.push_back(TTextFileName{master, slave});
   RefillFileNameList();
   ButtonSaveFilleName->setEnabled(true);
@@ -372,7 +390,24 @@ void TFrmMain::ButtonDelFilleNameClick() {
   ButtonDelFilleName->setEnabled(false);
 }
 
+std::string TFrmMain::PairListRefusalOf(std::vector<TTextFileName> pairs) const {
+  RunContext probe;
+  static_cast<RunSettings&>(probe) = static_cast<const RunSettings&>(ctx_);
+  probe.TextFilePairs = std::move(pairs);
+  for (auto [paths, side] : {std::pair{&probe.Master, &Master}, std::pair{&probe.Slave, &Slave}}) {
+    ReadPaths(*paths, ReadSide(*side));
+    BuildUneditedPaths(*paths);
+  }
+  probe.SavePath = ResolveSaveFolder(S(EditSavePath->text()), ctx_.ProgramFolder);
+  return PairListRefusal(probe);
+}
+
 void TFrmMain::ButtonSaveFilleNameClick() {
+  // The list as it is saved must be one that 开始合并 takes.
+  if (const std::string refusal = PairListRefusalOf(ctx_.TextFilePairs); !refusal.empty()) {
+    ShowMessageBox(this, refusal, kCaption);
+    return;
+  }
   ButtonSaveFilleName->setEnabled(false);
   SaveTextFilePairs(ctx_);  // a failed save is ignored
 }

@@ -105,6 +105,8 @@ class TFrmMain : public QWidget, public IHost {
   void PickFile(ButtonEdit* edit, const QString& filter);
   // Every edit that a run must not see change: 基本设置, both sides, the text page.
   std::vector<ButtonEdit*> Edits() const;
+  // What 开始合并 would refuse about the save folder edit and these pairs; "" when nothing.
+  std::string PairListRefusalOf(std::vector<TTextFileName> pairs) const;
 
   RunContext ctx_;
   MainWindowOptions options_;

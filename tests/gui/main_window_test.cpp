@@ -314,6 +314,60 @@ TEST_F(GuiTest, TextPageAddDeleteAndSave) {
   EXPECT_EQ(again->ListBoxFileName->count(), 2);
 }
 
+// Pairs that 开始合并 would refuse are refused when added or saved, with its
+// message, against the save folder edit as it stands.
+TEST_F(GuiTest, PairsThatTheStartButtonWouldRefuseAreRefusedWhenAddedOrSaved) {
+  const std::string one = dir.str() + "one/a.txt", two = dir.str() + "two/A.TXT", b = dir.str() + "b.txt";
+  for (const auto& f : {one, two, b}) WriteBytes(f, "x\r\n");
+  auto w = Open();
+  w->EditSavePath->setText(QString::fromStdString(dir.str() + "save/"));
+  auto add = [&](const std::string& m, const std::string& s) {
+    w->EditFileNameMaster->setText(QString::fromStdString(m));
+    w->EditFileNameSlave->setText(QString::fromStdString(s));
+    w->ButtonAddFilleName->click();
+  };
+  add(one, b);
+  ASSERT_EQ(w->ListBoxFileName->count(), 1);
+  add(two, b);  // the same output name, a.txt, in the save folder
+  EXPECT_EQ(w->ListBoxFileName->count(), 1);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].first.find("文件名相同"), std::string::npos) << messages[0].first;
+
+  // The save folder edit moved onto a pair's folder: saving is refused.
+  messages.clear();
+  w->EditSavePath->setText(QString::fromStdString(dir.str() + "one/"));
+  w->ButtonSaveFilleNameClick();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].first, "保存目录不能与主库或从库的数据目录相同！！！");
+  EXPECT_TRUE(w->ButtonSaveFilleName->isEnabled());
+  EXPECT_FALSE(fs::exists(program + "TextFileName.txt"));
+}
+
+// The dialog collects below the roots as typed in the main window; a file
+// below neither is reported, not turned into a path under both.
+TEST_F(GuiTest, DialogRootsFollowTheRootEditsAndAFileBelowNeitherIsReported) {
+  const std::string master = dir.str() + "m2/", slave = dir.str() + "s2/";
+  MakeInstallation(master);
+  MakeInstallation(slave);
+  WriteBytes(dir.str() + "elsewhere/x.txt", "x");
+  auto w = Open();
+  w->Master.QelServer()->setText(QString::fromStdString(master));
+  w->Slave.QelServer()->setText(QString::fromStdString(slave));
+  TFrmFileName* dialog = w->FileNameDialog();
+  EXPECT_EQ(dialog->EditMasterQelServer->text().toStdString(), master);
+  EXPECT_EQ(dialog->EditSlaveQelServer->text().toStdString(), slave);
+
+  w->ShellDrop({master + "Qel200/!Setup.txt"});
+  ASSERT_EQ(dialog->ListBoxSlave->count(), 1);
+  EXPECT_EQ(dialog->ListBoxSlave->item(0)->text().toStdString(), slave + "Qel200/!Setup.txt");
+  EXPECT_TRUE(messages.empty());
+
+  w->ShellDrop({dir.str() + "elsewhere/x.txt"});
+  EXPECT_EQ(dialog->ListBoxMaster->count(), 1);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].first.find("不在主库或从库的“QelServer”目录下"), std::string::npos) << messages[0].first;
+}
+
 // What a drop of these files hands to the window's drop handler.
 std::vector<std::string> Dropped(const std::vector<std::string>& paths) {
   QList<QUrl> urls;
