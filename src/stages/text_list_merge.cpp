@@ -31,7 +31,7 @@ constexpr std::string_view kOtherSaveFolderNames[] = {
     "HeroQel.DB",   "Shop.dat",       "ShopItem.dat",
     "Email.db",     "GuildBase",      "QueryLog.txt",
     "帐号更改记录.txt", "人物名称更改记录.txt", "行会名称更改记录.txt",
-    "新记录.txt",
+    "新记录.txt",   "合区历史.txt",   "合区未完成.txt",
 };
 
 // The name key of a UTF-8 name as the rename maps key it (the name key of

@@ -117,7 +117,9 @@ TEST_F(RunSafetyTest, TheReplacementShowsEachCopyThenEndsAtFortyTwo) {
   window.AutoSaveDBMasterServer = true;
   RunStages stages;
   stages.ReplaceMasterFiles = ReplaceMasterFiles;
+  const int pumpsBefore = host.pumps;
   ASSERT_EQ(ButtonOKClick(ctx, window, stages), RunOutcome::Completed);
+  EXPECT_GT(host.pumps - pumpsBefore, 2 * 2);  // window events ran during each copy
   std::vector<std::string> copies;
   for (const std::string& s : host.statuses) {
     if (s.starts_with("正在替换主库文件")) copies.push_back(s);

@@ -427,6 +427,8 @@ TEST_F(TextListTest, OutputNameConflicts) {
       {"a binding list of the run", {m + "a/itembindaccount.TXT"}, {m + "a/itembindaccount.TXT", "ItemBindAccount.txt"}},
       {"a remembered-position list", {m + "a/RememberItemList.txt"}, {"RememberItemList.txt"}},
       {"a change log", {m + "a/新记录.txt"}, {"新记录.txt"}},
+      {"the merge history", {m + "a/合区历史.txt"}, {"合区历史.txt"}},
+      {"the unfinished-run marker", {m + "a/合区未完成.txt"}, {"合区未完成.txt"}},
       {"a record file", {m + "a/id.db"}, {"ID.DB"}},
       {"no file name", {m + "a/"}, {m + "a/"}},
   };
