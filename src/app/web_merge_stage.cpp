@@ -18,24 +18,26 @@ std::vector<RenamedRole> RenamedRoles(const NameRenameMap* CharRenames) {
   return roles;
 }
 
-std::string ReadAreaKey(RunContext& ctx, const std::string& setupFile, bool withCredentials) {
-  const uint8_t fill = ReadWebServiceOptions(ctx.ConfigFile).FillByte;
+std::string ReadAreaKey(const RunSettings& run, ConsignmentSaleState& sale, const std::string& setupFile,
+                        bool withCredentials) {
+  const uint8_t fill = ReadWebServiceOptions(run.ConfigFile).FillByte;
   if (!withCredentials) return ReadAreaKey(setupFile, nullptr, fill);
   WebServiceCredentials credentials;
   std::string key = ReadAreaKey(setupFile, &credentials, fill);
-  ctx.SafeId = credentials.SafeId;
-  ctx.SafeKey = std::move(credentials.SafeKey);
+  sale.SafeId = credentials.SafeId;
+  sale.SafeKey = std::move(credentials.SafeKey);
   return key;
 }
 
-void WebMerge(RunContext& ctx, const WebServiceOptions& options) {
-  if (!ctx.HTTPQueryLog) ctx.HTTPQueryLog = std::make_shared<std::vector<std::string>>();
+void WebMerge(const RunSettings& run, const CharacterStageProducts& characters, ConsignmentSaleState& sale,
+              const WebServiceOptions& options) {
+  if (!sale.HTTPQueryLog) sale.HTTPQueryLog = std::make_shared<std::vector<std::string>>();
   const nlohmann::ordered_json request =
-      BuildAreaMergeRequest(ctx.Master.AreaKey, ctx.Slave.AreaKey, RenamedRoles(ctx.CharRenames.get()), ctx.SafeId,
-                            RequestTimestamp(NowDateTime()));
-  WebCallBack(request, WebServiceCredentials{ctx.SafeId, ctx.SafeKey}, options, *ctx.HTTPQueryLog);
+      BuildAreaMergeRequest(run.Master.AreaKey, run.Slave.AreaKey, RenamedRoles(characters.CharRenames.get()),
+                            sale.SafeId, RequestTimestamp(NowDateTime()));
+  WebCallBack(request, WebServiceCredentials{sale.SafeId, sale.SafeKey}, options, *sale.HTTPQueryLog);
 }
 
-void WebMerge(RunContext& ctx) { WebMerge(ctx, ReadWebServiceOptions(ctx.ConfigFile)); }
+void WebMerge(RunContext& ctx) { WebMerge(ctx, ctx, ctx, ReadWebServiceOptions(ctx.ConfigFile)); }
 
 }  // namespace razere

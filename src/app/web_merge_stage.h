@@ -1,4 +1,4 @@
-// The driver's two consignment-sale steps on RunContext: reading the area
+// The driver's two consignment-sale steps: reading the area
 // keys before a run (with the master's credentials) and sending the merge
 // request after the file merges.
 #pragma once
@@ -18,15 +18,17 @@ struct NameRenameMap;
 // BuildAreaMergeRequest's rule.
 std::vector<RenamedRole> RenamedRoles(const NameRenameMap* CharRenames);
 
-// ReadAreaKey on a side's !Setup.txt with the fill byte of ctx.ConfigFile;
-// with credentials it fills ctx.SafeId and ctx.SafeKey.
-std::string ReadAreaKey(RunContext& ctx, const std::string& setupFile, bool withCredentials);
+// ReadAreaKey on a side's !Setup.txt with the fill byte of run.ConfigFile;
+// with credentials it fills sale.SafeId and sale.SafeKey.
+std::string ReadAreaKey(const RunSettings& run, ConsignmentSaleState& sale, const std::string& setupFile,
+                        bool withCredentials);
 
 // Builds the request from Master.AreaKey, Slave.AreaKey, CharRenames, SafeId
-// and the current time, and sends it; lines go to ctx.HTTPQueryLog (created
+// and the current time, and sends it; lines go to sale.HTTPQueryLog (created
 // when missing). Throws with the message to show when the merge failed.
-void WebMerge(RunContext& ctx, const WebServiceOptions& options);
-// The same with the options of ctx.ConfigFile.
+void WebMerge(const RunSettings& run, const CharacterStageProducts& characters, ConsignmentSaleState& sale,
+              const WebServiceOptions& options);
+// The same on a whole context, with the options of its ConfigFile.
 void WebMerge(RunContext& ctx);
 
 }  // namespace razere

@@ -38,11 +38,11 @@ namespace {
 
 // Reads one ID.DB into `into` (first record of each name key) and, when
 // given, `alsoInto`. Returns the still open file.
-std::shared_ptr<DbSourceFile> ReadAccounts(RunContext& ctx, const std::string& path, uint8_t side,
+std::shared_ptr<DbSourceFile> ReadAccounts(RunServices& services, const std::string& path, uint8_t side,
                                            std::string_view loadText, AccountCollection& into,
                                            SlaveNameMap* alsoInto) {
   std::unique_ptr<DbSourceFile> file =
-      ReadPass(path, DbKind::ID, ctx.Bar, loadText, [&](int64_t offset, const uint8_t* bytes, size_t n) {
+      ReadPass(path, DbKind::ID, services.Bar, loadText, [&](int64_t offset, const uint8_t* bytes, size_t n) {
         auto entry = std::make_unique<AccountEntry>(ParseAccountRecord(bytes, n, side, offset));
         std::string key = NameKey(entry->name);
         if (into.Exists(key)) return;  // a later record of a name already loaded
@@ -54,32 +54,32 @@ std::shared_ptr<DbSourceFile> ReadAccounts(RunContext& ctx, const std::string& p
 
 }  // namespace
 
-void LoadAccounts(RunContext& ctx) {
-  ctx.AllSlaveAccounts = std::make_shared<SlaveNameMap>();
-  ctx.AccountRenames = std::make_shared<NameRenameMap>();
-  ctx.MasterAccounts = std::make_shared<AccountCollection>();
-  ctx.MasterIdFile =
-      ReadAccounts(ctx, ctx.Master.ID, kSideMaster, "正在加载主库(%d/%d) ID.DB", *ctx.MasterAccounts, nullptr);
+void LoadAccounts(const RunSettings& run, RunServices& services, AccountStageProducts& out) {
+  out.AllSlaveAccounts = std::make_shared<SlaveNameMap>();
+  out.AccountRenames = std::make_shared<NameRenameMap>();
+  out.MasterAccounts = std::make_shared<AccountCollection>();
+  out.MasterIdFile =
+      ReadAccounts(services, run.Master.ID, kSideMaster, "正在加载主库(%d/%d) ID.DB", *out.MasterAccounts, nullptr);
 
-  ctx.SlaveAccounts = std::make_shared<AccountCollection>();
-  ctx.SlaveIdFile = ReadAccounts(ctx, ctx.Slave.ID, kSideSlave, "正在加载从库(%d/%d) ID.DB", *ctx.SlaveAccounts,
-                                 ctx.AllSlaveAccounts.get());
+  out.SlaveAccounts = std::make_shared<AccountCollection>();
+  out.SlaveIdFile = ReadAccounts(services, run.Slave.ID, kSideSlave, "正在加载从库(%d/%d) ID.DB", *out.SlaveAccounts,
+                                 out.AllSlaveAccounts.get());
 }
 
-void MergeAccounts(RunContext& ctx) {
-  if (!ctx.MasterAccounts || !ctx.SlaveAccounts || !ctx.AccountRenames || !ctx.MasterIdFile ||
-      !ctx.SlaveIdFile) {
+void MergeAccounts(const RunSettings& run, RunServices& services, AccountStageProducts& accounts) {
+  if (!accounts.MasterAccounts || !accounts.SlaveAccounts || !accounts.AccountRenames || !accounts.MasterIdFile ||
+      !accounts.SlaveIdFile) {
     throw std::logic_error("MergeAccounts: the accounts have not been loaded");
   }
-  AccountCollection& master = *ctx.MasterAccounts;
-  AccountCollection& slave = *ctx.SlaveAccounts;
+  AccountCollection& master = *accounts.MasterAccounts;
+  AccountCollection& slave = *accounts.SlaveAccounts;
 
-  ctx.Bar.SetMax(slave.Count());
-  ctx.Bar.SetPosition(0);
+  services.Bar.SetMax(slave.Count());
+  services.Bar.SetPosition(0);
   const NameTakenFn inMaster = [&master](std::string_view key) { return master.Exists(key); };
   const NameTakenFn inSlave = [&slave](std::string_view key) { return slave.Exists(key); };
   for (AccountCollection::Node& node : slave) {
-    ctx.ShowStatusText(1, StatusTextWithName("正在合并(%d/%d) ID.DB:", node.Item->name));
+    services.ShowStatusText(1, StatusTextWithName("正在合并(%d/%d) ID.DB:", node.Item->name));
     // Out of SlaveAccounts first, so that the name does not block itself.
     std::unique_ptr<AccountEntry> entry = slave.Take(&node);
     std::string finalKey = NameKey(entry->name);
@@ -87,33 +87,33 @@ void MergeAccounts(RunContext& ctx) {
       entry->newName =
           MakeUniqueNameOrThrow(NameInstance::Account, entry->name, kAccountNameKeep, inMaster, inSlave);
       finalKey = NameKey(entry->newName);
-      ctx.AccountRenames->Add(entry->name, entry.get());
+      accounts.AccountRenames->Add(entry->name, entry.get());
     }
     master.Add(finalKey, std::move(entry));
   }
   slave.list.Clear();
 
   const int32_t count = master.Count();
-  DbWriter writer(ctx.SavePath + std::string(KindInfo(DbKind::ID).fileName), DbKind::ID, count);
-  ctx.Bar.SetMax(count);
-  ctx.Bar.SetPosition(0);
+  DbWriter writer(run.SavePath + std::string(KindInfo(DbKind::ID).fileName), DbKind::ID, count);
+  services.Bar.SetMax(count);
+  services.Bar.SetPosition(0);
   const AccountEntry* current = nullptr;
   const DbWriter::Patch unchanged;
   const DbWriter::Patch rename = [&current](std::span<uint8_t> rec) { PatchAccountName(rec, current->newName); };
   for (AccountCollection::Node& node : master) {
     current = node.Item.get();
-    ctx.ShowStatusText(1, StatusTextWithName("正在保存(%d/%d) ID.DB:", current->name));
+    services.ShowStatusText(1, StatusTextWithName("正在保存(%d/%d) ID.DB:", current->name));
     if (current->side == kSideMaster) {
-      writer.Append(*ctx.MasterIdFile, current->offset);
+      writer.Append(*accounts.MasterIdFile, current->offset);
     } else {
-      writer.Append(*ctx.SlaveIdFile, current->offset, current->newName.empty() ? unchanged : rename);
+      writer.Append(*accounts.SlaveIdFile, current->offset, current->newName.empty() ? unchanged : rename);
     }
   }
   writer.Close();
 
-  ctx.ShowStatusText(0, "ID.DB 合并完成(%d/%d) 新数据大小:" + std::to_string(count));
-  ctx.Bar.SetMax(0);
-  ctx.Bar.SetPosition(0);
+  services.ShowStatusText(0, "ID.DB 合并完成(%d/%d) 新数据大小:" + std::to_string(count));
+  services.Bar.SetMax(0);
+  services.Bar.SetPosition(0);
 }
 
 }  // namespace razere

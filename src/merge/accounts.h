@@ -125,11 +125,14 @@ std::string StatusTextWithName(std::string_view utf8Prefix, std::string_view gbk
 // and reads Master.ID and Slave.ID into them (first record of each name key;
 // the slave's also into AllSlaveAccounts). The source files stay open in
 // MasterIdFile / SlaveIdFile for MergeAccounts.
-void LoadAccounts(RunContext& ctx);
+void LoadAccounts(const RunSettings& run, RunServices& services, AccountStageProducts& out);
+// The same on a whole context (tests).
+inline void LoadAccounts(RunContext& ctx) { LoadAccounts(ctx, ctx, ctx); }
 
 // Moves every entry of SlaveAccounts into MasterAccounts, renaming the slave
 // accounts whose name key is taken (AccountRenames), and writes SavePath +
 // "ID.DB". Throws when no free name exists for an account, and on file errors.
-void MergeAccounts(RunContext& ctx);
+void MergeAccounts(const RunSettings& run, RunServices& services, AccountStageProducts& accounts);
+inline void MergeAccounts(RunContext& ctx) { MergeAccounts(ctx, ctx, ctx); }
 
 }  // namespace razere

@@ -10,26 +10,26 @@
 
 namespace razere {
 
-bool CharacterKind::DroppedOnLoad(const RunContext& ctx, const uint8_t* rec, size_t n) {
-  return ctx.CleanData &&
-         IsInactiveCharacter(NowDateTime(), CharDataLastLogin(rec, n), CharDataLevel(rec, n), ctx.MinDay, ctx.MinLevel);
+bool CharacterKind::DroppedOnLoad(const CharacterStageIO& io, const uint8_t* rec, size_t n) {
+  return io.run.CleanData &&
+         IsInactiveCharacter(NowDateTime(), CharDataLastLogin(rec, n), CharDataLevel(rec, n), io.run.MinDay, io.run.MinLevel);
 }
 
-void CharacterKind::FinishRecord(RunContext& ctx, std::span<uint8_t> rec, const Item& item) {
-  if (ctx.CleanData) RemoveDanglingLinks(rec, item.dangling);
-  if (ctx.MailStore) {
+void CharacterKind::FinishRecord(const CharacterStageIO& io, std::span<uint8_t> rec, const Item& item) {
+  if (io.run.CleanData) RemoveDanglingLinks(rec, item.dangling);
+  if (io.services.MailStore) {
     // The name as it goes into the new file.
     const std::string_view name = ReadName(rec.data(), rec.size(), kSlots[kNameSlot]);
-    if (!ctx.MailStore->New(name)) {
+    if (!io.services.MailStore->New(name)) {
       throw std::runtime_error("无法在新的 Email.db 中登记人物“" + GbkToUtf8(name) +
                                "”：邮件数据库未打开。(the new Email.db is not open)");
     }
   }
-  RenumberCharDataItems(ctx, rec, item.side == kSideMaster);
+  RenumberCharDataItems(io.out, rec, item.side == kSideMaster);
 }
 
-void HeroKind::FinishRecord(RunContext& ctx, std::span<uint8_t> rec, const Item& item) {
-  RenumberHeroItems(ctx, rec, item.side == kSideMaster);
+void HeroKind::FinishRecord(const CharacterStageIO& io, std::span<uint8_t> rec, const Item& item) {
+  RenumberHeroItems(io.out, rec, item.side == kSideMaster);
 }
 
 }  // namespace razere

@@ -31,10 +31,10 @@ struct CharacterKind {
   static constexpr size_t kFirstLinkSlot = chardata_rec::kLink1Slot;
 
   static constexpr auto kPath = &ServerPaths::Qel;
-  static constexpr auto kMasterData = &RunContext::MasterCharData;
-  static constexpr auto kSlaveData = &RunContext::SlaveCharData;
-  static constexpr auto kMasterFile = &RunContext::MasterQelFile;
-  static constexpr auto kSlaveFile = &RunContext::SlaveQelFile;
+  static constexpr auto kMasterData = &CharacterStageProducts::MasterCharData;
+  static constexpr auto kSlaveData = &CharacterStageProducts::SlaveCharData;
+  static constexpr auto kMasterFile = &CharacterStageProducts::MasterQelFile;
+  static constexpr auto kSlaveFile = &CharacterStageProducts::SlaveQelFile;
 
   static constexpr std::string_view kLoadMasterText = "正在加载主库(%d/%d) Qel.DB";
   static constexpr std::string_view kLoadSlaveText = "正在加载从库(%d/%d) Qel.DB";
@@ -50,14 +50,14 @@ struct CharacterKind {
   }
   // With CleanData, a long-inactive low-level character is not loaded (its
   // index entry then goes in the clean-up for having no data).
-  static bool DroppedOnLoad(const RunContext& ctx, const uint8_t* rec, size_t n);
+  static bool DroppedOnLoad(const CharacterStageIO& io, const uint8_t* rec, size_t n);
   // A slave character whose name is renamed: its role id goes with the new
   // name into the change log of the web request.
   static void OnRenamed(CharIndexEntry& renamed, const Item& item) { renamed.roleId = item.roleId; }
   // The record as it goes into the new file, names patched: with CleanData
   // its dangling linked names go, its name is registered with MailStore (when
   // set), and its items are renumbered.
-  static void FinishRecord(RunContext& ctx, std::span<uint8_t> rec, const Item& item);
+  static void FinishRecord(const CharacterStageIO& io, std::span<uint8_t> rec, const Item& item);
 };
 
 struct HeroKind {
@@ -70,10 +70,10 @@ struct HeroKind {
   static constexpr size_t kFirstLinkSlot = hero_rec::kLinkSlot;
 
   static constexpr auto kPath = &ServerPaths::HeroQel;
-  static constexpr auto kMasterData = &RunContext::MasterHeroData;
-  static constexpr auto kSlaveData = &RunContext::SlaveHeroData;
-  static constexpr auto kMasterFile = &RunContext::MasterHeroQelFile;
-  static constexpr auto kSlaveFile = &RunContext::SlaveHeroQelFile;
+  static constexpr auto kMasterData = &CharacterStageProducts::MasterHeroData;
+  static constexpr auto kSlaveData = &CharacterStageProducts::SlaveHeroData;
+  static constexpr auto kMasterFile = &CharacterStageProducts::MasterHeroQelFile;
+  static constexpr auto kSlaveFile = &CharacterStageProducts::SlaveHeroQelFile;
 
   static constexpr std::string_view kLoadMasterText = "正在加载主库(%d/%d) HeroQel.DB";
   static constexpr std::string_view kLoadSlaveText = "正在加载从库(%d/%d) HeroQel.DB";
@@ -88,10 +88,10 @@ struct HeroKind {
     return ParseHeroDataRecord(rec, n, side, offset);
   }
   // Heroes have no inactivity rule and no role id.
-  static bool DroppedOnLoad(const RunContext&, const uint8_t*, size_t) { return false; }
+  static bool DroppedOnLoad(const CharacterStageIO&, const uint8_t*, size_t) { return false; }
   static void OnRenamed(CharIndexEntry&, const Item&) {}
   // Heroes are not cleaned up and have no mailbox: only their items are renumbered.
-  static void FinishRecord(RunContext& ctx, std::span<uint8_t> rec, const Item& item);
+  static void FinishRecord(const CharacterStageIO& io, std::span<uint8_t> rec, const Item& item);
 };
 
 template <class Kind>

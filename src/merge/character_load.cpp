@@ -19,13 +19,13 @@ namespace {
 // accountExists goes into `into` (and `all`, when given), counted per
 // account. Returns the file, still open for the write pass.
 template <class AccountExists>
-std::shared_ptr<DbSourceFile> LoadIndex(RunContext& ctx, const std::string& path, uint8_t side,
+std::shared_ptr<DbSourceFile> LoadIndex(const CharacterStageIO& io, const std::string& path, uint8_t side,
                                         std::string_view loadText, CharIndexCollection& into,
                                         AccountCharCounts& counts, SlaveNameMap* all,
                                         const AccountExists& accountExists) {
   using namespace index_rec;
   std::unique_ptr<DbSourceFile> file =
-      ReadPass(path, DbKind::Hum, ctx.Bar, loadText, [&](int64_t offset, const uint8_t* rec, size_t n) {
+      ReadPass(path, DbKind::Hum, io.services.Bar, loadText, [&](int64_t offset, const uint8_t* rec, size_t n) {
         const NameKeyBuf key(ReadName(rec, n, kSlots[kNameSlot]));
         if (into.Exists(key)) return;  // a later record of a name already loaded
         const std::string_view account = ReadName(rec, n, kSlots[kAccountSlot]);
@@ -40,14 +40,14 @@ std::shared_ptr<DbSourceFile> LoadIndex(RunContext& ctx, const std::string& path
 // One data file of the kind: the first live record of each name that has an
 // index entry, unless the kind drops it on load.
 template <class Kind>
-std::shared_ptr<DbSourceFile> LoadData(RunContext& ctx, const std::string& path, uint8_t side,
+std::shared_ptr<DbSourceFile> LoadData(const CharacterStageIO& io, const std::string& path, uint8_t side,
                                        std::string_view loadText, typename Kind::Collection& into,
                                        const CharIndexCollection& index) {
   std::unique_ptr<DbSourceFile> file =
-      ReadPass(path, Kind::kKind, ctx.Bar, loadText, [&](int64_t offset, const uint8_t* rec, size_t n) {
+      ReadPass(path, Kind::kKind, io.services.Bar, loadText, [&](int64_t offset, const uint8_t* rec, size_t n) {
         const NameKeyBuf key(ReadName(rec, n, Kind::kSlots[Kind::kNameSlot]));
         if (into.Exists(key) || !index.Exists(key)) return;
-        if (Kind::DroppedOnLoad(ctx, rec, n)) return;
+        if (Kind::DroppedOnLoad(io, rec, n)) return;
         into.Add(key, Kind::Parse(rec, n, side, offset));
       });
   return std::shared_ptr<DbSourceFile>(std::move(file));
@@ -55,28 +55,28 @@ std::shared_ptr<DbSourceFile> LoadData(RunContext& ctx, const std::string& path,
 
 // Master, then slave.
 template <class Kind>
-void LoadKind(RunContext& ctx) {
+void LoadKind(const CharacterStageIO& io) {
   using Collection = typename Kind::Collection;
-  ctx.*Kind::kMasterData = std::make_shared<Collection>();
-  ctx.*Kind::kMasterFile = LoadData<Kind>(ctx, ctx.Master.*Kind::kPath, kSideMaster, Kind::kLoadMasterText,
-                                          *(ctx.*Kind::kMasterData), *ctx.MasterCharIndex);
-  ctx.*Kind::kSlaveData = std::make_shared<Collection>();
-  ctx.*Kind::kSlaveFile = LoadData<Kind>(ctx, ctx.Slave.*Kind::kPath, kSideSlave, Kind::kLoadSlaveText,
-                                         *(ctx.*Kind::kSlaveData), *ctx.SlaveCharIndex);
+  io.out.*Kind::kMasterData = std::make_shared<Collection>();
+  io.out.*Kind::kMasterFile = LoadData<Kind>(io, io.run.Master.*Kind::kPath, kSideMaster, Kind::kLoadMasterText,
+                                          *(io.out.*Kind::kMasterData), *io.out.MasterCharIndex);
+  io.out.*Kind::kSlaveData = std::make_shared<Collection>();
+  io.out.*Kind::kSlaveFile = LoadData<Kind>(io, io.run.Slave.*Kind::kPath, kSideSlave, Kind::kLoadSlaveText,
+                                         *(io.out.*Kind::kSlaveData), *io.out.SlaveCharIndex);
 }
 
-void StartPass(RunContext& ctx, int32_t count) {
-  ctx.Bar.SetMax(count);
-  ctx.Bar.SetPosition(0);
+void StartPass(const CharacterStageIO& io, int32_t count) {
+  io.services.Bar.SetMax(count);
+  io.services.Bar.SetPosition(0);
 }
 
 // Drops the index entries whose data (characters) or hero data (heroes) is
 // missing. loadText empty: no status texts.
-void CleanIndex(RunContext& ctx, std::string_view text, CharIndexCollection& index, const CharDataCollection& data,
+void CleanIndex(const CharacterStageIO& io, std::string_view text, CharIndexCollection& index, const CharDataCollection& data,
                 const HeroDataCollection& heroes, AccountCharCounts& counts, SlaveNameMap* all) {
-  StartPass(ctx, index.Count());
+  StartPass(io, index.Count());
   for (CharIndexCollection::Node& node : index) {
-    if (!text.empty()) ctx.ShowStatusText(1, text);
+    if (!text.empty()) io.services.ShowStatusText(1, text);
     const CharIndexEntry& e = *node.Item;
     const bool hasData = e.heroFlag == 0 ? data.Exists(node.Key()) : heroes.Exists(node.Key());
     if (hasData) continue;
@@ -87,10 +87,10 @@ void CleanIndex(RunContext& ctx, std::string_view text, CharIndexCollection& ind
 }
 
 // Drops the accounts that own no index entry.
-void CleanAccounts(RunContext& ctx, AccountCollection& accounts, const AccountCharCounts& counts) {
-  StartPass(ctx, accounts.Count());
+void CleanAccounts(const CharacterStageIO& io, AccountCollection& accounts, const AccountCharCounts& counts) {
+  StartPass(io, accounts.Count());
   for (AccountCollection::Node& node : accounts) {
-    ctx.ShowStatusText(1, "正在清理(%d/%d) ID.DB");
+    io.services.ShowStatusText(1, "正在清理(%d/%d) ID.DB");
     if (!counts.Exists(node.Key())) accounts.Remove(&node);
   }
 }
@@ -100,10 +100,10 @@ void CleanAccounts(RunContext& ctx, AccountCollection& accounts, const AccountCh
 // names 2 to 5 any index entry (a character or a hero). The marks are set
 // only after every removal, so a link to an entry removed later in the walk
 // counts as dangling too.
-void CleanData(RunContext& ctx, CharDataCollection& data, const CharIndexCollection& index) {
-  StartPass(ctx, data.Count());
+void CleanData(const CharacterStageIO& io, CharDataCollection& data, const CharIndexCollection& index) {
+  StartPass(io, data.Count());
   for (CharDataCollection::Node& node : data) {
-    ctx.ShowStatusText(1, "正在清理(%d/%d) Qel.DB");
+    io.services.ShowStatusText(1, "正在清理(%d/%d) Qel.DB");
     if (!index.Exists(node.Key())) data.Remove(&node);
   }
   for (CharDataCollection::Node& node : data) {
@@ -123,60 +123,60 @@ bool IsInactiveCharacter(double now, double lastLogin, uint32_t level, int32_t m
   return WholeDaysBetween(now, lastLogin) > minDay && static_cast<int64_t>(level) < static_cast<int64_t>(minLevel);
 }
 
-void LoadCharacters(RunContext& ctx) {
-  if (!ctx.MasterAccounts || !ctx.SlaveAccounts || !ctx.AllSlaveAccounts) {
+void LoadCharacters(const CharacterStageIO& io) {
+  if (!io.accounts.MasterAccounts || !io.accounts.SlaveAccounts || !io.accounts.AllSlaveAccounts) {
     throw std::logic_error("MergeCharacters: the accounts have not been loaded");
   }
 
-  ResetItemNumbers(ctx);
-  ctx.AllSlaveChars = std::make_shared<SlaveNameMap>();
-  ctx.CharRenames = std::make_shared<NameRenameMap>();
-  ctx.MasterCharIndex = std::make_shared<CharIndexCollection>();
-  ctx.MasterAccountChars = std::make_shared<AccountCharCounts>();
-  ctx.SlaveAccountChars = std::make_shared<AccountCharCounts>();
+  ResetItemNumbers(io.out);
+  io.out.AllSlaveChars = std::make_shared<SlaveNameMap>();
+  io.out.CharRenames = std::make_shared<NameRenameMap>();
+  io.out.MasterCharIndex = std::make_shared<CharIndexCollection>();
+  io.out.MasterAccountChars = std::make_shared<AccountCharCounts>();
+  io.out.SlaveAccountChars = std::make_shared<AccountCharCounts>();
 
-  const AccountCollection& masterAccounts = *ctx.MasterAccounts;
-  ctx.MasterHumFile = LoadIndex(ctx, ctx.Master.Hum, kSideMaster, "正在加载主库(%d/%d) Hum.DB", *ctx.MasterCharIndex,
-                                *ctx.MasterAccountChars, nullptr,
+  const AccountCollection& masterAccounts = *io.accounts.MasterAccounts;
+  io.out.MasterHumFile = LoadIndex(io, io.run.Master.Hum, kSideMaster, "正在加载主库(%d/%d) Hum.DB", *io.out.MasterCharIndex,
+                                *io.out.MasterAccountChars, nullptr,
                                 [&](std::string_view key) { return masterAccounts.Exists(key); });
 
-  ctx.SlaveCharIndex = std::make_shared<CharIndexCollection>();
-  const SlaveNameMap& slaveAccounts = *ctx.AllSlaveAccounts;
-  ctx.SlaveHumFile = LoadIndex(ctx, ctx.Slave.Hum, kSideSlave, "正在加载从库(%d/%d) Hum.DB", *ctx.SlaveCharIndex,
-                               *ctx.SlaveAccountChars, ctx.AllSlaveChars.get(),
+  io.out.SlaveCharIndex = std::make_shared<CharIndexCollection>();
+  const SlaveNameMap& slaveAccounts = *io.accounts.AllSlaveAccounts;
+  io.out.SlaveHumFile = LoadIndex(io, io.run.Slave.Hum, kSideSlave, "正在加载从库(%d/%d) Hum.DB", *io.out.SlaveCharIndex,
+                               *io.out.SlaveAccountChars, io.out.AllSlaveChars.get(),
                                [&](std::string_view key) { return slaveAccounts.Exists(key); });
 
-  LoadKind<CharacterKind>(ctx);
-  LoadKind<HeroKind>(ctx);
+  LoadKind<CharacterKind>(io);
+  LoadKind<HeroKind>(io);
 }
 
-void CleanCharacters(RunContext& ctx) {
-  if (!ctx.CleanData) return;
-  if (!ctx.MasterCharIndex || !ctx.SlaveCharIndex || !ctx.MasterCharData || !ctx.SlaveCharData ||
-      !ctx.MasterHeroData || !ctx.SlaveHeroData || !ctx.MasterAccounts || !ctx.SlaveAccounts) {
+void CleanCharacters(const CharacterStageIO& io) {
+  if (!io.run.CleanData) return;
+  if (!io.out.MasterCharIndex || !io.out.SlaveCharIndex || !io.out.MasterCharData || !io.out.SlaveCharData ||
+      !io.out.MasterHeroData || !io.out.SlaveHeroData || !io.accounts.MasterAccounts || !io.accounts.SlaveAccounts) {
     throw std::logic_error("MergeCharacters: the characters have not been loaded");
   }
 
-  CleanIndex(ctx, "正在清理(%d/%d) Hum.DB", *ctx.MasterCharIndex, *ctx.MasterCharData, *ctx.MasterHeroData,
-             *ctx.MasterAccountChars, nullptr);
-  CleanIndex(ctx, {}, *ctx.SlaveCharIndex, *ctx.SlaveCharData, *ctx.SlaveHeroData, *ctx.SlaveAccountChars,
-             ctx.AllSlaveChars.get());
-  CleanAccounts(ctx, *ctx.MasterAccounts, *ctx.MasterAccountChars);
-  CleanAccounts(ctx, *ctx.SlaveAccounts, *ctx.SlaveAccountChars);
-  CleanData(ctx, *ctx.MasterCharData, *ctx.MasterCharIndex);
-  CleanData(ctx, *ctx.SlaveCharData, *ctx.SlaveCharIndex);
+  CleanIndex(io, "正在清理(%d/%d) Hum.DB", *io.out.MasterCharIndex, *io.out.MasterCharData, *io.out.MasterHeroData,
+             *io.out.MasterAccountChars, nullptr);
+  CleanIndex(io, {}, *io.out.SlaveCharIndex, *io.out.SlaveCharData, *io.out.SlaveHeroData, *io.out.SlaveAccountChars,
+             io.out.AllSlaveChars.get());
+  CleanAccounts(io, *io.accounts.MasterAccounts, *io.out.MasterAccountChars);
+  CleanAccounts(io, *io.accounts.SlaveAccounts, *io.out.SlaveAccountChars);
+  CleanData(io, *io.out.MasterCharData, *io.out.MasterCharIndex);
+  CleanData(io, *io.out.SlaveCharData, *io.out.SlaveCharIndex);
 }
 
-void MergeCharacters(RunContext& ctx) {
-  LoadCharacters(ctx);
-  CleanCharacters(ctx);
-  MergeAccounts(ctx);
-  MergeCharIndex(ctx);
-  WriteHumDb(ctx);
-  MergeCharData(ctx);
-  WriteQelDb(ctx);
-  MergeHeroData(ctx);
-  WriteHeroQelDb(ctx);
+void MergeCharacters(const CharacterStageIO& io) {
+  LoadCharacters(io);
+  CleanCharacters(io);
+  MergeAccounts(io.run, io.services, io.accounts);
+  MergeCharIndex(io);
+  WriteHumDb(io);
+  MergeCharData(io);
+  WriteQelDb(io);
+  MergeHeroData(io);
+  WriteHeroQelDb(io);
 }
 
 }  // namespace razere

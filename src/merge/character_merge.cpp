@@ -13,16 +13,16 @@ namespace razere {
 
 namespace {
 
-void StartPass(RunContext& ctx, int32_t count) {
-  ctx.Bar.SetMax(count);
-  ctx.Bar.SetPosition(0);
+void StartPass(const CharacterStageIO& io, int32_t count) {
+  io.services.Bar.SetMax(count);
+  io.services.Bar.SetPosition(0);
 }
 
 // The closing status text of a write pass, and the bar emptied.
-void EndWritePass(RunContext& ctx, std::string_view text, int32_t count) {
-  ctx.ShowStatusText(0, std::string(text) + std::to_string(count));
-  ctx.Bar.SetMax(0);
-  ctx.Bar.SetPosition(0);
+void EndWritePass(const CharacterStageIO& io, std::string_view text, int32_t count) {
+  io.services.ShowStatusText(0, std::string(text) + std::to_string(count));
+  io.services.Bar.SetMax(0);
+  io.services.Bar.SetPosition(0);
 }
 
 DbSourceFile& Source(const std::shared_ptr<DbSourceFile>& master, const std::shared_ptr<DbSourceFile>& slave,
@@ -44,21 +44,21 @@ const std::string* RenamedTo(const NameRenameMap& renames, std::string_view gbkN
   return &ref->NewName();
 }
 
-std::string TargetPath(const RunContext& ctx, DbKind kind) {
-  return ctx.SavePath + std::string(KindInfo(kind).fileName);
+std::string TargetPath(const CharacterStageIO& io, DbKind kind) {
+  return io.run.SavePath + std::string(KindInfo(kind).fileName);
 }
 
 // The kind's slave entries into its master collection, keyed by their final
 // names, with the new values of their account, name and linked names.
 template <class Kind>
-void MergeData(RunContext& ctx) {
-  Require(Kind::kNotLoaded, ctx.*Kind::kMasterData, ctx.*Kind::kSlaveData, ctx.AccountRenames, ctx.CharRenames);
-  typename Kind::Collection& master = *(ctx.*Kind::kMasterData);
-  typename Kind::Collection& slave = *(ctx.*Kind::kSlaveData);
-  const NameRenameMap& accountRenames = *ctx.AccountRenames;
-  const NameRenameMap& charRenames = *ctx.CharRenames;
+void MergeData(const CharacterStageIO& io) {
+  Require(Kind::kNotLoaded, io.out.*Kind::kMasterData, io.out.*Kind::kSlaveData, io.accounts.AccountRenames, io.out.CharRenames);
+  typename Kind::Collection& master = *(io.out.*Kind::kMasterData);
+  typename Kind::Collection& slave = *(io.out.*Kind::kSlaveData);
+  const NameRenameMap& accountRenames = *io.accounts.AccountRenames;
+  const NameRenameMap& charRenames = *io.out.CharRenames;
 
-  StartPass(ctx, slave.Count());
+  StartPass(io, slave.Count());
   for (auto& node : slave) {
     typename Kind::Item item = node.Item;
     slave.Remove(&node);
@@ -74,7 +74,7 @@ void MergeData(RunContext& ctx) {
     const std::string* newName = item.newNames[Kind::kNameSlot];
     const NameKeyBuf key(newName ? std::string_view(*newName) : item.name.View());
     master.Add(key, item);
-    ctx.ShowStatusText(1, StatusTextWithName(Kind::kMergeText, item.name.View(), Kind::kStatusMaxBytes));
+    io.services.ShowStatusText(1, StatusTextWithName(Kind::kMergeText, item.name.View(), Kind::kStatusMaxBytes));
   }
   slave.list.Clear();
 }
@@ -82,26 +82,26 @@ void MergeData(RunContext& ctx) {
 // SavePath + the kind's file: every entry's record, a slave's with its new
 // names, then the kind's own work on it.
 template <class Kind>
-void WriteData(RunContext& ctx) {
-  Require(Kind::kNotMerged, ctx.*Kind::kMasterData, ctx.MasterItemSerials, ctx.SlaveItemSerials);
-  const typename Kind::Collection& master = *(ctx.*Kind::kMasterData);
+void WriteData(const CharacterStageIO& io) {
+  Require(Kind::kNotMerged, io.out.*Kind::kMasterData, io.out.MasterItemSerials, io.out.SlaveItemSerials);
+  const typename Kind::Collection& master = *(io.out.*Kind::kMasterData);
 
   const int32_t count = master.Count();
-  DbWriter writer(TargetPath(ctx, Kind::kKind), Kind::kKind, count);
-  StartPass(ctx, count);
+  DbWriter writer(TargetPath(io, Kind::kKind), Kind::kKind, count);
+  StartPass(io, count);
   const typename Kind::Item* current = nullptr;
   const DbWriter::Patch patch = [&](std::span<uint8_t> rec) {
     const typename Kind::Item& e = *current;
     if (e.side == kSideSlave) PatchNames(rec, Kind::kKind, Kind::kSlots, e.newNames);
-    Kind::FinishRecord(ctx, rec, e);
+    Kind::FinishRecord(io, rec, e);
   };
   for (const auto& node : master) {
     current = &node.Item;
-    ctx.ShowStatusText(1, StatusTextWithName(Kind::kSaveText, current->name.View(), Kind::kStatusMaxBytes));
-    writer.Append(Source(ctx.*Kind::kMasterFile, ctx.*Kind::kSlaveFile, current->side), current->offset, patch);
+    io.services.ShowStatusText(1, StatusTextWithName(Kind::kSaveText, current->name.View(), Kind::kStatusMaxBytes));
+    writer.Append(Source(io.out.*Kind::kMasterFile, io.out.*Kind::kSlaveFile, current->side), current->offset, patch);
   }
   writer.Close();
-  EndWritePass(ctx, Kind::kDoneText, count);
+  EndWritePass(io, Kind::kDoneText, count);
 }
 
 }  // namespace
@@ -127,18 +127,18 @@ void RemoveDanglingLinks(std::span<uint8_t> record, const std::array<uint8_t, 5>
   if (link3Empty || link4Empty) r[chardata_rec::kLinks34Flag] = 0;
 }
 
-void MergeCharIndex(RunContext& ctx) {
-  Require("the character index has not been loaded", ctx.MasterCharIndex, ctx.SlaveCharIndex, ctx.CharRenames);
-  CharIndexCollection& master = *ctx.MasterCharIndex;
-  CharIndexCollection& slave = *ctx.SlaveCharIndex;
+void MergeCharIndex(const CharacterStageIO& io) {
+  Require("the character index has not been loaded", io.out.MasterCharIndex, io.out.SlaveCharIndex, io.out.CharRenames);
+  CharIndexCollection& master = *io.out.MasterCharIndex;
+  CharIndexCollection& slave = *io.out.SlaveCharIndex;
 
-  StartPass(ctx, slave.Count());
+  StartPass(io, slave.Count());
   // Characters and heroes share both sets, so no hero and character can end
   // with the same name.
   const NameTakenFn inMaster = [&master](std::string_view key) { return master.Exists(key); };
   const NameTakenFn inSlave = [&slave](std::string_view key) { return slave.Exists(key); };
   for (CharIndexCollection::Node& node : slave) {
-    ctx.ShowStatusText(1, StatusTextWithName("正在合并(%d/%d) Hum.DB:", node.Item->name, kCharStatusMaxBytes));
+    io.services.ShowStatusText(1, StatusTextWithName("正在合并(%d/%d) Hum.DB:", node.Item->name, kCharStatusMaxBytes));
     // Out of SlaveCharIndex first, so that the name does not block itself.
     std::unique_ptr<CharIndexEntry> entry = slave.Take(&node);
     const NameKeyBuf key(entry->name);
@@ -151,19 +151,19 @@ void MergeCharIndex(RunContext& ctx) {
     entry->roleId = 0;
     const NameKeyBuf newKey(entry->newName);
     CharIndexEntry* merged = master.Add(newKey, std::move(entry));
-    ctx.CharRenames->Add(merged->name, merged);
+    io.out.CharRenames->Add(merged->name, merged);
   }
   slave.list.Clear();
 }
 
-void WriteHumDb(RunContext& ctx) {
-  Require("the character index has not been merged", ctx.MasterCharIndex, ctx.AccountRenames);
-  const CharIndexCollection& master = *ctx.MasterCharIndex;
-  const NameRenameMap& accountRenames = *ctx.AccountRenames;
+void WriteHumDb(const CharacterStageIO& io) {
+  Require("the character index has not been merged", io.out.MasterCharIndex, io.accounts.AccountRenames);
+  const CharIndexCollection& master = *io.out.MasterCharIndex;
+  const NameRenameMap& accountRenames = *io.accounts.AccountRenames;
 
   const int32_t count = master.Count();
-  DbWriter writer(TargetPath(ctx, DbKind::Hum), DbKind::Hum, count);
-  StartPass(ctx, count);
+  DbWriter writer(TargetPath(io, DbKind::Hum), DbKind::Hum, count);
+  StartPass(io, count);
   const CharIndexEntry* current = nullptr;
   const std::string* newAccount = nullptr;
   const DbWriter::Patch patchSlave = [&](std::span<uint8_t> rec) {
@@ -174,7 +174,7 @@ void WriteHumDb(RunContext& ctx) {
   };
   for (const CharIndexCollection::Node& node : master) {
     current = node.Item.get();
-    DbSourceFile& source = Source(ctx.MasterHumFile, ctx.SlaveHumFile, current->side);
+    DbSourceFile& source = Source(io.out.MasterHumFile, io.out.SlaveHumFile, current->side);
     if (current->side == kSideMaster) {
       writer.Append(source, current->offset);
     } else {
@@ -182,15 +182,15 @@ void WriteHumDb(RunContext& ctx) {
       writer.Append(source, current->offset, patchSlave);
     }
     const std::string& shown = current->newName.empty() ? current->name : current->newName;
-    ctx.ShowStatusText(1, StatusTextWithName("正在保存(%d/%d) Hum.DB:", shown, kCharStatusMaxBytes));
+    io.services.ShowStatusText(1, StatusTextWithName("正在保存(%d/%d) Hum.DB:", shown, kCharStatusMaxBytes));
   }
   writer.Close();
-  EndWritePass(ctx, "Hum.DB 合并完成(%d/%d) 新数据大小:", count);
+  EndWritePass(io, "Hum.DB 合并完成(%d/%d) 新数据大小:", count);
 }
 
-void MergeCharData(RunContext& ctx) { MergeData<CharacterKind>(ctx); }
-void WriteQelDb(RunContext& ctx) { WriteData<CharacterKind>(ctx); }
-void MergeHeroData(RunContext& ctx) { MergeData<HeroKind>(ctx); }
-void WriteHeroQelDb(RunContext& ctx) { WriteData<HeroKind>(ctx); }
+void MergeCharData(const CharacterStageIO& io) { MergeData<CharacterKind>(io); }
+void WriteQelDb(const CharacterStageIO& io) { WriteData<CharacterKind>(io); }
+void MergeHeroData(const CharacterStageIO& io) { MergeData<HeroKind>(io); }
+void WriteHeroQelDb(const CharacterStageIO& io) { WriteData<HeroKind>(io); }
 
 }  // namespace razere

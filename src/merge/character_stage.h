@@ -24,41 +24,59 @@ namespace razere {
 inline constexpr int32_t kCharStatusMaxBytes = 53;
 inline constexpr int32_t kHeroStatusMaxBytes = 57;
 
+// What the character stage works on: the run's settings (both sides'
+// record files, SavePath, the clean-up options), the run's services (the
+// bar; MailStore, which gets a placeholder for every character written), the
+// account stage's products (read, cleaned and merged: MergeAccounts runs
+// within this stage) and its own products, which it creates.
+struct CharacterStageIO {
+  CharacterStageIO(const RunSettings& run, RunServices& services, AccountStageProducts& accounts,
+                   CharacterStageProducts& out)
+      : run(run), services(services), accounts(accounts), out(out) {}
+  // A whole context (tests).
+  CharacterStageIO(RunContext& ctx) : CharacterStageIO(ctx, ctx, ctx, ctx) {}  // NOLINT: implicit on purpose
+
+  const RunSettings& run;
+  RunServices& services;
+  AccountStageProducts& accounts;
+  CharacterStageProducts& out;
+};
+
 // The whole stage. Needs MasterAccounts, SlaveAccounts and AllSlaveAccounts
 // from LoadAccounts. Leaves MasterCharIndex, MasterCharData, MasterHeroData
 // and CharRenames filled for the later stages, the source files open in the
 // Master*/Slave* file fields, and the item serial maps and counters set.
 // Throws on file errors, and when no free name exists for a slave character
 // or hero.
-void MergeCharacters(RunContext& ctx);
+void MergeCharacters(const CharacterStageIO& io);
 
 // The pieces of MergeCharacters, in the order it runs them.
 
 // Resets the item serial counters and maps, creates the stage collections and
 // reads the six files (index, data, heroes; master, then slave).
-void LoadCharacters(RunContext& ctx);
+void LoadCharacters(const CharacterStageIO& io);
 // With CleanData: drops index entries without data, accounts without index
 // entries and data entries without index entries, and marks dangling linked
 // names. Without CleanData it does nothing.
-void CleanCharacters(RunContext& ctx);
+void CleanCharacters(const CharacterStageIO& io);
 // Slave index entries into MasterCharIndex, renaming taken names (CharRenames).
-void MergeCharIndex(RunContext& ctx);
+void MergeCharIndex(const CharacterStageIO& io);
 // SavePath + "Hum.DB".
-void WriteHumDb(RunContext& ctx);
+void WriteHumDb(const CharacterStageIO& io);
 // Characters and heroes run the same merge and write (character_kinds.h says
 // what differs).
 // Slave data entries into MasterCharData with their new account, name and
 // linked names; copies role ids into CharRenames' entries.
-void MergeCharData(RunContext& ctx);
+void MergeCharData(const CharacterStageIO& io);
 // SavePath + "Qel.DB"; with CleanData removes the dangling linked names,
 // registers each written character with MailStore (when set) and renumbers
 // its items.
-void WriteQelDb(RunContext& ctx);
+void WriteQelDb(const CharacterStageIO& io);
 // Slave hero entries into MasterHeroData with their new account, name and
 // linked name.
-void MergeHeroData(RunContext& ctx);
+void MergeHeroData(const CharacterStageIO& io);
 // SavePath + "HeroQel.DB"; renumbers the items of each written hero.
-void WriteHeroQelDb(RunContext& ctx);
+void WriteHeroQelDb(const CharacterStageIO& io);
 
 // The inactivity rule: more than minDay whole days since the last login and a
 // level below minLevel (level unsigned, minLevel signed, compared as 64-bit).

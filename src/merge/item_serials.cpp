@@ -11,19 +11,19 @@
 
 namespace razere {
 
-int32_t NextItemNumber(RunContext& ctx) {
+int32_t NextItemNumber(CharacterStageProducts& products) {
   // 64-bit, so that a counter left at any value cannot overflow.
-  int64_t n = static_cast<int64_t>(ctx.ItemNumber) + 1;
+  int64_t n = static_cast<int64_t>(products.ItemNumber) + 1;
   if (n > kItemNumberMax) n = 1;
-  ctx.ItemNumber = static_cast<int32_t>(n);
-  return ctx.ItemNumber;
+  products.ItemNumber = static_cast<int32_t>(n);
+  return products.ItemNumber;
 }
 
-int32_t NextItemNumberEx(RunContext& ctx) {
-  int64_t n = static_cast<int64_t>(ctx.ItemNumberEx) + 1;
+int32_t NextItemNumberEx(CharacterStageProducts& products) {
+  int64_t n = static_cast<int64_t>(products.ItemNumberEx) + 1;
   if (n < kItemNumberExMin || n > kItemNumberExMax) n = kItemNumberExMin;
-  ctx.ItemNumberEx = static_cast<int32_t>(n);
-  return ctx.ItemNumberEx;
+  products.ItemNumberEx = static_cast<int32_t>(n);
+  return products.ItemNumberEx;
 }
 
 std::optional<int32_t> ParseSerialKey(std::string_view text) {
@@ -37,51 +37,51 @@ std::optional<int32_t> ParseSerialKey(std::string_view text) {
   return serial;
 }
 
-void ResetItemNumbers(RunContext& ctx) {
-  ctx.ItemNumber = kItemNumberStart;
-  ctx.ItemNumberEx = kItemNumberExStart;
-  ctx.MasterItemSerials = std::make_shared<ItemSerialMap>();
-  ctx.SlaveItemSerials = std::make_shared<ItemSerialMap>();
+void ResetItemNumbers(CharacterStageProducts& products) {
+  products.ItemNumber = kItemNumberStart;
+  products.ItemNumberEx = kItemNumberExStart;
+  products.MasterItemSerials = std::make_shared<ItemSerialMap>();
+  products.SlaveItemSerials = std::make_shared<ItemSerialMap>();
 }
 
 namespace {
 
-ItemSerialMap& SerialMapOf(RunContext& ctx, bool masterSide) {
-  ItemSerialMap* map = masterSide ? ctx.MasterItemSerials.get() : ctx.SlaveItemSerials.get();
+ItemSerialMap& SerialMapOf(CharacterStageProducts& products, bool masterSide) {
+  ItemSerialMap* map = masterSide ? products.MasterItemSerials.get() : products.SlaveItemSerials.get();
   if (map == nullptr) throw std::logic_error("item serial maps not created (ResetItemNumbers)");
   return *map;
 }
 
-inline void Renumber(RunContext& ctx, ItemSerialMap& map, uint8_t* item) {
+inline void Renumber(CharacterStageProducts& products, ItemSerialMap& map, uint8_t* item) {
   if (!ItemOccupied(item)) return;
   const int32_t oldSerial = ItemSerial(item);
-  const int32_t newSerial = NextSerialFor(ctx, oldSerial);
+  const int32_t newSerial = NextSerialFor(products, oldSerial);
   SetItemSerial(item, newSerial);
   map.Add(oldSerial, newSerial);
 }
 
 }  // namespace
 
-void RenumberItem(RunContext& ctx, uint8_t* item1056, bool masterSide) {
-  Renumber(ctx, SerialMapOf(ctx, masterSide), item1056);
+void RenumberItem(CharacterStageProducts& products, uint8_t* item1056, bool masterSide) {
+  Renumber(products, SerialMapOf(products, masterSide), item1056);
 }
 
-void RenumberCharDataItems(RunContext& ctx, std::span<uint8_t> record, bool masterSide) {
-  ItemSerialMap& map = SerialMapOf(ctx, masterSide);
-  ForEachCharDataItem(record, ItemOrder::Renumber, [&](uint8_t* item) { Renumber(ctx, map, item); });
+void RenumberCharDataItems(CharacterStageProducts& products, std::span<uint8_t> record, bool masterSide) {
+  ItemSerialMap& map = SerialMapOf(products, masterSide);
+  ForEachCharDataItem(record, ItemOrder::Renumber, [&](uint8_t* item) { Renumber(products, map, item); });
 }
 
-void RenumberHeroItems(RunContext& ctx, std::span<uint8_t> record, bool masterSide) {
-  ItemSerialMap& map = SerialMapOf(ctx, masterSide);
-  ForEachHeroDataItem(record, ItemOrder::Renumber, [&](uint8_t* item) { Renumber(ctx, map, item); });
+void RenumberHeroItems(CharacterStageProducts& products, std::span<uint8_t> record, bool masterSide) {
+  ItemSerialMap& map = SerialMapOf(products, masterSide);
+  ForEachHeroDataItem(record, ItemOrder::Renumber, [&](uint8_t* item) { Renumber(products, map, item); });
 }
 
-void RenumberCharDataItems(RunContext& ctx, uint8_t* record, bool masterSide) {
-  RenumberCharDataItems(ctx, std::span<uint8_t>(record, chardata_rec::kSize), masterSide);
+void RenumberCharDataItems(CharacterStageProducts& products, uint8_t* record, bool masterSide) {
+  RenumberCharDataItems(products, std::span<uint8_t>(record, chardata_rec::kSize), masterSide);
 }
 
-void RenumberHeroItems(RunContext& ctx, uint8_t* record, bool masterSide) {
-  RenumberHeroItems(ctx, std::span<uint8_t>(record, hero_rec::kSize), masterSide);
+void RenumberHeroItems(CharacterStageProducts& products, uint8_t* record, bool masterSide) {
+  RenumberHeroItems(products, std::span<uint8_t>(record, hero_rec::kSize), masterSide);
 }
 
 void WriteItemNumbers(const std::filesystem::path& setupFile, int32_t ItemNumber, int32_t ItemNumberEx) {

@@ -5,7 +5,9 @@
 // Ranges (signed 32-bit):
 //   ordinary  old < 0x3FFFFFFF (0 and negatives included) -> ItemNumber,   1 .. 0x3FFFFFFE
 //   extended  old >= 0x3FFFFFFF                           -> ItemNumberEx, 0x3FFFFFFF .. 0x7FFFFFFE
-// Each counter wraps to the bottom of its range. Both live in RunContext.
+// Each counter wraps to the bottom of its range. Both, and the two maps, are
+// the character stage's products (CharacterStageProducts); the shop and mail
+// stages continue with them.
 #pragma once
 
 #include <algorithm>
@@ -72,32 +74,32 @@ struct ItemSerialMap {
   CompactInt32Map map_;
 };
 
-// The next ordinary / extended serial; advances ctx.ItemNumber / ItemNumberEx.
-int32_t NextItemNumber(RunContext& ctx);
-int32_t NextItemNumberEx(RunContext& ctx);
+// The next ordinary / extended serial; advances products.ItemNumber / ItemNumberEx.
+int32_t NextItemNumber(CharacterStageProducts& products);
+int32_t NextItemNumberEx(CharacterStageProducts& products);
 // The next serial of the range old falls in.
-inline int32_t NextSerialFor(RunContext& ctx, int32_t oldSerial) {
-  return oldSerial >= kItemNumberExMin ? NextItemNumberEx(ctx) : NextItemNumber(ctx);
+inline int32_t NextSerialFor(CharacterStageProducts& products, int32_t oldSerial) {
+  return oldSerial >= kItemNumberExMin ? NextItemNumberEx(products) : NextItemNumber(products);
 }
 
 // Start values of both counters and two new, empty serial maps.
-void ResetItemNumbers(RunContext& ctx);
+void ResetItemNumbers(CharacterStageProducts& products);
 
 // One 1,056-byte item element: when its kind is not 0, gives it the next
 // serial of its range and records old -> new in MasterItemSerials
 // (masterSide) or SlaveItemSerials. Empty slots are left alone.
-void RenumberItem(RunContext& ctx, uint8_t* item1056, bool masterSide);
+void RenumberItem(CharacterStageProducts& products, uint8_t* item1056, bool masterSide);
 
 // Every element of a whole character data record, in the renumbering order
 // (C2, C3, C1, C6, C7, C8, C9, C10, C4, C5; elements from index 0).
 // std::out_of_range when the span is shorter than the record.
-void RenumberCharDataItems(RunContext& ctx, std::span<uint8_t> record, bool masterSide);
+void RenumberCharDataItems(CharacterStageProducts& products, std::span<uint8_t> record, bool masterSide);
 // Every element of a whole hero data record: blocks H1, H2, H3, each in the
 // order B2, B3, B1, B4, B5.
-void RenumberHeroItems(RunContext& ctx, std::span<uint8_t> record, bool masterSide);
+void RenumberHeroItems(CharacterStageProducts& products, std::span<uint8_t> record, bool masterSide);
 // The same for a buffer that holds the whole record (580,591 / 293,477 bytes).
-void RenumberCharDataItems(RunContext& ctx, uint8_t* record, bool masterSide);
-void RenumberHeroItems(RunContext& ctx, uint8_t* record, bool masterSide);
+void RenumberCharDataItems(CharacterStageProducts& products, uint8_t* record, bool masterSide);
+void RenumberHeroItems(CharacterStageProducts& products, uint8_t* record, bool masterSide);
 
 // Stores both counters in section Setup of a !Setup.txt (keys ItemNumber and
 // ItemNumberEx, decimal) in one atomic replacement of the file; every other

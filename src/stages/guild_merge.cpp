@@ -21,31 +21,32 @@ void RenameInPlace(const NameRenameMap* renames, std::string& utf8Name) {
 
 }  // namespace
 
-void MergeGuilds(RunContext& ctx) {
-  ctx.GuildRenameLines = std::make_shared<std::vector<std::string>>();
+void MergeGuilds(const RunSettings& run, const CharacterStageProducts& characters, RunServices& services,
+                 GuildStageProducts& out) {
+  out.GuildRenameLines = std::make_shared<std::vector<std::string>>();
 
-  ctx.NewGuildBase = std::make_shared<TGuildBase>();
-  TGuildBase& merged = *ctx.NewGuildBase;
-  merged.m_Progress = &ctx.Bar;
+  out.NewGuildBase = std::make_shared<TGuildBase>();
+  TGuildBase& merged = *out.NewGuildBase;
+  merged.m_Progress = &services.Bar;
   merged.m_boMasterServer = true;
-  merged.m_sSetupFileName = ctx.Master.Setup;
-  const CharIndexCollection* masterChars = ctx.MasterCharIndex.get();
-  merged.LoadFromFile(ctx.Master.Guild,
+  merged.m_sSetupFileName = run.Master.Setup;
+  const CharIndexCollection* masterChars = characters.MasterCharIndex.get();
+  merged.LoadFromFile(run.Master.Guild,
                       [masterChars](std::string_view key) { return masterChars && masterChars->Exists(key); });
 
-  ctx.SlaveGuildBase = std::make_shared<TGuildBase>();
-  TGuildBase& slave = *ctx.SlaveGuildBase;
-  slave.m_Progress = &ctx.Bar;
+  out.SlaveGuildBase = std::make_shared<TGuildBase>();
+  TGuildBase& slave = *out.SlaveGuildBase;
+  slave.m_Progress = &services.Bar;
   slave.m_boMasterServer = false;
-  slave.m_sSetupFileName = ctx.Slave.Setup;
-  const SlaveNameMap* slaveChars = ctx.AllSlaveChars.get();
-  slave.LoadFromFile(ctx.Slave.Guild,
+  slave.m_sSetupFileName = run.Slave.Setup;
+  const SlaveNameMap* slaveChars = characters.AllSlaveChars.get();
+  slave.LoadFromFile(run.Slave.Guild,
                      [slaveChars](std::string_view key) { return slaveChars && slaveChars->Exists(key); });
 
-  ctx.Bar.SetMax(slave.Count());
-  ctx.Bar.SetPosition(0);
+  services.Bar.SetMax(slave.Count());
+  services.Bar.SetPosition(0);
 
-  const NameRenameMap* renames = ctx.CharRenames.get();
+  const NameRenameMap* renames = characters.CharRenames.get();
   // A candidate is refused when a guild of either store has its name key, and
   // when it could not be a file name (a letter appended to a short prefix can
   // spell a device name).
@@ -58,13 +59,13 @@ void MergeGuilds(RunContext& ctx) {
     std::unique_ptr<TGuild> guild = std::move(node.Item);
     slave.m_GuildBaseList.Remove(&node);
     TGuild& g = *guild;
-    ctx.ShowStatusText(1, "正在合并(%d/%d):" + g.sGuildName);
+    services.ShowStatusText(1, "正在合并(%d/%d):" + g.sGuildName);
 
     std::string gbkName = Utf8ToGbk(g.sGuildName);
     if (merged.m_GuildBaseList.Exists(NameKey(gbkName))) {
       gbkName = MakeUniqueNameOrThrow(NameInstance::Guild, gbkName, kCharNameKeep, takenInMerged, waitingInSlave);
       const std::string newName = GbkToUtf8(gbkName);
-      ctx.GuildRenameLines->push_back(g.sGuildName + " => " + newName);
+      out.GuildRenameLines->push_back(g.sGuildName + " => " + newName);
       g.sGuildName = newName;
     }
 
@@ -82,7 +83,7 @@ void MergeGuilds(RunContext& ctx) {
   }
   slave.UnLoadList();
 
-  merged.SaveToFile(ctx.SavePath);
+  merged.SaveToFile(run.SavePath);
 }
 
 }  // namespace razere

@@ -9,11 +9,15 @@
 
 namespace razere {
 
-// Needs MasterCharIndex, AllSlaveChars and CharRenames from the character
-// stage (a missing collection counts as empty). Leaves NewGuildBase (master
+// Reads both sides' guild folders and !Setup.txt and SavePath, and
+// MasterCharIndex, AllSlaveChars and CharRenames of the character stage (a
+// missing collection counts as empty). Fills out: NewGuildBase (master
 // guilds, then slave guilds), SlaveGuildBase (empty) and GuildRenameLines
-// ("old => new", UTF-8) in the context. Throws UnsafeGuildName for a guild
-// name that cannot be a file name, and on file errors.
-void MergeGuilds(RunContext& ctx);
+// ("old => new", UTF-8). Throws UnsafeGuildName for a guild name that cannot
+// be a file name, and on file errors.
+void MergeGuilds(const RunSettings& run, const CharacterStageProducts& characters, RunServices& services,
+                 GuildStageProducts& out);
+// The same on a whole context (tests).
+inline void MergeGuilds(RunContext& ctx) { MergeGuilds(ctx, ctx, ctx, ctx); }
 
 }  // namespace razere

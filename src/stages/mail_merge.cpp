@@ -39,9 +39,9 @@ constexpr std::string_view kMergeText = "正在合并邮件(%d/%d) Email.DB";
 
 constexpr TXoProcessStatues kSkippedStatus = XoStatus(xops_delete) | XoStatus(xops_occupy) | XoStatus(xops_read);
 
-TXoCustomDatabase& Store(RunContext& ctx) {
-  if (!ctx.MailStore) throw std::runtime_error("邮件合并失败：新的 Email.db 未打开。(no mail store)");
-  return *ctx.MailStore;
+TXoCustomDatabase& Store(MailStageIO io) {
+  if (!io.services.MailStore) throw std::runtime_error("邮件合并失败：新的 Email.db 未打开。(no mail store)");
+  return *io.services.MailStore;
 }
 
 uint8_t* AttachmentSerial(uint8_t* payload, int32_t k) {
@@ -50,12 +50,12 @@ uint8_t* AttachmentSerial(uint8_t* payload, int32_t k) {
 }
 
 // Writes everything queued, then waits until the worker holds nothing either.
-void Drain(RunContext& ctx) {
-  TXoCustomDatabase& store = Store(ctx);
-  store.ExecAll([&ctx](int32_t nMin, int32_t nMax) { MailProgress(ctx, nMin, nMax); });
+void Drain(MailStageIO io) {
+  TXoCustomDatabase& store = Store(io);
+  store.ExecAll([io](int32_t nMin, int32_t nMax) { MailProgress(io.services, nMin, nMax); });
   store.RaiseFirstError();
   while (!store.IsIdle()) {
-    ctx.Bar.ProcessEvents();
+    io.services.Bar.ProcessEvents();
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   store.RaiseFirstError();
@@ -67,10 +67,10 @@ void Drain(RunContext& ctx) {
 // long-gone character would reach the other server's player of that name.
 class SideNames {
  public:
-  SideNames(const RunContext& ctx, bool masterSide) : active_(ctx.MasterCharData != nullptr) {
+  SideNames(const CharacterStageProducts& characters, bool masterSide) : active_(characters.MasterCharData != nullptr) {
     if (!active_) return;
     const uint8_t side = masterSide ? kSideMaster : kSideSlave;
-    for (const CharDataCollection::Node& node : *ctx.MasterCharData) {
+    for (const CharDataCollection::Node& node : *characters.MasterCharData) {
       if (node.Item.side == side) keys_.emplace(node.Key());
     }
   }
@@ -118,21 +118,21 @@ struct KeptMail {
 
 }  // namespace
 
-void MailProgress(RunContext& ctx, int32_t nMin, int32_t nMax) {
+void MailProgress(RunServices& services, int32_t nMin, int32_t nMax) {
   if (nMin == 0) {
-    ctx.Bar.SetMax(nMax);
-    ctx.Bar.SetPosition(0);
-    ctx.ShowStatusText(0, kFlushText);
+    services.Bar.SetMax(nMax);
+    services.Bar.SetPosition(0);
+    services.ShowStatusText(0, kFlushText);
     return;
   }
   if (nMin % 100 == 0 || nMin >= nMax) {
-    ctx.Bar.SetPosition(nMin);
-    ctx.ShowStatusText(0, kFlushText);  // pumps events at a hundredth position
-    if (ctx.Bar.Position() % 100 != 0) ctx.Bar.ProcessEvents();
+    services.Bar.SetPosition(nMin);
+    services.ShowStatusText(0, kFlushText);  // pumps events at a hundredth position
+    if (services.Bar.Position() % 100 != 0) services.Bar.ProcessEvents();
   }
 }
 
-bool RenumberMailAttachments(RunContext& ctx, std::span<uint8_t> payload, MailSerials* newSerials) {
+bool RenumberMailAttachments(MailStageIO io, std::span<uint8_t> payload, MailSerials* newSerials) {
   if (payload.size() < static_cast<size_t>(mail_payload::kSize)) {
     throw std::out_of_range("mail payload shorter than " + std::to_string(mail_payload::kSize) + " bytes");
   }
@@ -146,16 +146,16 @@ bool RenumberMailAttachments(RunContext& ctx, std::span<uint8_t> payload, MailSe
     uint8_t* serial = AttachmentSerial(payload.data(), k);
     const int32_t old = LoadInt32LE(serial);
     if (old == 0) continue;
-    const int32_t now = NextSerialFor(ctx, old);
+    const int32_t now = NextSerialFor(io.characters, old);
     StoreInt32LE(serial, now);
     if (newSerials != nullptr) (*newSerials)[k] = now;
   }
   return kept;
 }
 
-MailCopyStats CopyMails(RunContext& ctx, const fs::path& source, bool masterSide) {
+MailCopyStats CopyMails(MailStageIO io, const fs::path& source, bool masterSide) {
   MailCopyStats stats;
-  TXoCustomDatabase& store = Store(ctx);
+  TXoCustomDatabase& store = Store(io);
 
   // A missing file (or a folder in its place) contributes nothing; one that
   // is there but cannot be looked at or opened ends the run.
@@ -171,8 +171,8 @@ MailCopyStats CopyMails(RunContext& ctx, const fs::path& source, bool masterSide
   stats.read = true;
   const int32_t nCount = LoadInt32LE(header + xodb::kCountOffset);
 
-  const SideNames sideNames(ctx, masterSide);
-  const NameRenameMap* renames = masterSide ? nullptr : ctx.CharRenames.get();
+  const SideNames sideNames(io.characters, masterSide);
+  const NameRenameMap* renames = masterSide ? nullptr : io.characters.CharRenames.get();
   std::vector<uint8_t> slot(kMailSlotSize);
   std::shared_ptr<File> copies;  // opened at the first kept mail
   for (int32_t i = 0; i < nCount; ++i) {
@@ -190,7 +190,7 @@ MailCopyStats CopyMails(RunContext& ctx, const fs::path& source, bool masterSide
 
     const std::span<uint8_t> payload(slot.data() + xodb::kRecordHeaderSize, mail_payload::kSize);
     KeptMail mail{nullptr, at + xodb::kRecordHeaderSize, 0, {}};
-    if (!RenumberMailAttachments(ctx, payload, &mail.serials)) continue;
+    if (!RenumberMailAttachments(io, payload, &mail.serials)) continue;
     if (!copies) copies = Fs().Open(source, OpenMode::Read);
     mail.source = copies;
     mail.digest = KeptMail::Digest(payload.data());
@@ -204,22 +204,23 @@ MailCopyStats CopyMails(RunContext& ctx, const fs::path& source, bool masterSide
   return stats;
 }
 
-void MergeMail(RunContext& ctx) {
-  Store(ctx);
+void MergeMail(const RunSettings& run, CharacterStageProducts& characters, RunServices& services) {
+  const MailStageIO io(run, characters, services);
+  Store(io);
 
-  ctx.ShowStatusText(1, kFlushText);
-  Drain(ctx);
+  services.ShowStatusText(1, kFlushText);
+  Drain(io);
 
-  ctx.ShowStatusText(1, kLoadMasterText);
-  ctx.Bar.ProcessEvents();
-  CopyMails(ctx, ctx.Master.Email, true);
+  services.ShowStatusText(1, kLoadMasterText);
+  services.Bar.ProcessEvents();
+  CopyMails(io, run.Master.Email, true);
 
-  ctx.ShowStatusText(1, kLoadSlaveText);
-  ctx.Bar.ProcessEvents();
-  CopyMails(ctx, ctx.Slave.Email, false);
+  services.ShowStatusText(1, kLoadSlaveText);
+  services.Bar.ProcessEvents();
+  CopyMails(io, run.Slave.Email, false);
 
-  ctx.ShowStatusText(1, kMergeText);
-  Drain(ctx);
+  services.ShowStatusText(1, kMergeText);
+  Drain(io);
 }
 
 }  // namespace razere

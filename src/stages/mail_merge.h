@@ -1,5 +1,5 @@
 // The mail stage: copies the mails still worth keeping from the master's and
-// then the slave's Email.db into the run's new mail store (RunContext::
+// then the slave's Email.db into the run's new mail store (RunServices::
 // MailStore). A mail is kept when it is unread, is addressed to a character
 // of the new data set from its own side, and carries at least one
 // attachment; item attachments get new serials from the run's counters.
@@ -21,6 +21,20 @@
 
 namespace razere {
 
+// What the mail stage works on: the sides' Email.db paths; the character
+// stage's MasterCharData and CharRenames (read) and its serial counters
+// (advanced); the run's MailStore (filled).
+struct MailStageIO {
+  MailStageIO(const RunSettings& run, CharacterStageProducts& characters, RunServices& services)
+      : run(run), characters(characters), services(services) {}
+  // A whole context (tests).
+  MailStageIO(RunContext& ctx) : MailStageIO(ctx, ctx, ctx) {}  // NOLINT: implicit on purpose
+
+  const RunSettings& run;
+  CharacterStageProducts& characters;
+  RunServices& services;
+};
+
 // The whole stage. Needs MailStore (initialised with the mail payload size,
 // holding the character stage's placeholders). Uses CharRenames for slave
 // recipients and MasterCharData for the side of each recipient when they
@@ -29,13 +43,15 @@ namespace razere {
 // there is no mail store or it refuses a mail (not initialised, or
 // initialised with another payload size). Missing sources and sources with
 // a short or foreign header contribute nothing.
-void MergeMail(RunContext& ctx);
+void MergeMail(const RunSettings& run, CharacterStageProducts& characters, RunServices& services);
+// The same on a whole context (tests).
+inline void MergeMail(RunContext& ctx) { MergeMail(ctx, ctx, ctx); }
 
 // The progress callback of the store's ExecAll: (0, n) sets the bar to 0..n;
 // later calls move it to nMin at every hundredth message and at the end.
 // Every call shows "正在重建邮件索引(%d/%d) Email.DB". Throws RunInterrupted
 // when the host is shutting down (as ShowStatusText does).
-void MailProgress(RunContext& ctx, int32_t nMin, int32_t nMax);
+void MailProgress(RunServices& services, int32_t nMin, int32_t nMax);
 
 struct MailCopyStats {
   bool read = false;     // the file existed and had a valid header
@@ -51,7 +67,7 @@ struct MailCopyStats {
 // serials, not the mail: the store reads the source again when it writes
 // the mail, and records a FileError (RaiseFirstError) when the source then
 // no longer holds the bytes it held here.
-MailCopyStats CopyMails(RunContext& ctx, const std::filesystem::path& source, bool masterSide);
+MailCopyStats CopyMails(MailStageIO io, const std::filesystem::path& source, bool masterSide);
 
 // New serials of a mail's attachments 0 to 9; 0 where none was given.
 using MailSerials = std::array<int32_t, mail_payload::kAttachmentCount>;
@@ -62,6 +78,6 @@ using MailSerials = std::array<int32_t, mail_payload::kAttachmentCount>;
 // serial of its range, attachments 0 to 9 in order; newSerials, when given,
 // receives them (and keeps its other elements). The serial maps of the
 // character stage are not touched.
-bool RenumberMailAttachments(RunContext& ctx, std::span<uint8_t> payload, MailSerials* newSerials = nullptr);
+bool RenumberMailAttachments(MailStageIO io, std::span<uint8_t> payload, MailSerials* newSerials = nullptr);
 
 }  // namespace razere

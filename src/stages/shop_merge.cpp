@@ -24,6 +24,15 @@ static_assert(shop_item_rec::kSecondName + name_field::kSize <= shop_item_rec::k
 
 namespace fs = std::filesystem;
 
+// What the shop stage works on, passed to each of its steps.
+struct ShopStageIO {
+  const RunSettings& run;                // both sides' Shop.dat and ShopItem.dat, SavePath
+  const AccountStageProducts& accounts;  // AccountRenames
+  CharacterStageProducts& characters;    // the characters and renames; the serial maps and counters go on
+  RunServices& services;
+  ShopStageProducts& out;
+};
+
 namespace {
 
 template <class... Ptrs>
@@ -60,7 +69,7 @@ void ApplyRename(ShopRecord& r, size_t offset, const NameRenameMap& renames) {
 // Reads the records of one side's Shop.dat or ShopItem.dat and hands each
 // record in use to `keep`. Nothing happens for a missing file or one shorter
 // than its header; reading stops at a record cut short.
-void ReadShopFile(RunContext& ctx, const std::string& path, size_t recordSize, std::string_view loadText,
+void ReadShopFile(const ShopStageIO& io, const std::string& path, size_t recordSize, std::string_view loadText,
                   const std::function<void(ShopRecord&&)>& keep) {
   if (path.empty()) return;
   if (Fs().KindOf(path) == FileKind::None) return;
@@ -69,12 +78,12 @@ void ReadShopFile(RunContext& ctx, const std::string& path, size_t recordSize, s
   uint8_t header[shop_file::kHeaderSize];
   if (file.ReadAt(0, header, sizeof header) < sizeof header) return;
   const int32_t count = LoadInt32LE(header + shop_file::kCount);
-  ctx.Bar.SetMax(count);
-  ctx.Bar.SetPosition(0);
+  io.services.Bar.SetMax(count);
+  io.services.Bar.SetPosition(0);
 
   int64_t offset = static_cast<int64_t>(shop_file::kHeaderSize);
   for (int32_t i = 0; i < count; ++i) {
-    ctx.ShowStatusText(1, loadText);
+    io.services.ShowStatusText(1, loadText);
     ShopRecord r;
     r.bytes.resize(recordSize);
     if (file.ReadAtBuffered(offset, r.bytes.data(), recordSize) < recordSize) break;
@@ -110,19 +119,19 @@ void WriteHeader(OutputFile& out, int32_t count) {
   out.Write(header, sizeof header);
 }
 
-void ResetBar(RunContext& ctx, int32_t maximum) {
-  ctx.Bar.SetMax(maximum);
-  ctx.Bar.SetPosition(0);
+void ResetBar(const ShopStageIO& io, int32_t maximum) {
+  io.services.Bar.SetMax(maximum);
+  io.services.Bar.SetPosition(0);
 }
 
 // Steps of the stage, in the order MergeUserShops runs them.
 
 // Master shops: first record of each shop name whose owner is a master
 // character of the new data set.
-void LoadMasterShops(RunContext& ctx) {
-  ShopCollection& shops = *ctx.MasterShops;
-  CharIndexCollection& chars = *ctx.MasterCharIndex;
-  ReadShopFile(ctx, ctx.Master.Shop, shop_rec::kSize, "正在加载主库(%d/%d) Shop.dat", [&](ShopRecord&& r) {
+void LoadMasterShops(const ShopStageIO& io) {
+  ShopCollection& shops = *io.out.MasterShops;
+  CharIndexCollection& chars = *io.characters.MasterCharIndex;
+  ReadShopFile(io, io.run.Master.Shop, shop_rec::kSize, "正在加载主库(%d/%d) Shop.dat", [&](ShopRecord&& r) {
     const std::string_view name = FieldText(r, shop_rec::kShopName);
     const std::string_view owner = FieldText(r, shop_rec::kOwner);
     if (name.empty() || owner.empty()) return;
@@ -140,12 +149,12 @@ void LoadMasterShops(RunContext& ctx) {
 
 // Slave shops: first record of each shop name whose owner survived on the
 // slave, with the owner's and the account's renames applied.
-void LoadSlaveShops(RunContext& ctx, THashList<bool>& bySlaveName) {
-  ShopCollection& shops = *ctx.SlaveShops;
-  const SlaveNameMap& chars = *ctx.AllSlaveChars;
-  const NameRenameMap& charRenames = *ctx.CharRenames;
-  const NameRenameMap& accountRenames = *ctx.AccountRenames;
-  ReadShopFile(ctx, ctx.Slave.Shop, shop_rec::kSize, "正在加载从库(%d/%d) Shop.dat", [&](ShopRecord&& r) {
+void LoadSlaveShops(const ShopStageIO& io, THashList<bool>& bySlaveName) {
+  ShopCollection& shops = *io.out.SlaveShops;
+  const SlaveNameMap& chars = *io.characters.AllSlaveChars;
+  const NameRenameMap& charRenames = *io.characters.CharRenames;
+  const NameRenameMap& accountRenames = *io.accounts.AccountRenames;
+  ReadShopFile(io, io.run.Slave.Shop, shop_rec::kSize, "正在加载从库(%d/%d) Shop.dat", [&](ShopRecord&& r) {
     const std::string_view name = FieldText(r, shop_rec::kShopName);
     const std::string_view owner = FieldText(r, shop_rec::kOwner);
     if (name.empty() || owner.empty()) return;
@@ -161,17 +170,17 @@ void LoadSlaveShops(RunContext& ctx, THashList<bool>& bySlaveName) {
 
 // Slave shops into the new shop map; a shop whose name is taken there gets a
 // new name, remembered under its old name for its items.
-void MergeShops(RunContext& ctx, THashList<std::string>& renamed) {
-  ShopCollection& merged = *ctx.MasterShops;
-  ShopCollection& slave = *ctx.SlaveShops;
+void MergeShops(const ShopStageIO& io, THashList<std::string>& renamed) {
+  ShopCollection& merged = *io.out.MasterShops;
+  ShopCollection& slave = *io.out.SlaveShops;
   const NameTakenFn inMerged = [&merged](std::string_view key) { return merged.Exists(key); };
   const NameTakenFn inSlave = [&slave](std::string_view key) { return slave.Exists(key); };
 
-  ResetBar(ctx, slave.Count());
+  ResetBar(io, slave.Count());
   for (ShopCollection::Node& node : slave) {
     ShopRecord r = slave.Take(&node);  // first, so that the name does not block itself
     const std::string name(FieldText(r, shop_rec::kShopName));
-    ctx.ShowStatusText(1, StatusTextWithName("正在合并(%d/%d) Shop.dat:", name, kShopStatusMaxBytes));
+    io.services.ShowStatusText(1, StatusTextWithName("正在合并(%d/%d) Shop.dat:", name, kShopStatusMaxBytes));
     std::string finalName = name;
     if (merged.Exists(NameKeyBuf(name))) {
       finalName = MakeUniqueNameOrThrow(NameInstance::Shop, name, kCharNameKeep, inMerged, inSlave);
@@ -183,34 +192,34 @@ void MergeShops(RunContext& ctx, THashList<std::string>& renamed) {
   slave.Clear();
 }
 
-void WriteShops(RunContext& ctx) {
-  ShopCollection& shops = *ctx.MasterShops;
+void WriteShops(const ShopStageIO& io) {
+  ShopCollection& shops = *io.out.MasterShops;
   const int32_t count = shops.Count();
-  OutputFile out(ctx.SavePath + shop_file::kShopFileName);
-  ResetBar(ctx, count);
+  OutputFile out(io.run.SavePath + shop_file::kShopFileName);
+  ResetBar(io, count);
   WriteHeader(out, count);
   uint8_t rec[shop_rec::kSize];
   for (const ShopCollection::Node& node : shops) {
     const ShopRecord& r = node.Item;
-    ctx.ShowStatusText(1, StatusTextWithName("正在保存(%d/%d) Shop.dat:", FieldText(r, shop_rec::kShopName),
+    io.services.ShowStatusText(1, StatusTextWithName("正在保存(%d/%d) Shop.dat:", FieldText(r, shop_rec::kShopName),
                                              kShopStatusMaxBytes));
     std::memcpy(rec, r.bytes.data(), sizeof rec);
     if (!r.newName.empty()) WriteNameField(rec + shop_rec::kShopName, r.newName);
     out.Write(rec, sizeof rec);
   }
   out.Commit();
-  ctx.ShowStatusText(0, "Shop.dat 合并完成(%d/%d) 新数据大小:" + std::to_string(count));
-  ctx.Bar.SetMax(0);
-  ctx.Bar.SetPosition(0);
+  io.services.ShowStatusText(0, "Shop.dat 合并完成(%d/%d) 新数据大小:" + std::to_string(count));
+  io.services.Bar.SetMax(0);
+  io.services.Bar.SetPosition(0);
 }
 
 // Master items of master shops that were kept, whose owner is a master
 // character of the new data set.
-void LoadMasterItems(RunContext& ctx) {
-  ShopCollection& items = *ctx.MasterShopItems;
-  const ShopCollection& shops = *ctx.MasterShops;
-  CharIndexCollection& chars = *ctx.MasterCharIndex;
-  ReadShopFile(ctx, ctx.Master.ShopItem, shop_item_rec::kSize, "正在加载主库(%d/%d) ShopItem.dat",
+void LoadMasterItems(const ShopStageIO& io) {
+  ShopCollection& items = *io.out.MasterShopItems;
+  const ShopCollection& shops = *io.out.MasterShops;
+  CharIndexCollection& chars = *io.characters.MasterCharIndex;
+  ReadShopFile(io, io.run.Master.ShopItem, shop_item_rec::kSize, "正在加载主库(%d/%d) ShopItem.dat",
                [&](ShopRecord&& r) {
                  const std::string_view shopName = FieldText(r, shop_item_rec::kShopName);
                  const std::string_view owner = FieldText(r, shop_item_rec::kOwner);
@@ -229,12 +238,12 @@ void LoadMasterItems(RunContext& ctx) {
 // Slave items of slave shops that were kept, whose owner survived on the
 // slave, with the shop's, the owner's, the second name's and the account's
 // renames applied.
-void LoadSlaveItems(RunContext& ctx, const THashList<bool>& slaveShops, const THashList<std::string>& renamed) {
-  ShopCollection& items = *ctx.SlaveShopItems;
-  const SlaveNameMap& chars = *ctx.AllSlaveChars;
-  const NameRenameMap& charRenames = *ctx.CharRenames;
-  const NameRenameMap& accountRenames = *ctx.AccountRenames;
-  ReadShopFile(ctx, ctx.Slave.ShopItem, shop_item_rec::kSize, "正在加载从库(%d/%d) ShopItem.dat",
+void LoadSlaveItems(const ShopStageIO& io, const THashList<bool>& slaveShops, const THashList<std::string>& renamed) {
+  ShopCollection& items = *io.out.SlaveShopItems;
+  const SlaveNameMap& chars = *io.characters.AllSlaveChars;
+  const NameRenameMap& charRenames = *io.characters.CharRenames;
+  const NameRenameMap& accountRenames = *io.accounts.AccountRenames;
+  ReadShopFile(io, io.run.Slave.ShopItem, shop_item_rec::kSize, "正在加载从库(%d/%d) ShopItem.dat",
                [&](ShopRecord&& r) {
                  const std::string_view shopName = FieldText(r, shop_item_rec::kShopName);
                  const std::string_view owner = FieldText(r, shop_item_rec::kOwner);
@@ -254,66 +263,68 @@ void LoadSlaveItems(RunContext& ctx, const THashList<bool>& slaveShops, const TH
                });
 }
 
-void MergeItems(RunContext& ctx) {
-  ShopCollection& merged = *ctx.MasterShopItems;
-  ShopCollection& slave = *ctx.SlaveShopItems;
-  ResetBar(ctx, slave.Count());
+void MergeItems(const ShopStageIO& io) {
+  ShopCollection& merged = *io.out.MasterShopItems;
+  ShopCollection& slave = *io.out.SlaveShopItems;
+  ResetBar(io, slave.Count());
   for (ShopCollection::Node& node : slave) {
     const std::string key(node.Key());
     merged.Add(key, slave.Take(&node));
-    ctx.ShowStatusText(1, "正在合并(%d/%d) ShopItem.dat");
+    io.services.ShowStatusText(1, "正在合并(%d/%d) ShopItem.dat");
   }
   slave.Clear();
 }
 
 // Writes the items in merged order, each with the next serial of its range.
-void WriteItems(RunContext& ctx) {
-  ShopCollection& items = *ctx.MasterShopItems;
-  ItemSerialMap& masterSerials = *ctx.MasterItemSerials;
-  ItemSerialMap& slaveSerials = *ctx.SlaveItemSerials;
+void WriteItems(const ShopStageIO& io) {
+  ShopCollection& items = *io.out.MasterShopItems;
+  ItemSerialMap& masterSerials = *io.characters.MasterItemSerials;
+  ItemSerialMap& slaveSerials = *io.characters.SlaveItemSerials;
   const int32_t count = items.Count();
-  OutputFile out(ctx.SavePath + shop_file::kItemFileName);
-  ResetBar(ctx, count);
+  OutputFile out(io.run.SavePath + shop_file::kItemFileName);
+  ResetBar(io, count);
   WriteHeader(out, count);
   for (ShopCollection::Node& node : items) {
     ShopRecord& r = node.Item;
-    ctx.ShowStatusText(1, "正在保存(%d/%d) ShopItem.dat");
+    io.services.ShowStatusText(1, "正在保存(%d/%d) ShopItem.dat");
     uint8_t* serial = r.bytes.data() + shop_item_rec::kSerial;
     const int32_t oldSerial = LoadInt32LE(serial);
-    const int32_t newSerial = NextSerialFor(ctx, oldSerial);
+    const int32_t newSerial = NextSerialFor(io.characters, oldSerial);
     StoreInt32LE(serial, newSerial);
     (r.side == kSideMaster ? masterSerials : slaveSerials).Add(oldSerial, newSerial);
     out.Write(r.bytes.data(), r.bytes.size());
   }
   out.Commit();
-  ctx.ShowStatusText(0, "ShopItem.dat 合并完成(%d/%d) 新数据大小:" + std::to_string(count));
-  ctx.Bar.SetMax(0);
-  ctx.Bar.SetPosition(0);
+  io.services.ShowStatusText(0, "ShopItem.dat 合并完成(%d/%d) 新数据大小:" + std::to_string(count));
+  io.services.Bar.SetMax(0);
+  io.services.Bar.SetPosition(0);
 }
 
 }  // namespace
 
-void MergeUserShops(RunContext& ctx) {
-  Require("the characters have not been merged", ctx.MasterCharIndex, ctx.AllSlaveChars, ctx.CharRenames,
-          ctx.AccountRenames, ctx.MasterItemSerials, ctx.SlaveItemSerials);
-  ctx.MasterShops = std::make_shared<ShopCollection>();
-  ctx.SlaveShops = std::make_shared<ShopCollection>();
-  ctx.MasterShopItems = std::make_shared<ShopCollection>();
-  ctx.SlaveShopItems = std::make_shared<ShopCollection>();
+void MergeUserShops(const RunSettings& run, const AccountStageProducts& accounts,
+                    CharacterStageProducts& characters, RunServices& services, ShopStageProducts& out) {
+  const ShopStageIO io{run, accounts, characters, services, out};
+  Require("the characters have not been merged", io.characters.MasterCharIndex, io.characters.AllSlaveChars, io.characters.CharRenames,
+          io.accounts.AccountRenames, io.characters.MasterItemSerials, io.characters.SlaveItemSerials);
+  io.out.MasterShops = std::make_shared<ShopCollection>();
+  io.out.SlaveShops = std::make_shared<ShopCollection>();
+  io.out.MasterShopItems = std::make_shared<ShopCollection>();
+  io.out.SlaveShopItems = std::make_shared<ShopCollection>();
 
   // The stage's own maps, by name key of the slave shop name: the slave's
   // kept shops (for their items), and the new names of the renamed ones.
   THashList<bool> slaveShopNames(kStageListBuckets);
   THashList<std::string> renamedShops(kStageListBuckets);
 
-  LoadMasterShops(ctx);
-  LoadSlaveShops(ctx, slaveShopNames);
-  MergeShops(ctx, renamedShops);
-  WriteShops(ctx);
-  LoadMasterItems(ctx);
-  LoadSlaveItems(ctx, slaveShopNames, renamedShops);
-  MergeItems(ctx);
-  WriteItems(ctx);
+  LoadMasterShops(io);
+  LoadSlaveShops(io, slaveShopNames);
+  MergeShops(io, renamedShops);
+  WriteShops(io);
+  LoadMasterItems(io);
+  LoadSlaveItems(io, slaveShopNames, renamedShops);
+  MergeItems(io);
+  WriteItems(io);
 }
 
 }  // namespace razere

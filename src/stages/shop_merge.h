@@ -87,6 +87,9 @@ inline constexpr int32_t kShopStatusMaxBytes = 55;
 // exists cannot be read, or when an output cannot be written; RunInterrupted
 // when the host is shutting down; and, as MakeUniqueNameOrThrow, when no free
 // name exists for a slave shop.
-void MergeUserShops(RunContext& ctx);
+void MergeUserShops(const RunSettings& run, const AccountStageProducts& accounts,
+                    CharacterStageProducts& characters, RunServices& services, ShopStageProducts& out);
+// The same on a whole context (tests).
+inline void MergeUserShops(RunContext& ctx) { MergeUserShops(ctx, ctx, ctx, ctx, ctx); }
 
 }  // namespace razere

@@ -74,9 +74,9 @@ void ReadRememberItemFile(const std::string& path, TItemEventList& list) {
   if (ReadInputFile(path, file)) ParseRememberItemLines(file.lines, list);
 }
 
-void ResetBar(RunContext& ctx, int32_t maximum) {
-  ctx.Bar.SetMax(maximum);
-  ctx.Bar.SetPosition(0);
+void ResetBar(RunServices& services, int32_t maximum) {
+  services.Bar.SetMax(maximum);
+  services.Bar.SetPosition(0);
 }
 
 // Old name keys -> positions, in file order, of the entries carrying them.
@@ -90,12 +90,12 @@ void IndexName(NameIndex& index, std::string_view utf8Name, size_t position) {
 // Applies a rename map to a list of bindings, one status step per map entry.
 // The index holds the names as read, so a binding is renamed at most once,
 // even when a new name is another entry's old name.
-void RenameBindings(RunContext& ctx, const NameRenameMap& renames, TItemBindList& list) {
+void RenameBindings(RunServices& services, const NameRenameMap& renames, TItemBindList& list) {
   NameIndex index;
   for (size_t i = 0; i < list.size(); ++i) IndexName(index, list[i].sBindName, i);
-  ResetBar(ctx, renames.Count());
+  ResetBar(services, renames.Count());
   for (const auto& node : renames) {
-    ctx.ShowStatusText(1, kMergeText);
+    services.ShowStatusText(1, kMergeText);
     const std::string& newName = node.Item.NewName();
     if (newName.empty()) continue;
     auto it = index.find(std::string(node.Key()));
@@ -155,25 +155,25 @@ void MapSerial(const ItemSerialMap& map, int32_t& serial) {
 }
 
 // Step 4 or 5 of the stage for one side.
-void MapSerials(RunContext& ctx, const ItemSerialMap& map, std::array<TItemBindList*, 3> bindLists,
+void MapSerials(RunServices& services, const ItemSerialMap& map, std::array<TItemBindList*, 3> bindLists,
                 TItemEventList& events) {
   for (TItemBindList* list : bindLists) {
-    ResetBar(ctx, static_cast<int32_t>(list->size()));
+    ResetBar(services, static_cast<int32_t>(list->size()));
     for (TItemBind& b : *list) {
-      ctx.ShowStatusText(1, kMergeText);
+      services.ShowStatusText(1, kMergeText);
       MapSerial(map, b.nMakeIdex);
     }
   }
-  ResetBar(ctx, events.Count());
+  ResetBar(services, events.Count());
   for (auto& node : events) {
-    ctx.ShowStatusText(1, kMergeText);
+    services.ShowStatusText(1, kMergeText);
     MapSerial(map, node.Item.nMakeIndex);
   }
 }
 
 // Reads both files of a pair. They become INI files when either has a
 // section header line; otherwise they stay line lists.
-void ReadPair(RunContext& ctx, const TTextFileName& pair, TextPairObject& master, TextPairObject& slave) {
+void ReadPair(RunServices& services, const TTextFileName& pair, TextPairObject& master, TextPairObject& slave) {
   TextFile m, s;
   ReadInputFile(pair.Master, m);  // a missing file leaves no lines and GBK
   ReadInputFile(pair.Slave, s);
@@ -190,7 +190,7 @@ void ReadPair(RunContext& ctx, const TTextFileName& pair, TextPairObject& master
     if (ini) break;
   }
   if (ini) {
-    const auto pump = [&ctx] { ctx.Bar.ProcessEvents(); };
+    const auto pump = [&services] { services.Bar.ProcessEvents(); };
     master.ini = std::make_unique<TMemoryIniFile>(m.lines, pump);
     slave.ini = std::make_unique<TMemoryIniFile>(s.lines, pump);
   } else {
@@ -286,7 +286,7 @@ std::string PairOutputName(const TTextFileName& pair) {
   return name.string();
 }
 
-std::string TextPairOutputConflict(const RunContext& ctx) {
+std::string TextPairOutputConflict(const RunSettings& run) {
   // Lower-cased output name -> who writes it: a pair's master path, or a
   // file of the run (reserved).
   struct Claim {
@@ -299,8 +299,8 @@ std::string TextPairOutputConflict(const RunContext& ctx) {
   }
   for (std::string_view n : kOtherSaveFolderNames) taken.emplace(AsciiLower(n), Claim{std::string(n), true});
   // The settings files, when the save folder is the program folder.
-  const fs::path save = (fs::path(ctx.SavePath) / "").lexically_normal();
-  for (const std::string* f : {&ctx.ConfigFile, &ctx.PairListFile}) {
+  const fs::path save = (fs::path(run.SavePath) / "").lexically_normal();
+  for (const std::string* f : {&run.ConfigFile, &run.PairListFile}) {
     if (f->empty()) continue;
     const fs::path p(*f);
     if ((p.parent_path() / "").lexically_normal() == save) {
@@ -308,7 +308,7 @@ std::string TextPairOutputConflict(const RunContext& ctx) {
     }
   }
 
-  for (const TTextFileName& pair : ctx.TextFilePairs) {
+  for (const TTextFileName& pair : run.TextFilePairs) {
     const std::string name = PairOutputName(pair);
     if (name.empty()) return "合并的文本文件“" + pair.Master + "”没有文件名！";
     auto [it, fresh] = taken.emplace(AsciiLower(name), Claim{pair.Master, false});
@@ -321,37 +321,38 @@ std::string TextPairOutputConflict(const RunContext& ctx) {
   return {};
 }
 
-void MergeTextLists(RunContext& ctx) {
-  if (!ctx.AccountRenames || !ctx.CharRenames || !ctx.MasterItemSerials || !ctx.SlaveItemSerials) {
+void MergeTextLists(const RunSettings& run, const AccountStageProducts& accounts,
+                    const CharacterStageProducts& characters, RunServices& services) {
+  if (!accounts.AccountRenames || !characters.CharRenames || !characters.MasterItemSerials || !characters.SlaveItemSerials) {
     throw std::logic_error("MergeTextLists: the rename maps and item serial maps must exist");
   }
-  if (std::string conflict = TextPairOutputConflict(ctx); !conflict.empty()) throw std::runtime_error(conflict);
+  if (std::string conflict = TextPairOutputConflict(run); !conflict.empty()) throw std::runtime_error(conflict);
 
   // 1.
-  ctx.Bar.ProcessEvents();
+  services.Bar.ProcessEvents();
 
   // 2. Everything is read before anything is changed.
-  TItemBindList masterAccount = ReadItemBindFile(ctx.Master.ItemBindAccount);
-  TItemBindList slaveAccount = ReadItemBindFile(ctx.Slave.ItemBindAccount);
-  TItemBindList masterIPaddr = ReadItemBindFile(ctx.Master.ItemBindIPaddr);
-  TItemBindList slaveIPaddr = ReadItemBindFile(ctx.Slave.ItemBindIPaddr);
-  TItemBindList masterChrName = ReadItemBindFile(ctx.Master.ItemBindChrName);
-  TItemBindList slaveChrName = ReadItemBindFile(ctx.Slave.ItemBindChrName);
+  TItemBindList masterAccount = ReadItemBindFile(run.Master.ItemBindAccount);
+  TItemBindList slaveAccount = ReadItemBindFile(run.Slave.ItemBindAccount);
+  TItemBindList masterIPaddr = ReadItemBindFile(run.Master.ItemBindIPaddr);
+  TItemBindList slaveIPaddr = ReadItemBindFile(run.Slave.ItemBindIPaddr);
+  TItemBindList masterChrName = ReadItemBindFile(run.Master.ItemBindChrName);
+  TItemBindList slaveChrName = ReadItemBindFile(run.Slave.ItemBindChrName);
   TItemEventList masterEvents(kItemEventBuckets);
   TItemEventList slaveEvents(kItemEventBuckets);
-  ReadRememberItemFile(ctx.Master.RememberItemList, masterEvents);
-  ReadRememberItemFile(ctx.Slave.RememberItemList, slaveEvents);
+  ReadRememberItemFile(run.Master.RememberItemList, masterEvents);
+  ReadRememberItemFile(run.Slave.RememberItemList, slaveEvents);
 
-  const size_t pairCount = ctx.TextFilePairs.size();
+  const size_t pairCount = run.TextFilePairs.size();
   std::vector<TextPairObject> masterPairs(pairCount), slavePairs(pairCount);
-  for (size_t i = 0; i < pairCount; ++i) ReadPair(ctx, ctx.TextFilePairs[i], masterPairs[i], slavePairs[i]);
+  for (size_t i = 0; i < pairCount; ++i) ReadPair(services, run.TextFilePairs[i], masterPairs[i], slavePairs[i]);
 
   // 3. Account renames: slave account bindings only.
-  RenameBindings(ctx, *ctx.AccountRenames, slaveAccount);
+  RenameBindings(services, *accounts.AccountRenames, slaveAccount);
 
   // 4, 5. Serials, each side with its own map; a serial no item had stays.
-  MapSerials(ctx, *ctx.MasterItemSerials, {&masterAccount, &masterIPaddr, &masterChrName}, masterEvents);
-  MapSerials(ctx, *ctx.SlaveItemSerials, {&slaveAccount, &slaveIPaddr, &slaveChrName}, slaveEvents);
+  MapSerials(services, *characters.MasterItemSerials, {&masterAccount, &masterIPaddr, &masterChrName}, masterEvents);
+  MapSerials(services, *characters.SlaveItemSerials, {&slaveAccount, &slaveIPaddr, &slaveChrName}, slaveEvents);
 
   // 6. Character renames: slave character bindings and slave pair objects.
   {
@@ -361,9 +362,9 @@ void MergeTextLists(RunContext& ctx) {
     pairIndexes.reserve(pairCount);
     for (TextPairObject& p : slavePairs) pairIndexes.push_back(IndexPairNames(p));
 
-    ResetBar(ctx, ctx.CharRenames->Count());
-    for (const auto& node : *ctx.CharRenames) {
-      ctx.ShowStatusText(1, kMergeText);
+    ResetBar(services, characters.CharRenames->Count());
+    for (const auto& node : *characters.CharRenames) {
+      services.ShowStatusText(1, kMergeText);
       const std::string& newName = node.Item.NewName();
       if (newName.empty()) continue;
       const std::string utf8 = GbkToUtf8(newName);
@@ -402,8 +403,8 @@ void MergeTextLists(RunContext& ctx) {
 
   // 9. Output. The lists are GBK; a pair keeps the encoding of its master
   // file, so text the merge leaves alone keeps its bytes.
-  auto write = [&ctx](std::string_view name, const std::vector<std::string>& lines, TextEncoding enc) {
-    WriteTextFile(fs::path(ctx.SavePath + std::string(name)), lines, enc);
+  auto write = [&run](std::string_view name, const std::vector<std::string>& lines, TextEncoding enc) {
+    WriteTextFile(fs::path(run.SavePath + std::string(name)), lines, enc);
   };
   write(kItemBindIPaddrFile, ItemBindLines(masterIPaddr), TextEncoding::Ansi);
   write(kItemBindChrNameFile, ItemBindLines(masterChrName), TextEncoding::Ansi);
@@ -411,7 +412,7 @@ void MergeTextLists(RunContext& ctx) {
   write(kRememberItemListFile, RememberItemLines(masterEvents), TextEncoding::Ansi);
   for (size_t i = 0; i < pairCount; ++i) {
     TextPairObject& m = masterPairs[i];
-    const std::string name = PairOutputName(ctx.TextFilePairs[i]);
+    const std::string name = PairOutputName(run.TextFilePairs[i]);
     if (m.ini) {
       write(name, m.ini->SaveToLines(), m.encoding);
     } else {

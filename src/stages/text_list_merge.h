@@ -102,7 +102,7 @@ std::string PairOutputName(const TTextFileName& pair);
 // a master file named like one of the stage's other outputs or another file
 // the run writes into the save folder. Each would make one output overwrite
 // another, and the master replacement would then copy the wrong content.
-std::string TextPairOutputConflict(const RunContext& ctx);
+std::string TextPairOutputConflict(const RunSettings& run);
 
 // The stage. Needs AccountRenames, CharRenames, MasterItemSerials and
 // SlaveItemSerials (std::logic_error when one is missing). Writes the four
@@ -115,6 +115,9 @@ std::string TextPairOutputConflict(const RunContext& ctx);
 // output cannot be written; std::runtime_error, before anything is read or
 // written, for a TextPairOutputConflict; RunInterrupted when the host is
 // shutting down.
-void MergeTextLists(RunContext& ctx);
+void MergeTextLists(const RunSettings& run, const AccountStageProducts& accounts,
+                    const CharacterStageProducts& characters, RunServices& services);
+// The same on a whole context (tests).
+inline void MergeTextLists(RunContext& ctx) { MergeTextLists(ctx, ctx, ctx, ctx); }
 
 }  // namespace razere

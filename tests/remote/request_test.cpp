@@ -184,11 +184,11 @@ TEST(ReadAreaKey, FillByteAndHostComeFromTheMergersConfig) {
   WriteBytes(setup, SetupText(EncodeSetupValue("area", "<<<<", 200), "7", EncodeSetupValue("k", "====", 200)));
   RunContext ctx;
   ctx.ConfigFile = config.string();
-  EXPECT_EQ(ReadAreaKey(ctx, setup.string(), true), "area");
+  EXPECT_EQ(ReadAreaKey(ctx, ctx, setup.string(), true), "area");
   EXPECT_EQ(ctx.SafeId, 7);
   EXPECT_EQ(ctx.SafeKey, "k");
   WriteBytes(config, "[WebService]\r\nFillByte=201\r\n");
-  EXPECT_NE(ReadAreaKey(ctx, setup.string(), false), "area");
+  EXPECT_NE(ReadAreaKey(ctx, ctx, setup.string(), false), "area");
 }
 
 }  // namespace

@@ -39,7 +39,7 @@ class WebMergeRunTest : public ::testing::Test, protected testing::DriverRig {
     window.Gmm = true;
 
     stages.ReadAreaKey = [](RunContext& c, const std::string& setup, bool withCredentials) {
-      return ReadAreaKey(c, setup, withCredentials);
+      return ReadAreaKey(c, c, setup, withCredentials);
     };
     stages.WebMerge = [](RunContext& c) { WebMerge(c); };
     // The character stage's product: one renamed slave character.
