@@ -16,6 +16,7 @@
 #include "merge/accounts.h"
 #include "merge/character_collections.h"
 #include "merge/item_serials.h"
+#include "merge/record_tally.h"
 #include "stages/guild_store.h"
 #include "stages/shop_merge.h"
 #include "stages/text_list_merge.h"
@@ -307,6 +308,23 @@ void ReportResult(const RunContext& ctx, RunReport& report) {
       report.characterRenames.push_back({node.Item.Name(), node.Item.NewName(), hero});
     }
   }
+  if (ctx.ShopRenames) {
+    for (const auto& [from, to] : *ctx.ShopRenames) report.shopRenames.push_back({from, to, false});
+  }
+  if (ctx.Tally) {
+    // Live records of each side's files, and what the loads and the clean-up left out.
+    for (auto [side, counts] : {std::pair{&ctx.Tally->master, &report.master}, std::pair{&ctx.Tally->slave, &report.slave}}) {
+      counts->accounts = side->accounts;
+      counts->characters = side->characters;
+      counts->heroes = side->heroes;
+    }
+    for (const RecordTally::LeftOut& e : ctx.Tally->leftOut) {
+      const char* kind = e.kind == RecordTally::Kind::Account     ? "accounts"
+                         : e.kind == RecordTally::Kind::Character ? "characters"
+                                                                  : "heroes";
+      report.removed.push_back({kind, e.reason, e.name});
+    }
+  }
   if (ctx.GuildRenameLines) {
     // The guild stage's lines are text (UTF-8, GBK's invalid bytes carried as
     // escapes); the report takes the names' bytes.
@@ -339,11 +357,6 @@ void RunMergeStages(RunContext& ctx, const RunStages& stages, RunReport& report)
   for (const auto& [stage, name] : order) {
     if (!*stage) continue;
     Timed(report, name, [&] { (*stage)(ctx); });
-    if (stage == &stages.LoadAccounts) {
-      // The accounts as loaded: the later stages merge both sides into one.
-      if (ctx.MasterAccounts) report.master.accounts = ctx.MasterAccounts->Count();
-      if (ctx.SlaveAccounts) report.slave.accounts = ctx.SlaveAccounts->Count();
-    }
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include "dbfiles/db_writer.h"
 #include "dbfiles/read_pass.h"
+#include "merge/record_tally.h"
 #include "merge/unique_name.h"
 #include "support/ansi.h"
 
@@ -40,12 +41,16 @@ namespace {
 // given, `alsoInto`. Returns the still open file.
 std::shared_ptr<DbSourceFile> ReadAccounts(RunServices& services, const std::string& path, uint8_t side,
                                            std::string_view loadText, AccountCollection& into,
-                                           SlaveNameMap* alsoInto) {
+                                           SlaveNameMap* alsoInto, RecordTally& tally) {
   std::unique_ptr<DbSourceFile> file =
       ReadPass(path, DbKind::ID, services.Bar, loadText, [&](int64_t offset, const uint8_t* bytes, size_t n) {
         auto entry = std::make_unique<AccountEntry>(ParseAccountRecord(bytes, n, side, offset));
+        ++tally.Of(side == kSideMaster).accounts;
         std::string key = NameKey(entry->name);
-        if (into.Exists(key)) return;  // a later record of a name already loaded
+        if (into.Exists(key)) {  // a later record of a name already loaded
+          tally.Leave(RecordTally::Kind::Account, "repeated name", std::move(entry->name));
+          return;
+        }
         AccountEntry* e = into.Add(key, std::move(entry));
         if (alsoInto) alsoInto->Add(key, e);
       });
@@ -58,12 +63,13 @@ void LoadAccounts(const RunSettings& run, RunServices& services, AccountStagePro
   out.AllSlaveAccounts = std::make_shared<SlaveNameMap>();
   out.AccountRenames = std::make_shared<NameRenameMap>();
   out.MasterAccounts = std::make_shared<AccountCollection>();
-  out.MasterIdFile =
-      ReadAccounts(services, run.Master.ID, kSideMaster, "正在加载主库(%d/%d) ID.DB", *out.MasterAccounts, nullptr);
+  out.Tally = std::make_shared<RecordTally>();
+  out.MasterIdFile = ReadAccounts(services, run.Master.ID, kSideMaster, "正在加载主库(%d/%d) ID.DB", *out.MasterAccounts,
+                                  nullptr, *out.Tally);
 
   out.SlaveAccounts = std::make_shared<AccountCollection>();
   out.SlaveIdFile = ReadAccounts(services, run.Slave.ID, kSideSlave, "正在加载从库(%d/%d) ID.DB", *out.SlaveAccounts,
-                                 out.AllSlaveAccounts.get());
+                                 out.AllSlaveAccounts.get(), *out.Tally);
 }
 
 void MergeAccounts(const RunSettings& run, RunServices& services, AccountStageProducts& accounts) {

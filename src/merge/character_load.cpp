@@ -2,12 +2,14 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 
 #include "dbfiles/read_pass.h"
 #include "merge/accounts.h"
 #include "merge/character_kinds.h"
 #include "merge/character_stage.h"
 #include "merge/item_serials.h"
+#include "merge/record_tally.h"
 #include "support/datetime.h"
 #include "support/fields.h"
 
@@ -18,18 +20,25 @@ namespace {
 // One Hum.DB: the first live record of each name whose account passes
 // accountExists goes into `into` (and `all`, when given), counted per
 // account. Returns the file, still open for the write pass.
+// Why a name has no index entry, by name key: for the report's reasons.
+using IndexReasons = std::unordered_map<std::string, const char*>;
+
 template <class AccountExists>
 std::shared_ptr<DbSourceFile> LoadIndex(const CharacterStageIO& io, const std::string& path, uint8_t side,
                                         std::string_view loadText, CharIndexCollection& into,
                                         AccountCharCounts& counts, SlaveNameMap* all,
-                                        const AccountExists& accountExists) {
+                                        const AccountExists& accountExists, IndexReasons* indexReasons) {
   using namespace index_rec;
   std::unique_ptr<DbSourceFile> file =
       ReadPass(path, DbKind::Hum, io.services.Bar, loadText, [&](int64_t offset, const uint8_t* rec, size_t n) {
         const NameKeyBuf key(ReadName(rec, n, kSlots[kNameSlot]));
         if (into.Exists(key)) return;  // a later record of a name already loaded
         const std::string_view account = ReadName(rec, n, kSlots[kAccountSlot]);
-        if (!accountExists(NameKeyBuf(account).View())) return;
+        if (!accountExists(NameKeyBuf(account).View())) {
+          // Its data record is left out for this reason rather than for having no index entry.
+          if (indexReasons != nullptr) indexReasons->emplace(std::string(key.View()), "no account");
+          return;
+        }
         CharIndexEntry* e = into.Add(key, std::make_unique<CharIndexEntry>(ParseCharIndexRecord(rec, n, side, offset)));
         counts.Increment(account);
         if (all) all->Add(key, e);
@@ -42,27 +51,42 @@ std::shared_ptr<DbSourceFile> LoadIndex(const CharacterStageIO& io, const std::s
 template <class Kind>
 std::shared_ptr<DbSourceFile> LoadData(const CharacterStageIO& io, const std::string& path, uint8_t side,
                                        std::string_view loadText, typename Kind::Collection& into,
-                                       const CharIndexCollection& index) {
+                                       const CharIndexCollection& index, const IndexReasons& indexReasons) {
+  RecordTally* tally = io.accounts.Tally.get();
+  constexpr RecordTally::Kind kind = Kind::kKind == DbKind::Qel ? RecordTally::Kind::Character : RecordTally::Kind::Hero;
   std::unique_ptr<DbSourceFile> file =
       ReadPass(path, Kind::kKind, io.services.Bar, loadText, [&](int64_t offset, const uint8_t* rec, size_t n) {
-        const NameKeyBuf key(ReadName(rec, n, Kind::kSlots[Kind::kNameSlot]));
-        if (into.Exists(key) || !index.Exists(key)) return;
-        if (Kind::DroppedOnLoad(io, rec, n)) return;
-        into.Add(key, Kind::Parse(rec, n, side, offset));
+        const std::string_view name = ReadName(rec, n, Kind::kSlots[Kind::kNameSlot]);
+        const NameKeyBuf key(name);
+        const char* leftOut = nullptr;
+        if (into.Exists(key)) {
+          leftOut = "repeated name";
+        } else if (!index.Exists(key)) {
+          const auto why = indexReasons.find(std::string(key.View()));
+          leftOut = why != indexReasons.end() ? why->second : "no index entry";
+        } else if (Kind::DroppedOnLoad(io, rec, n)) {
+          leftOut = "inactive";
+        }
+        if (tally != nullptr) {
+          RecordTally::Side& counts = tally->Of(side == kSideMaster);
+          ++(kind == RecordTally::Kind::Character ? counts.characters : counts.heroes);
+          if (leftOut != nullptr) tally->Leave(kind, leftOut, std::string(name));
+        }
+        if (leftOut == nullptr) into.Add(key, Kind::Parse(rec, n, side, offset));
       });
   return std::shared_ptr<DbSourceFile>(std::move(file));
 }
 
 // Master, then slave.
 template <class Kind>
-void LoadKind(const CharacterStageIO& io) {
+void LoadKind(const CharacterStageIO& io, const IndexReasons& masterReasons, const IndexReasons& slaveReasons) {
   using Collection = typename Kind::Collection;
   io.out.*Kind::kMasterData = std::make_shared<Collection>();
   io.out.*Kind::kMasterFile = LoadData<Kind>(io, io.run.Master.*Kind::kPath, kSideMaster, Kind::kLoadMasterText,
-                                          *(io.out.*Kind::kMasterData), *io.out.MasterCharIndex);
+                                             *(io.out.*Kind::kMasterData), *io.out.MasterCharIndex, masterReasons);
   io.out.*Kind::kSlaveData = std::make_shared<Collection>();
   io.out.*Kind::kSlaveFile = LoadData<Kind>(io, io.run.Slave.*Kind::kPath, kSideSlave, Kind::kLoadSlaveText,
-                                         *(io.out.*Kind::kSlaveData), *io.out.SlaveCharIndex);
+                                            *(io.out.*Kind::kSlaveData), *io.out.SlaveCharIndex, slaveReasons);
 }
 
 void StartPass(const CharacterStageIO& io, int32_t count) {
@@ -80,6 +104,9 @@ void CleanIndex(const CharacterStageIO& io, std::string_view text, CharIndexColl
     const CharIndexEntry& e = *node.Item;
     const bool hasData = e.heroFlag == 0 ? data.Exists(node.Key()) : heroes.Exists(node.Key());
     if (hasData) continue;
+    if (RecordTally* tally = io.accounts.Tally.get()) {
+      tally->Leave(e.heroFlag == 0 ? RecordTally::Kind::Character : RecordTally::Kind::Hero, "dangling", e.name);
+    }
     counts.Decrement(e.account);
     if (all) all->Remove(node.Key());
     index.Remove(&node);
@@ -91,7 +118,11 @@ void CleanAccounts(const CharacterStageIO& io, AccountCollection& accounts, cons
   StartPass(io, accounts.Count());
   for (AccountCollection::Node& node : accounts) {
     io.services.ShowStatusText(1, "正在清理(%d/%d) ID.DB");
-    if (!counts.Exists(node.Key())) accounts.Remove(&node);
+    if (counts.Exists(node.Key())) continue;
+    if (RecordTally* tally = io.accounts.Tally.get()) {
+      tally->Leave(RecordTally::Kind::Account, "no characters", node.Item->name);
+    }
+    accounts.Remove(&node);
   }
 }
 
@@ -104,7 +135,11 @@ void CleanData(const CharacterStageIO& io, CharDataCollection& data, const CharI
   StartPass(io, data.Count());
   for (CharDataCollection::Node& node : data) {
     io.services.ShowStatusText(1, "正在清理(%d/%d) Qel.DB");
-    if (!index.Exists(node.Key())) data.Remove(&node);
+    if (index.Exists(node.Key())) continue;
+    if (RecordTally* tally = io.accounts.Tally.get()) {
+      tally->Leave(RecordTally::Kind::Character, "no index entry", std::string(node.Item.name.View()));
+    }
+    data.Remove(&node);
   }
   for (CharDataCollection::Node& node : data) {
     CharDataItem& item = node.Item;
@@ -135,19 +170,24 @@ void LoadCharacters(const CharacterStageIO& io) {
   io.out.MasterAccountChars = std::make_shared<AccountCharCounts>();
   io.out.SlaveAccountChars = std::make_shared<AccountCharCounts>();
 
+  // Kept only while the data files load, and only when a report is made.
+  IndexReasons masterReasons, slaveReasons;
+  const bool tally = io.accounts.Tally != nullptr;
   const AccountCollection& masterAccounts = *io.accounts.MasterAccounts;
   io.out.MasterHumFile = LoadIndex(io, io.run.Master.Hum, kSideMaster, "正在加载主库(%d/%d) Hum.DB", *io.out.MasterCharIndex,
                                 *io.out.MasterAccountChars, nullptr,
-                                [&](std::string_view key) { return masterAccounts.Exists(key); });
+                                [&](std::string_view key) { return masterAccounts.Exists(key); },
+                                tally ? &masterReasons : nullptr);
 
   io.out.SlaveCharIndex = std::make_shared<CharIndexCollection>();
   const SlaveNameMap& slaveAccounts = *io.accounts.AllSlaveAccounts;
   io.out.SlaveHumFile = LoadIndex(io, io.run.Slave.Hum, kSideSlave, "正在加载从库(%d/%d) Hum.DB", *io.out.SlaveCharIndex,
                                *io.out.SlaveAccountChars, io.out.AllSlaveChars.get(),
-                               [&](std::string_view key) { return slaveAccounts.Exists(key); });
+                               [&](std::string_view key) { return slaveAccounts.Exists(key); },
+                               tally ? &slaveReasons : nullptr);
 
-  LoadKind<CharacterKind>(io);
-  LoadKind<HeroKind>(io);
+  LoadKind<CharacterKind>(io, masterReasons, slaveReasons);
+  LoadKind<HeroKind>(io, masterReasons, slaveReasons);
 }
 
 void CleanCharacters(const CharacterStageIO& io) {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/progress.h"
@@ -32,6 +33,7 @@ struct HeroDataCollection;
 struct ItemSerialMap;
 struct AccountCharCounts;
 struct SlaveNameMap;
+struct RecordTally;
 // Collections of the player-shop stage (stages/).
 struct ShopCollection;
 
@@ -82,6 +84,10 @@ struct AccountStageProducts {
   std::shared_ptr<SlaveNameMap> AllSlaveAccounts;
   // Kept open from the read pass to the write pass.
   std::shared_ptr<DbSourceFile> MasterIdFile, SlaveIdFile;
+  // Created here, added to by the character stage's load and clean-up; read
+  // by the run's report. Not among the released collections: the next run's
+  // LoadAccounts replaces it.
+  std::shared_ptr<RecordTally> Tally;
 };
 
 // Left by the character stage (MergeCharacters) with its item serial
@@ -118,6 +124,9 @@ struct GuildStageProducts {
 // Left by the player-shop stage (MergeUserShops); read by the change logs.
 struct ShopStageProducts {
   std::shared_ptr<ShopCollection> MasterShops, SlaveShops, MasterShopItems, SlaveShopItems;
+  // Each renamed slave shop's old and new name (GBK), in merge order; read by
+  // the run's report. Not among the released collections.
+  std::shared_ptr<std::vector<std::pair<std::string, std::string>>> ShopRenames;
 };
 
 // The consignment-sale merge: the credentials that the area key step reads

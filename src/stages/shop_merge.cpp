@@ -185,6 +185,7 @@ void MergeShops(const ShopStageIO& io, THashList<std::string>& renamed) {
     if (merged.Exists(NameKeyBuf(name))) {
       finalName = MakeUniqueNameOrThrow(NameInstance::Shop, name, kCharNameKeep, inMerged, inSlave);
       renamed.Add(NameKeyBuf(name), finalName);
+      io.out.ShopRenames->emplace_back(name, finalName);
       r.newName = finalName;
     }
     merged.Add(NameKeyBuf(finalName), std::move(r));
@@ -311,6 +312,7 @@ void MergeUserShops(const RunSettings& run, const AccountStageProducts& accounts
   io.out.SlaveShops = std::make_shared<ShopCollection>();
   io.out.MasterShopItems = std::make_shared<ShopCollection>();
   io.out.SlaveShopItems = std::make_shared<ShopCollection>();
+  io.out.ShopRenames = std::make_shared<std::vector<std::pair<std::string, std::string>>>();
 
   // The stage's own maps, by name key of the slave shop name: the slave's
   // kept shops (for their items), and the new names of the renamed ones.

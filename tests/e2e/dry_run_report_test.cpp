@@ -121,9 +121,34 @@ TEST_F(DryRunTest, TheReportsRenamesAreTheChangeLogs) {
   EXPECT_EQ(summary[2], "新Qel.DB总数:" + std::to_string(r["counts"]["new"]["characters"].get<int>()));
   EXPECT_EQ(summary[3], "新HeroQel.DB总数:" + std::to_string(r["counts"]["new"]["heroes"].get<int>()));
   EXPECT_EQ(summary[4], "新行会总数:" + std::to_string(r["counts"]["new"]["guilds"].get<int>()));
+  // The live records of each side's files, as the generator counts them.
+  for (auto [side, stats] : {std::pair{"master", &pair.master.stats}, std::pair{"slave", &pair.slave.stats}}) {
+    SCOPED_TRACE(side);
+    EXPECT_EQ(r["counts"][side]["accounts"].get<int>(), stats->accounts);
+    EXPECT_EQ(r["counts"][side]["characters"].get<int>(), stats->chars);
+    EXPECT_EQ(r["counts"][side]["heroes"].get<int>(), stats->heroes);
+  }
   // The counters the master's !Setup.txt held before are the generator's.
   EXPECT_EQ(r["serials"]["ItemNumberBefore"].get<int64_t>(), pair.master.stats.itemNumber);
   EXPECT_EQ(r["serials"]["ItemNumberExBefore"].get<int64_t>(), pair.master.stats.itemNumberEx);
+}
+
+// With the clean-up, every character the new Qel.DB lacks is listed with
+// its reason, and so is every account the new ID.DB lacks.
+TEST_F(DryRunTest, TheRemovedRecordsAccountForTheCounts) {
+  const fs::path report = scratch.path() / "clean.json";
+  ASSERT_EQ(Merge({"--clean", "--report", report.string()}).exitCode, 0);
+  const Json r = Report(report);
+  std::map<std::string, int> reasons;
+  for (const Json& e : r["removed"]["characters"]) ++reasons[e["reason"].get<std::string>()];
+  EXPECT_GT(reasons["inactive"], 0);
+  // Data records left out plus the new ones are the live data records of both
+  // sides ("dangling" are index records without data, not data records).
+  const int dataLeftOut = static_cast<int>(r["removed"]["characters"].size()) - reasons["dangling"];
+  EXPECT_EQ(r["counts"]["new"]["characters"].get<int>() + dataLeftOut,
+            r["counts"]["master"]["characters"].get<int>() + r["counts"]["slave"]["characters"].get<int>());
+  EXPECT_EQ(r["counts"]["new"]["accounts"].get<int>() + static_cast<int>(r["removed"]["accounts"].size()),
+            r["counts"]["master"]["accounts"].get<int>() + r["counts"]["slave"]["accounts"].get<int>());
 }
 
 TEST_F(DryRunTest, RefusedAndFailingRunsStillReport) {
