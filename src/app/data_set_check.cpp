@@ -105,7 +105,8 @@ class Checker {
         Problem(f_.Hum, RecordText(f_.Hum, i, name) + "：帐号" + Quoted(account) + "不在 ID.DB 中");
       }
     });
-    for (auto [path, kind] : {std::pair{&f_.Qel, DbKind::Qel}, std::pair{&f_.HeroQel, DbKind::HeroQel}}) {
+    for (auto [path, kindOf] : {std::pair{&f_.Qel, DbKind::Qel}, std::pair{&f_.HeroQel, DbKind::HeroQel}}) {
+      const DbKind kind = kindOf;  // clang before 16 cannot capture a structured binding
       auto& keys = kind == DbKind::Qel ? qelKeys_ : heroKeys_;
       const std::string& file = *path;
       ReadRecords(file, kind, [&](const uint8_t* rec, size_t n, uint32_t i, const std::string& name) {
@@ -354,7 +355,8 @@ class Checker {
     if (dup.empty()) return;
     // A second pass names the records that share a serial.
     duplicates_ = &dup;
-    for (auto [path, kind] : {std::pair{&f_.Qel, DbKind::Qel}, std::pair{&f_.HeroQel, DbKind::HeroQel}}) {
+    for (auto [path, kindOf] : {std::pair{&f_.Qel, DbKind::Qel}, std::pair{&f_.HeroQel, DbKind::HeroQel}}) {
+      const DbKind kind = kindOf;
       const std::string& file = *path;
       ReadRecords(file, kind, [&](const uint8_t* rec, size_t n, uint32_t i, const std::string& name) {
         Items(file, kind, rec, n, i, name);

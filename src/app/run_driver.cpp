@@ -354,9 +354,9 @@ void RunMergeStages(RunContext& ctx, const RunStages& stages, RunReport& report)
       {&stages.MergeGuilds, "MergeGuilds"},       {&stages.MergeUserShops, "MergeUserShops"},
       {&stages.MergeTextLists, "MergeTextLists"}, {&stages.MergeMail, "MergeMail"},
   };
-  for (const auto& [stage, name] : order) {
-    if (!*stage) continue;
-    Timed(report, name, [&] { (*stage)(ctx); });
+  for (const auto& step : order) {
+    const std::function<void(RunContext&)>& stage = *step.first;
+    if (stage) Timed(report, step.second, [&] { stage(ctx); });
   }
 }
 

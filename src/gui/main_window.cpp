@@ -19,6 +19,7 @@
 
 #include "app/text_file_pairs.h"
 #include "gui/file_name_dialog.h"
+#include "gui/preview_dialog.h"
 #include "gui/widgets.h"
 
 namespace razere::gui {
@@ -176,7 +177,10 @@ void TFrmMain::BuildControls() {
   connect(ButtonOK, &QPushButton::clicked, this, &TFrmMain::ButtonOKClick);
   LabelMsg = new QLabel("LabelMsg", this);
   LabelMsg->setObjectName("LabelMsg");
-  LabelMsg->setGeometry(432, 419, 313, 14);
+  // Narrowed from its right for the preview button; its left edge stays.
+  LabelMsg->setGeometry(432, 419, 226, 14);
+  ButtonPreview = MakeButton(this, "ButtonPreview", "预览", 664, 414);
+  connect(ButtonPreview, &QPushButton::clicked, this, &TFrmMain::ButtonPreviewClick);
   ProgressBar = new QProgressBar(this);
   ProgressBar->setObjectName("ProgressBar");
   ProgressBar->setGeometry(0, 468 - 17, 753, 17);
@@ -336,6 +340,28 @@ void TFrmMain::ButtonOKClick() {
   }
 }
 
+void TFrmMain::ButtonPreviewClick() {
+  if (!ButtonOK->isEnabled()) return;
+  WindowState w = ReadWindowState();
+  w.DryRun = true;
+  RunReport report;
+  try {
+    if (razere::ButtonOKClick(ctx_, w, options_.Stages, &report) == RunOutcome::Refused) {
+      LabelMsg->clear();
+      return;
+    }
+  } catch (const std::exception& e) {
+    const std::string what = e.what();
+    PaintStatus("预览失败：" + what.substr(0, what.find_first_of("\r\n")));
+    if (!shuttingDown_) ShowMessageBox(this, what, S(windowTitle()));
+    return;
+  }
+  PaintStatus("预览完成：没有写入任何文件");
+  auto* dialog = new TPreviewDialog(this, std::move(report));
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->show();
+}
+
 std::vector<ButtonEdit*> TFrmMain::Edits() const {
   std::vector<ButtonEdit*> edits = {EditSavePath, EditFileNameMaster, EditFileNameSlave};
   for (const SideControls* side : {&Master, &Slave}) {
@@ -442,6 +468,7 @@ void TFrmMain::SetStartEnabled(bool on) {
   // hand it to the next edit, all of its text selected.
   if (!on) setFocus(Qt::OtherFocusReason);
   ButtonOK->setEnabled(on);
+  ButtonPreview->setEnabled(on);
   for (ButtonEdit* e : Edits()) e->SetLocked(!on);
   EditClearMinDay->setReadOnly(!on);
   EditClearMinLevel->setReadOnly(!on);

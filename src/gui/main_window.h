@@ -59,6 +59,8 @@ class TFrmMain : public QWidget, public IHost {
   WindowState ReadWindowState() const;
 
   void ButtonOKClick();
+  // The whole run as a dry run: nothing written; its report in a dialog.
+  void ButtonPreviewClick();
   void ButtonAddFilleNameClick();
   void ButtonDelFilleNameClick();
   void ButtonSaveFilleNameClick();
@@ -87,6 +89,7 @@ class TFrmMain : public QWidget, public IHost {
   QPushButton* ButtonAddFilleName;
   QPushButton* ButtonDelFilleName;
   QPushButton* ButtonOK;
+  QPushButton* ButtonPreview;
   QLabel* LabelMsg;
   QProgressBar* ProgressBar;
 

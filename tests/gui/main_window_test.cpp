@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -21,6 +22,7 @@
 #include "app/text_file_pairs.h"
 #include "gui/file_name_dialog.h"
 #include "gui/main_window.h"
+#include "gui/preview_dialog.h"
 #include "gui/widgets.h"
 
 namespace razere::gui {
@@ -235,7 +237,7 @@ TEST_F(GuiTest, EditsAreLockedDuringARunAndFocusReturnsToTheStartButton) {
   const std::string master = dir.str() + "master/", slave = dir.str() + "slave/";
   MakeInstallation(master);
   MakeInstallation(slave);
-  bool locked = false, pickerOff = false, spinLocked = false, addOff = false;
+  bool locked = false, pickerOff = false, spinLocked = false, addOff = false, previewOff = false;
   QWidget* focusDuringRun = nullptr;
   RunStages stages;
   TFrmMain* window = nullptr;
@@ -247,6 +249,7 @@ TEST_F(GuiTest, EditsAreLockedDuringARunAndFocusReturnsToTheStartButton) {
     pickerOff = !actions.isEmpty() && !actions.front()->isEnabled();
     spinLocked = window->EditClearMinDay->isReadOnly();
     addOff = !window->ButtonAddFilleName->isEnabled();
+    previewOff = !window->ButtonPreview->isEnabled();
     focusDuringRun = QApplication::focusWidget();
     // Typed into whatever has the focus: nothing changes.
     if (focusDuringRun != nullptr) QTest::keyClicks(focusDuringRun, "zz");
@@ -264,6 +267,7 @@ TEST_F(GuiTest, EditsAreLockedDuringARunAndFocusReturnsToTheStartButton) {
   EXPECT_TRUE(pickerOff);
   EXPECT_TRUE(spinLocked);
   EXPECT_TRUE(addOff);
+  EXPECT_TRUE(previewOff);
   EXPECT_EQ(qobject_cast<QLineEdit*>(focusDuringRun), nullptr);
   EXPECT_EQ(w->EditSavePath->text(), save);
   EXPECT_FALSE(w->EditSavePath->isReadOnly());
@@ -366,6 +370,33 @@ TEST_F(GuiTest, DialogRootsFollowTheRootEditsAndAFileBelowNeitherIsReported) {
   EXPECT_EQ(dialog->ListBoxMaster->count(), 1);
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_NE(messages[0].first.find("不在主库或从库的“QelServer”目录下"), std::string::npos) << messages[0].first;
+}
+
+// 预览 runs the whole merge writing nothing and shows what it found; the
+// report can be saved.
+TEST_F(GuiTest, PreviewShowsTheDryRunAndWritesNothing) {
+  const std::string master = dir.str() + "pm/", slave = dir.str() + "ps/", save = dir.str() + "psave/";
+  MakeInstallation(master);
+  MakeInstallation(slave);
+  auto w = Open(BuiltStages());
+  EXPECT_EQ(w->ButtonPreview->pos(), QPoint(664, 414));
+  EXPECT_EQ(w->LabelMsg->pos(), QPoint(432, 419));
+  w->Master.QelServer()->setText(QString::fromStdString(master));
+  w->Slave.QelServer()->setText(QString::fromStdString(slave));
+  w->EditSavePath->setText(QString::fromStdString(save));
+  w->ButtonPreview->click();
+  EXPECT_TRUE(messages.empty()) << messages.front().first;
+  EXPECT_FALSE(fs::exists(save));
+  EXPECT_FALSE(fs::exists(program + "Config.ini"));
+  auto* dialog = w->findChild<TPreviewDialog*>();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_EQ(dialog->TableCounts->rowCount(), 7);
+  EXPECT_EQ(dialog->TableCounts->item(0, 3)->text(), QString("0"));  // no accounts in the new data set
+  const std::string report = dir.str() + "preview.json";
+  EXPECT_TRUE(dialog->SaveReport(report));
+  EXPECT_NE(testing::Slurp(report).find("\"dryRun\": true"), std::string::npos);
+  EXPECT_TRUE(w->ButtonOK->isEnabled());
 }
 
 // What a drop of these files hands to the window's drop handler.
