@@ -111,8 +111,8 @@ std::string TFrmFileName::RelativePart(const std::string& FileName, const std::s
 }
 
 bool TFrmFileName::Add(const std::string& FileName) {
-  const std::string master = S(EditMasterQelServer->text());
-  const std::string slave = S(EditSlaveQelServer->text());
+  const std::string master = Trim(S(EditMasterQelServer->text()));
+  const std::string slave = Trim(S(EditSlaveQelServer->text()));
   std::string relative;
 #ifdef _WIN32
   relative = RelativePart(FileName, master, slave);
@@ -133,11 +133,11 @@ void TFrmFileName::ShellDragDrop(const std::string& path) {
     edit->setFocus();
     ShowMessageBox(this, text, "提示信息");
   };
-  if (!FolderExists(S(EditMasterQelServer->text()))) {
+  if (!FolderExists(Trim(S(EditMasterQelServer->text())))) {
     refuse(EditMasterQelServer, "请设置正确的主库“QelServer”目录！！！");
     return;
   }
-  if (!FolderExists(S(EditSlaveQelServer->text()))) {
+  if (!FolderExists(Trim(S(EditSlaveQelServer->text())))) {
     refuse(EditSlaveQelServer, "请设置正确的从库“QelServer”目录！！！");
     return;
   }
@@ -150,7 +150,12 @@ void TFrmFileName::ShellDragDrop(const std::string& path) {
 }
 
 void TFrmFileName::ButtonAddFilleNameClick() {
-  if (runActive_) return;
+  // The run reads the pair list until its end (the replacement included):
+  // the collected lines stay for a click after the run.
+  if (runActive_) {
+    ShowMessageBox(this, "正在合区，请等待合区完成后再添加！！！", "提示信息");
+    return;
+  }
   const int lines = std::min(ListBoxMaster->count(), ListBoxSlave->count());
   for (int i = 0; i < lines; ++i) {
     const std::string master = S(ListBoxMaster->item(i)->text());

@@ -47,7 +47,7 @@ class TFrmFileName : public QDialog {
   void ButtonClearClick();
 
   // While a run works on the pair list the add button keeps its lines for
-  // later instead of changing the list under the run.
+  // later (and says so) instead of changing the list under the run.
   void SetRunActive(bool active) { runActive_ = active; }
 
  protected:

@@ -382,7 +382,11 @@ void TFrmMain::ButtonAddFilleNameClick() {
   if (!ButtonOK->isEnabled()) return;
   const std::string master = Trim(S(EditFileNameMaster->text()));
   const std::string slave = Trim(S(EditFileNameSlave->text()));
-  for (const std::string* file : {&master, &slave}) {
+  for (auto [file, side] : {std::pair{&master, "主库"}, std::pair{&slave, "从库"}}) {
+    if (file->empty()) {
+      ShowMessageBox(this, std::string("请设置") + side + "文件 ！！！", kCaption);
+      return;
+    }
     if (!FileExists(*file)) {
       ShowMessageBox(this, "没有发现文件：" + *file + " ！！！", kCaption);
       return;

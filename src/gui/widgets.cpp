@@ -60,6 +60,7 @@ QString SpinEdit::Text() const { return lineEdit()->text(); }
 void SpinEdit::SetText(const QString& text) { lineEdit()->setText(text); }
 
 void SpinEdit::stepBy(int steps) {
+  if (isReadOnly()) return;
   const int64_t next = int64_t{SpinEditValue(S(Text()))} + steps;
   SetText(QString::number(std::clamp<int64_t>(next, INT32_MIN, INT32_MAX)));
 }

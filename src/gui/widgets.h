@@ -43,7 +43,8 @@ class SpinEdit : public QAbstractSpinBox {
   QValidator::State validate(QString&, int&) const override { return QValidator::Acceptable; }
 
  protected:
-  StepEnabled stepEnabled() const override { return StepUpEnabled | StepDownEnabled; }
+  // Read-only (during a run) it steps neither by its arrows nor by keys.
+  StepEnabled stepEnabled() const override { return isReadOnly() ? StepNone : (StepUpEnabled | StepDownEnabled); }
 };
 
 // Every operator message goes through here: a modal box with an OK button,

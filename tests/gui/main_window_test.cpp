@@ -189,9 +189,11 @@ TEST_F(GuiTest, StartButtonRunsTheMergeWithTheButtonDisabledAndClosingRefused) {
   });
   QTest::mouseClick(w->ButtonOK, Qt::LeftButton);
 
-  // The close button during the run says why it does nothing.
-  ASSERT_EQ(messages.size(), 1u);
+  // The close button and the dialog's add button during the run say why
+  // they do nothing.
+  ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[0], (std::pair<std::string, std::string>{"正在合区，请等待合区完成后再关闭！！！", "提示信息"}));
+  EXPECT_EQ(messages[1], (std::pair<std::string, std::string>{"正在合区，请等待合区完成后再添加！！！", "提示信息"}));
   EXPECT_TRUE(sawRun);
   EXPECT_FALSE(buttonEnabledDuringRun);
   EXPECT_FALSE(closedDuringRun);
@@ -275,6 +277,110 @@ TEST_F(GuiTest, EditsAreLockedDuringARunAndFocusReturnsToTheStartButton) {
   EXPECT_EQ(QApplication::focusWidget(), w->ButtonOK);
 }
 
+// A long run lets window events through only when it calls the host's
+// ProcessEvents. Then the close button, the text page and the pair dialog
+// answer, and nothing they do changes what the run reads.
+TEST_F(GuiTest, ALongRunAnswersTheWindowAndLetsNothingChangeItsInput) {
+  const std::string master = dir.str() + "master/", slave = dir.str() + "slave/";
+  MakeInstallation(master);
+  MakeInstallation(slave);
+  const std::string a = dir.str() + "pairs/a.txt", b = dir.str() + "pairs/b.txt";
+  for (const auto& f : {a, b}) WriteBytes(f, "x\r\n");
+
+  TFrmMain* window = nullptr;
+  bool done = false, closed = true, focusInEdit = true;
+  size_t messagesDuringRun = 0;
+  QString dayAfterKeys, rootAfterKeys;
+  int pairsDuringRun = -1, collectedDuringRun = -1;
+  RunStages stages;
+  stages.LoadAccounts = [&](RunContext& ctx) {
+    QTimer::singleShot(0, window, [&] {
+      TFrmMain& w = *window;
+      focusInEdit = qobject_cast<QLineEdit*>(QApplication::focusWidget()) != nullptr;
+      QTest::keyClicks(QApplication::focusWidget() ? QApplication::focusWidget() : window, "zz");
+      QTest::keyClicks(w.Master.QelServer(), "zz");
+      rootAfterKeys = w.Master.QelServer()->text();
+      QTest::keyClick(w.EditClearMinDay, Qt::Key_Up);
+      dayAfterKeys = w.EditClearMinDay->Text();
+      closed = w.close();
+      QTest::mouseClick(w.ButtonAddFilleName, Qt::LeftButton);  // off: the pair list is the run's
+      w.ButtonSaveFilleNameClick();                            // still saves
+      w.ShellDrop({master + "Qel200/!Setup.txt"});              // still collects
+      w.FileNameDialog()->ButtonAddFilleName->click();          // keeps its lines, says why
+      pairsDuringRun = static_cast<int>(w.Context().TextFilePairs.size());
+      collectedDuringRun = w.FileNameDialog()->ListBoxMaster->count();
+      messagesDuringRun = messages.size();
+      done = true;
+    });
+    for (int i = 0; i < 500 && !done; ++i) {
+      ctx.Bar.ProcessEvents();
+      usleep(1000);
+    }
+  };
+  auto w = Open(stages);
+  window = w.get();
+  QApplication::setActiveWindow(w.get());
+  w->Master.QelServer()->setText(QString::fromStdString(master));
+  w->Slave.QelServer()->setText(QString::fromStdString(slave));
+  w->EditSavePath->setText(QString::fromStdString(dir.str() + "save/"));
+  w->EditFileNameMaster->setText(QString::fromStdString(a));
+  w->EditFileNameSlave->setText(QString::fromStdString(b));
+  w->ButtonAddFilleName->click();
+  ASSERT_EQ(w->Context().TextFilePairs.size(), 1u);
+  w->EditClearMinDay->SetText("90");
+  w->ButtonOK->setFocus();
+  QTest::keyClick(w->ButtonOK, Qt::Key_Space);
+
+  ASSERT_TRUE(done);
+  EXPECT_FALSE(focusInEdit);
+  EXPECT_EQ(rootAfterKeys.toStdString(), master);
+  EXPECT_EQ(dayAfterKeys, "90");
+  EXPECT_FALSE(closed);
+  EXPECT_EQ(pairsDuringRun, 1);
+  EXPECT_EQ(collectedDuringRun, 1);
+  EXPECT_TRUE(fs::exists(program + "TextFileName.txt"));
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"正在合区，请等待合区完成后再关闭！！！", "提示信息"},
+      {"正在合区，请等待合区完成后再添加！！！", "提示信息"},
+  };
+  EXPECT_EQ(messagesDuringRun, expected.size());
+  EXPECT_EQ(std::vector(messages.begin(), messages.begin() + std::min(messages.size(), expected.size())), expected);
+  EXPECT_EQ(w->EditSavePath->text().toStdString(), dir.str() + "save/");
+
+  // After the run: the window's focus on the start button (the pair dialog,
+  // shown by the drop, is a window of its own), the collected line adds.
+  EXPECT_EQ(w->focusWidget(), w->ButtonOK);
+  w->FileNameDialog()->ButtonAddFilleName->click();
+  EXPECT_EQ(w->Context().TextFilePairs.size(), 2u);
+  EXPECT_TRUE(w->close());
+}
+
+// 添加 says what keeps it from adding.
+TEST_F(GuiTest, AddSaysWhichFileIsMissing) {
+  const std::string a = dir.str() + "a.txt", missing = dir.str() + "missing.txt";
+  WriteBytes(a, "x\r\n");
+  struct Case {
+    std::string master, slave, message;
+  };
+  const Case cases[] = {
+      {"", a, "请设置主库文件 ！！！"},
+      {a, "  ", "请设置从库文件 ！！！"},
+      {missing, a, "没有发现文件：" + missing + " ！！！"},
+      {a, missing, "没有发现文件：" + missing + " ！！！"},
+  };
+  auto w = Open();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    messages.clear();
+    w->EditFileNameMaster->setText(QString::fromStdString(c.master));
+    w->EditFileNameSlave->setText(QString::fromStdString(c.slave));
+    w->ButtonAddFilleName->click();
+    EXPECT_EQ(messages, (std::vector<std::pair<std::string, std::string>>{{c.message, "提示信息"}}));
+    EXPECT_EQ(w->ListBoxFileName->count(), 0);
+    EXPECT_FALSE(w->ButtonSaveFilleName->isEnabled());
+  }
+}
+
 TEST_F(GuiTest, TextPageAddDeleteAndSave) {
   const std::string a = dir.str() + "a.txt", upper = dir.str() + "A.TXT", b = dir.str() + "b.txt";
   for (const auto& f : {a, upper, b}) WriteBytes(f, "x\r\n");
@@ -345,6 +451,42 @@ TEST_F(GuiTest, PairsThatTheStartButtonWouldRefuseAreRefusedWhenAddedOrSaved) {
   EXPECT_EQ(messages[0].first, "保存目录不能与主库或从库的数据目录相同！！！");
   EXPECT_TRUE(w->ButtonSaveFilleName->isEnabled());
   EXPECT_FALSE(fs::exists(program + "TextFileName.txt"));
+}
+
+// The names a run writes into the save folder are taken: a pair whose
+// output has one is refused when added, the settings files' names only
+// when the save folder (an empty edit) is the program's folder.
+TEST_F(GuiTest, AddRefusesAPairNamedLikeAFileTheRunWrites) {
+  const std::string config = dir.str() + "m/Config.ini", marker = dir.str() + "m/合区未完成.txt",
+                    b = dir.str() + "b.txt";
+  for (const auto& f : {config, marker, b}) WriteBytes(f, "x\r\n");
+  struct Case {
+    std::string save, master;
+    bool refused;
+  };
+  const Case cases[] = {
+      {"", config, true},
+      {dir.str() + "save/", config, false},
+      {dir.str() + "save/", marker, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.save + " " + c.master);
+    fs::remove(program + "TextFileName.txt");
+    messages.clear();
+    auto w = Open();
+    w->EditSavePath->setText(QString::fromStdString(c.save));
+    w->EditFileNameMaster->setText(QString::fromStdString(c.master));
+    w->EditFileNameSlave->setText(QString::fromStdString(b));
+    w->ButtonAddFilleName->click();
+    EXPECT_EQ(w->ListBoxFileName->count(), c.refused ? 0 : 1);
+    if (c.refused) {
+      ASSERT_EQ(messages.size(), 1u);
+      EXPECT_NE(messages[0].first.find("与合区生成的文件"), std::string::npos) << messages[0].first;
+      EXPECT_EQ(messages[0].second, "提示信息");
+    } else {
+      EXPECT_TRUE(messages.empty());
+    }
+  }
 }
 
 // The dialog collects below the roots as typed in the main window; a file
