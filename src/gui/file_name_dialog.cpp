@@ -153,7 +153,7 @@ void TFrmFileName::ButtonAddFilleNameClick() {
   // The run reads the pair list until its end (the replacement included):
   // the collected lines stay for a click after the run.
   if (runActive_) {
-    ShowMessageBox(this, "正在合区，请等待合区完成后再添加！！！", "提示信息");
+    ShowNotice(this, "正在合区，请等待合区完成后再添加！！！", "提示信息");
     return;
   }
   const int lines = std::min(ListBoxMaster->count(), ListBoxSlave->count());

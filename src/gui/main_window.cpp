@@ -487,7 +487,8 @@ void TFrmMain::closeEvent(QCloseEvent* event) {
   FormCloseQuery(ButtonOK->isEnabled(), CanClose);
   if (!CanClose) {
     event->ignore();
-    ShowMessageBox(this, "正在合区，请等待合区完成后再关闭！！！", kCaption);
+    // A box waiting for its click would hold the run still.
+    ShowNotice(this, "正在合区，请等待合区完成后再关闭！！！", kCaption);
     return;
   }
   shuttingDown_ = true;

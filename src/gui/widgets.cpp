@@ -5,6 +5,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <algorithm>
@@ -74,6 +75,23 @@ void ShowMessageBox(QWidget* owner, const std::string& text, const std::string& 
   }
   QMessageBox box(plain ? QMessageBox::NoIcon : QMessageBox::Question, Q(caption), Q(text), QMessageBox::Ok, owner);
   box.exec();
+}
+
+void ShowNotice(QWidget* owner, const std::string& text, const std::string& caption) {
+  if (Sink()) {
+    Sink()(text, caption);
+    return;
+  }
+  static QPointer<QMessageBox> shown;
+  if (shown && shown->text() == Q(text)) {
+    shown->raise();
+    shown->activateWindow();
+    return;
+  }
+  auto* box = new QMessageBox(QMessageBox::Question, Q(caption), Q(text), QMessageBox::Ok, owner);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  shown = box;
+  box->open();
 }
 
 QFont WindowFont() {

@@ -54,6 +54,11 @@ using MessageSink = std::function<void(const std::string& text, const std::strin
 void SetMessageSink(MessageSink sink);
 // plain: no icon (the program's own notices, captioned with its title).
 void ShowMessageBox(QWidget* owner, const std::string& text, const std::string& caption, bool plain = false);
+// The same box, modal to its owner's window only, returning at once: for a
+// notice given while a run works inside the event loop, which a box waiting
+// for its click would hold still. A notice still open with the same text is
+// raised instead of shown twice.
+void ShowNotice(QWidget* owner, const std::string& text, const std::string& caption);
 
 // The window font: 宋体 at 9 points, or a CJK font of the platform when it is
 // missing.

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
@@ -288,7 +289,7 @@ TEST_F(GuiTest, ALongRunAnswersTheWindowAndLetsNothingChangeItsInput) {
   for (const auto& f : {a, b}) WriteBytes(f, "x\r\n");
 
   TFrmMain* window = nullptr;
-  bool done = false, closed = true, focusInEdit = true;
+  bool done = false, closed = true, focusInEdit = true, noticeShown = false, noticeBlocked = false;
   size_t messagesDuringRun = 0;
   QString dayAfterKeys, rootAfterKeys;
   int pairsDuringRun = -1, collectedDuringRun = -1;
@@ -303,6 +304,20 @@ TEST_F(GuiTest, ALongRunAnswersTheWindowAndLetsNothingChangeItsInput) {
       QTest::keyClick(w.EditClearMinDay, Qt::Key_Up);
       dayAfterKeys = w.EditClearMinDay->Text();
       closed = w.close();
+      // Without the sink: the real box, which must not hold the run still.
+      SetMessageSink(nullptr);
+      QTimer::singleShot(2000, window, [&] {
+        noticeBlocked = true;
+        if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+      });
+      w.close();
+      auto* notice = w.findChild<QMessageBox*>();
+      noticeShown = notice != nullptr && notice->isVisible() &&
+                    notice->text() == QString::fromUtf8("正在合区，请等待合区完成后再关闭！！！");
+      if (notice != nullptr) notice->close();
+      SetMessageSink([this](const std::string& text, const std::string& caption) {
+        messages.emplace_back(text, caption);
+      });
       QTest::mouseClick(w.ButtonAddFilleName, Qt::LeftButton);  // off: the pair list is the run's
       w.ButtonSaveFilleNameClick();                            // still saves
       w.ShellDrop({master + "Qel200/!Setup.txt"});              // still collects
@@ -336,6 +351,8 @@ TEST_F(GuiTest, ALongRunAnswersTheWindowAndLetsNothingChangeItsInput) {
   EXPECT_EQ(rootAfterKeys.toStdString(), master);
   EXPECT_EQ(dayAfterKeys, "90");
   EXPECT_FALSE(closed);
+  EXPECT_TRUE(noticeShown);
+  EXPECT_FALSE(noticeBlocked);
   EXPECT_EQ(pairsDuringRun, 1);
   EXPECT_EQ(collectedDuringRun, 1);
   EXPECT_TRUE(fs::exists(program + "TextFileName.txt"));
