@@ -328,10 +328,11 @@ WindowState TFrmMain::ReadWindowState() const {
 
 void TFrmMain::ButtonOKClick() {
   if (!ButtonOK->isEnabled()) return;
+  // An older status would read as this run's, also beside a refusal's
+  // message while it waits for its click; a refused run leaves none.
+  PaintStatus("");
   try {
-    // A refused run leaves no status of its own: an older one would read as
-    // this run's.
-    if (razere::ButtonOKClick(ctx_, ReadWindowState(), options_.Stages) == RunOutcome::Refused) LabelMsg->clear();
+    if (razere::ButtonOKClick(ctx_, ReadWindowState(), options_.Stages) == RunOutcome::Refused) PaintStatus("");
   } catch (const std::exception& e) {
     // The window's general error handler: the run has cleaned up already.
     const std::string what = e.what();
@@ -345,9 +346,10 @@ void TFrmMain::ButtonPreviewClick() {
   WindowState w = ReadWindowState();
   w.DryRun = true;
   RunReport report;
+  PaintStatus("");
   try {
     if (razere::ButtonOKClick(ctx_, w, options_.Stages, &report) == RunOutcome::Refused) {
-      LabelMsg->clear();
+      PaintStatus("");
       return;
     }
   } catch (const std::exception& e) {

@@ -210,28 +210,62 @@ TEST_F(GuiTest, StartButtonRunsTheMergeWithTheButtonDisabledAndClosingRefused) {
   EXPECT_TRUE(w->close());  // after the run the window closes again
 }
 
-TEST_F(GuiTest, UnexpectedRunErrorReachesTheGeneralHandler) {
+// A failed run's label names the failure by its error's first line (cut in
+// the middle when too wide, whole in the tooltip); a refused run after it
+// leaves no status at all, not even beside its message.
+TEST_F(GuiTest, FailedRunLabelShowsTheErrorAndARefusedRunClearsIt) {
   const std::string master = dir.str() + "master/", slave = dir.str() + "slave/";
   MakeInstallation(master);
   MakeInstallation(slave);
-  RunStages stages;
-  stages.LoadAccounts = [](RunContext&) { throw std::runtime_error("disk on fire"); };
-  auto w = Open(stages);
-  w->Master.QelServer()->setText(QString::fromStdString(master));
-  w->Slave.QelServer()->setText(QString::fromStdString(slave));
-  w->EditSavePath->setText(QString::fromStdString(dir.str() + "save"));
-  w->ButtonOK->click();
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].first, "disk on fire");
-  EXPECT_TRUE(w->ButtonOK->isEnabled());
-  EXPECT_EQ(w->LabelMsg->text(), QString::fromUtf8("合区失败：disk on fire"));
-  EXPECT_TRUE(fs::exists(dir.str() + "save/合区未完成.txt"));
+  const std::string longLine = "无法写入文件：" + std::string(200, 'x') + "/Qel.DB";
+  struct Case {
+    std::string error, label;
+    bool cut;
+  };
+  const Case cases[] = {
+      {"disk on fire", "合区失败：disk on fire", false},
+      {"first line\r\nsecond line", "合区失败：first line", false},
+      {longLine + "\nmore", "合区失败：" + longLine, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    RunStages stages;
+    stages.LoadAccounts = [&c](RunContext&) { throw std::runtime_error(c.error); };
+    auto w = Open(stages);
+    w->Master.QelServer()->setText(QString::fromStdString(master));
+    w->Slave.QelServer()->setText(QString::fromStdString(slave));
+    w->EditSavePath->setText(QString::fromStdString(dir.str() + "save"));
+    messages.clear();
+    w->ButtonOK->click();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].first, c.error);  // the general handler: the whole error
+    EXPECT_TRUE(w->ButtonOK->isEnabled());
+    if (c.cut) {
+      EXPECT_TRUE(w->LabelMsg->text().contains(QChar(0x2026)));
+      EXPECT_LE(w->LabelMsg->fontMetrics().horizontalAdvance(w->LabelMsg->text()), w->LabelMsg->width());
+      EXPECT_EQ(w->LabelMsg->toolTip().toStdString(), c.label);
+    } else {
+      EXPECT_EQ(w->LabelMsg->text().toStdString(), c.label);
+      EXPECT_TRUE(w->LabelMsg->toolTip().isEmpty());
+    }
+    EXPECT_TRUE(fs::exists(dir.str() + "save/合区未完成.txt"));
 
-  // A refused run after it clears the failed run's status.
-  w->Slave.QelServer()->setText(QString::fromStdString(dir.str() + "nowhere/"));
-  w->ButtonOK->click();
-  EXPECT_EQ(messages.size(), 2u);
-  EXPECT_EQ(w->LabelMsg->text(), QString());
+    QString labelBesideRefusal = "unset";
+    SetMessageSink([&](const std::string& text, const std::string& caption) {
+      messages.emplace_back(text, caption);
+      labelBesideRefusal = w->LabelMsg->text();
+    });
+    w->Slave.QelServer()->setText(QString::fromStdString(dir.str() + "nowhere/"));
+    w->ButtonOK->click();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1].first, "没有发现从库: ID.DB ！！！");
+    EXPECT_EQ(labelBesideRefusal, QString());
+    EXPECT_EQ(w->LabelMsg->text(), QString());
+    EXPECT_EQ(w->LabelMsg->toolTip(), QString());
+    SetMessageSink([this](const std::string& text, const std::string& caption) {
+      messages.emplace_back(text, caption);
+    });
+  }
 }
 
 // During a run no keystroke can reach an edit: every edit is read-only, the
