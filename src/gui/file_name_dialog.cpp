@@ -131,7 +131,12 @@ void TFrmFileName::ShellDragDrop(const std::string& path) {
   auto refuse = [this](ButtonEdit* edit, const char* text) {
     ShowNearOwner();
     edit->setFocus();
-    ShowMessageBox(this, text, "提示信息");
+    // During a run a box waiting for its click would hold the run still.
+    if (runActive_) {
+      ShowNotice(this, text, "提示信息");
+    } else {
+      ShowMessageBox(this, text, "提示信息");
+    }
   };
   if (!FolderExists(Trim(S(EditMasterQelServer->text())))) {
     refuse(EditMasterQelServer, "请设置正确的主库“QelServer”目录！！！");

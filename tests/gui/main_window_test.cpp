@@ -323,7 +323,8 @@ TEST_F(GuiTest, ALongRunAnswersTheWindowAndLetsNothingChangeItsInput) {
   for (const auto& f : {a, b}) WriteBytes(f, "x\r\n");
 
   TFrmMain* window = nullptr;
-  bool done = false, closed = true, focusInEdit = true, noticeShown = false, noticeBlocked = false;
+  bool done = false, closed = true, focusInEdit = true, noticeShown = false, noticeBlocked = false,
+       dropNoticeShown = false;
   size_t messagesDuringRun = 0;
   QString dayAfterKeys, rootAfterKeys;
   int pairsDuringRun = -1, collectedDuringRun = -1;
@@ -349,6 +350,11 @@ TEST_F(GuiTest, ALongRunAnswersTheWindowAndLetsNothingChangeItsInput) {
       noticeShown = notice != nullptr && notice->isVisible() &&
                     notice->text() == QString::fromUtf8("正在合区，请等待合区完成后再关闭！！！");
       if (notice != nullptr) notice->close();
+      w.ShellDrop({dir.str() + "below-neither-root.txt"});
+      auto* dropNotice = w.FileNameDialog()->findChild<QMessageBox*>();
+      dropNoticeShown = dropNotice != nullptr && dropNotice->isVisible() &&
+                        dropNotice->text().contains(QString::fromUtf8("不在主库或从库"));
+      if (dropNotice != nullptr) dropNotice->close();
       SetMessageSink([this](const std::string& text, const std::string& caption) {
         messages.emplace_back(text, caption);
       });
@@ -386,6 +392,7 @@ TEST_F(GuiTest, ALongRunAnswersTheWindowAndLetsNothingChangeItsInput) {
   EXPECT_EQ(dayAfterKeys, "90");
   EXPECT_FALSE(closed);
   EXPECT_TRUE(noticeShown);
+  EXPECT_TRUE(dropNoticeShown);
   EXPECT_FALSE(noticeBlocked);
   EXPECT_EQ(pairsDuringRun, 1);
   EXPECT_EQ(collectedDuringRun, 1);
