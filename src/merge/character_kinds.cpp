@@ -11,8 +11,8 @@
 namespace razere {
 
 bool CharacterKind::DroppedOnLoad(const CharacterStageIO& io, const uint8_t* rec, size_t n) {
-  return io.run.CleanData && IsInactiveCharacter(NowDateTime(), CharDataLastLogin(rec, n), CharDataLevel(rec, n),
-                                                 io.run.MinDay, io.run.MinLevel);
+  return io.run.CleanData &&
+         IsInactiveCharacter(NowDateTime(), CharDataLastLogin(rec, n), CharDataLevel(rec, n), io.run.MinDay, io.run.MinLevel);
 }
 
 void CharacterKind::FinishRecord(const CharacterStageIO& io, std::span<uint8_t> rec, const Item& item) {

@@ -89,17 +89,16 @@ void LoadKind(const CharacterStageIO& io, const IndexReasons& masterReasons, con
                                             *(io.out.*Kind::kSlaveData), *io.out.SlaveCharIndex, slaveReasons);
 }
 
-void StartPass(RunServices& services, int32_t count) {
-  services.Bar.SetMax(count);
-  services.Bar.SetPosition(0);
+void StartPass(const CharacterStageIO& io, int32_t count) {
+  io.services.Bar.SetMax(count);
+  io.services.Bar.SetPosition(0);
 }
 
 // Drops the index entries whose data (characters) or hero data (heroes) is
 // missing. loadText empty: no status texts.
-void CleanIndex(const CharacterStageIO& io, std::string_view text, CharIndexCollection& index,
-                const CharDataCollection& data, const HeroDataCollection& heroes, AccountCharCounts& counts,
-                SlaveNameMap* all) {
-  StartPass(io.services, index.Count());
+void CleanIndex(const CharacterStageIO& io, std::string_view text, CharIndexCollection& index, const CharDataCollection& data,
+                const HeroDataCollection& heroes, AccountCharCounts& counts, SlaveNameMap* all) {
+  StartPass(io, index.Count());
   for (CharIndexCollection::Node& node : index) {
     if (!text.empty()) io.services.ShowStatusText(1, text);
     const CharIndexEntry& e = *node.Item;
@@ -116,7 +115,7 @@ void CleanIndex(const CharacterStageIO& io, std::string_view text, CharIndexColl
 
 // Drops the accounts that own no index entry.
 void CleanAccounts(const CharacterStageIO& io, AccountCollection& accounts, const AccountCharCounts& counts) {
-  StartPass(io.services, accounts.Count());
+  StartPass(io, accounts.Count());
   for (AccountCollection::Node& node : accounts) {
     io.services.ShowStatusText(1, "正在清理(%d/%d) ID.DB");
     if (counts.Exists(node.Key())) continue;
@@ -133,7 +132,7 @@ void CleanAccounts(const CharacterStageIO& io, AccountCollection& accounts, cons
 // only after every removal, so a link to an entry removed later in the walk
 // counts as dangling too.
 void CleanData(const CharacterStageIO& io, CharDataCollection& data, const CharIndexCollection& index) {
-  StartPass(io.services, data.Count());
+  StartPass(io, data.Count());
   for (CharDataCollection::Node& node : data) {
     io.services.ShowStatusText(1, "正在清理(%d/%d) Qel.DB");
     if (index.Exists(node.Key())) continue;

@@ -13,16 +13,16 @@ namespace razere {
 
 namespace {
 
-void StartPass(RunServices& services, int32_t count) {
-  services.Bar.SetMax(count);
-  services.Bar.SetPosition(0);
+void StartPass(const CharacterStageIO& io, int32_t count) {
+  io.services.Bar.SetMax(count);
+  io.services.Bar.SetPosition(0);
 }
 
 // The closing status text of a write pass, and the bar emptied.
-void EndWritePass(RunServices& services, std::string_view text, int32_t count) {
-  services.ShowStatusText(0, std::string(text) + std::to_string(count));
-  services.Bar.SetMax(0);
-  services.Bar.SetPosition(0);
+void EndWritePass(const CharacterStageIO& io, std::string_view text, int32_t count) {
+  io.services.ShowStatusText(0, std::string(text) + std::to_string(count));
+  io.services.Bar.SetMax(0);
+  io.services.Bar.SetPosition(0);
 }
 
 DbSourceFile& Source(const std::shared_ptr<DbSourceFile>& master, const std::shared_ptr<DbSourceFile>& slave,
@@ -44,22 +44,21 @@ const std::string* RenamedTo(const NameRenameMap& renames, std::string_view gbkN
   return &ref->NewName();
 }
 
-std::string TargetPath(const RunSettings& run, DbKind kind) {
-  return run.SavePath + std::string(KindInfo(kind).fileName);
+std::string TargetPath(const CharacterStageIO& io, DbKind kind) {
+  return io.run.SavePath + std::string(KindInfo(kind).fileName);
 }
 
 // The kind's slave entries into its master collection, keyed by their final
 // names, with the new values of their account, name and linked names.
 template <class Kind>
 void MergeData(const CharacterStageIO& io) {
-  Require(Kind::kNotLoaded, io.out.*Kind::kMasterData, io.out.*Kind::kSlaveData, io.accounts.AccountRenames,
-          io.out.CharRenames);
+  Require(Kind::kNotLoaded, io.out.*Kind::kMasterData, io.out.*Kind::kSlaveData, io.accounts.AccountRenames, io.out.CharRenames);
   typename Kind::Collection& master = *(io.out.*Kind::kMasterData);
   typename Kind::Collection& slave = *(io.out.*Kind::kSlaveData);
   const NameRenameMap& accountRenames = *io.accounts.AccountRenames;
   const NameRenameMap& charRenames = *io.out.CharRenames;
 
-  StartPass(io.services, slave.Count());
+  StartPass(io, slave.Count());
   for (auto& node : slave) {
     typename Kind::Item item = node.Item;
     slave.Remove(&node);
@@ -88,8 +87,8 @@ void WriteData(const CharacterStageIO& io) {
   const typename Kind::Collection& master = *(io.out.*Kind::kMasterData);
 
   const int32_t count = master.Count();
-  DbWriter writer(TargetPath(io.run, Kind::kKind), Kind::kKind, count);
-  StartPass(io.services, count);
+  DbWriter writer(TargetPath(io, Kind::kKind), Kind::kKind, count);
+  StartPass(io, count);
   const typename Kind::Item* current = nullptr;
   const DbWriter::Patch patch = [&](std::span<uint8_t> rec) {
     const typename Kind::Item& e = *current;
@@ -102,7 +101,7 @@ void WriteData(const CharacterStageIO& io) {
     writer.Append(Source(io.out.*Kind::kMasterFile, io.out.*Kind::kSlaveFile, current->side), current->offset, patch);
   }
   writer.Close();
-  EndWritePass(io.services, Kind::kDoneText, count);
+  EndWritePass(io, Kind::kDoneText, count);
 }
 
 }  // namespace
@@ -133,7 +132,7 @@ void MergeCharIndex(const CharacterStageIO& io) {
   CharIndexCollection& master = *io.out.MasterCharIndex;
   CharIndexCollection& slave = *io.out.SlaveCharIndex;
 
-  StartPass(io.services, slave.Count());
+  StartPass(io, slave.Count());
   // Characters and heroes share both sets, so no hero and character can end
   // with the same name.
   const NameTakenFn inMaster = [&master](std::string_view key) { return master.Exists(key); };
@@ -163,8 +162,8 @@ void WriteHumDb(const CharacterStageIO& io) {
   const NameRenameMap& accountRenames = *io.accounts.AccountRenames;
 
   const int32_t count = master.Count();
-  DbWriter writer(TargetPath(io.run, DbKind::Hum), DbKind::Hum, count);
-  StartPass(io.services, count);
+  DbWriter writer(TargetPath(io, DbKind::Hum), DbKind::Hum, count);
+  StartPass(io, count);
   const CharIndexEntry* current = nullptr;
   const std::string* newAccount = nullptr;
   const DbWriter::Patch patchSlave = [&](std::span<uint8_t> rec) {
@@ -186,7 +185,7 @@ void WriteHumDb(const CharacterStageIO& io) {
     io.services.ShowStatusText(1, StatusTextWithName("正在保存(%d/%d) Hum.DB:", shown, kCharStatusMaxBytes));
   }
   writer.Close();
-  EndWritePass(io.services, "Hum.DB 合并完成(%d/%d) 新数据大小:", count);
+  EndWritePass(io, "Hum.DB 合并完成(%d/%d) 新数据大小:", count);
 }
 
 void MergeCharData(const CharacterStageIO& io) { MergeData<CharacterKind>(io); }

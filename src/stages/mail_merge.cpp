@@ -39,9 +39,9 @@ constexpr std::string_view kMergeText = "正在合并邮件(%d/%d) Email.DB";
 
 constexpr TXoProcessStatues kSkippedStatus = XoStatus(xops_delete) | XoStatus(xops_occupy) | XoStatus(xops_read);
 
-TXoCustomDatabase& Store(RunServices& services) {
-  if (!services.MailStore) throw std::runtime_error("邮件合并失败：新的 Email.db 未打开。(no mail store)");
-  return *services.MailStore;
+TXoCustomDatabase& Store(MailStageIO io) {
+  if (!io.services.MailStore) throw std::runtime_error("邮件合并失败：新的 Email.db 未打开。(no mail store)");
+  return *io.services.MailStore;
 }
 
 uint8_t* AttachmentSerial(uint8_t* payload, int32_t k) {
@@ -50,12 +50,12 @@ uint8_t* AttachmentSerial(uint8_t* payload, int32_t k) {
 }
 
 // Writes everything queued, then waits until the worker holds nothing either.
-void Drain(RunServices& services) {
-  TXoCustomDatabase& store = Store(services);
-  store.ExecAll([&services](int32_t nMin, int32_t nMax) { MailProgress(services, nMin, nMax); });
+void Drain(MailStageIO io) {
+  TXoCustomDatabase& store = Store(io);
+  store.ExecAll([io](int32_t nMin, int32_t nMax) { MailProgress(io.services, nMin, nMax); });
   store.RaiseFirstError();
   while (!store.IsIdle()) {
-    services.Bar.ProcessEvents();
+    io.services.Bar.ProcessEvents();
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   store.RaiseFirstError();
@@ -132,7 +132,7 @@ void MailProgress(RunServices& services, int32_t nMin, int32_t nMax) {
   }
 }
 
-bool RenumberMailAttachments(CharacterStageProducts& characters, std::span<uint8_t> payload, MailSerials* newSerials) {
+bool RenumberMailAttachments(MailStageIO io, std::span<uint8_t> payload, MailSerials* newSerials) {
   if (payload.size() < static_cast<size_t>(mail_payload::kSize)) {
     throw std::out_of_range("mail payload shorter than " + std::to_string(mail_payload::kSize) + " bytes");
   }
@@ -146,17 +146,16 @@ bool RenumberMailAttachments(CharacterStageProducts& characters, std::span<uint8
     uint8_t* serial = AttachmentSerial(payload.data(), k);
     const int32_t old = LoadInt32LE(serial);
     if (old == 0) continue;
-    const int32_t now = NextSerialFor(characters, old);
+    const int32_t now = NextSerialFor(io.characters, old);
     StoreInt32LE(serial, now);
     if (newSerials != nullptr) (*newSerials)[k] = now;
   }
   return kept;
 }
 
-MailCopyStats CopyMails(CharacterStageProducts& characters, RunServices& services, const fs::path& source,
-                        bool masterSide) {
+MailCopyStats CopyMails(MailStageIO io, const fs::path& source, bool masterSide) {
   MailCopyStats stats;
-  TXoCustomDatabase& store = Store(services);
+  TXoCustomDatabase& store = Store(io);
 
   // A missing file (or a folder in its place) contributes nothing; one that
   // is there but cannot be looked at or opened ends the run.
@@ -172,8 +171,8 @@ MailCopyStats CopyMails(CharacterStageProducts& characters, RunServices& service
   stats.read = true;
   const int32_t nCount = LoadInt32LE(header + xodb::kCountOffset);
 
-  const SideNames sideNames(characters, masterSide);
-  const NameRenameMap* renames = masterSide ? nullptr : characters.CharRenames.get();
+  const SideNames sideNames(io.characters, masterSide);
+  const NameRenameMap* renames = masterSide ? nullptr : io.characters.CharRenames.get();
   std::vector<uint8_t> slot(kMailSlotSize);
   std::shared_ptr<File> copies;  // opened at the first kept mail
   for (int32_t i = 0; i < nCount; ++i) {
@@ -191,7 +190,7 @@ MailCopyStats CopyMails(CharacterStageProducts& characters, RunServices& service
 
     const std::span<uint8_t> payload(slot.data() + xodb::kRecordHeaderSize, mail_payload::kSize);
     KeptMail mail{nullptr, at + xodb::kRecordHeaderSize, 0, {}};
-    if (!RenumberMailAttachments(characters, payload, &mail.serials)) continue;
+    if (!RenumberMailAttachments(io, payload, &mail.serials)) continue;
     if (!copies) copies = Fs().Open(source, OpenMode::Read);
     mail.source = copies;
     mail.digest = KeptMail::Digest(payload.data());
@@ -206,21 +205,22 @@ MailCopyStats CopyMails(CharacterStageProducts& characters, RunServices& service
 }
 
 void MergeMail(const RunSettings& run, CharacterStageProducts& characters, RunServices& services) {
-  Store(services);
+  const MailStageIO io(run, characters, services);
+  Store(io);
 
   services.ShowStatusText(1, kFlushText);
-  Drain(services);
+  Drain(io);
 
   services.ShowStatusText(1, kLoadMasterText);
   services.Bar.ProcessEvents();
-  CopyMails(characters, services, run.Master.Email, true);
+  CopyMails(io, run.Master.Email, true);
 
   services.ShowStatusText(1, kLoadSlaveText);
   services.Bar.ProcessEvents();
-  CopyMails(characters, services, run.Slave.Email, false);
+  CopyMails(io, run.Slave.Email, false);
 
   services.ShowStatusText(1, kMergeText);
-  Drain(services);
+  Drain(io);
 }
 
 }  // namespace razere

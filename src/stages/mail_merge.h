@@ -21,12 +21,24 @@
 
 namespace razere {
 
-// The whole stage: reads the sides' Email.db paths and the character stage's
-// MasterCharData and CharRenames; advances that stage's serial counters;
-// fills the run's MailStore. Needs MailStore (initialised with the mail
-// payload size, holding the character stage's placeholders). Uses
-// CharRenames for slave recipients and MasterCharData for the side of each
-// recipient when they exist. Throws FileError when a source file exists but cannot be opened or
+// What the mail stage works on: the sides' Email.db paths; the character
+// stage's MasterCharData and CharRenames (read) and its serial counters
+// (advanced); the run's MailStore (filled).
+struct MailStageIO {
+  MailStageIO(const RunSettings& run, CharacterStageProducts& characters, RunServices& services)
+      : run(run), characters(characters), services(services) {}
+  // A whole context (tests).
+  MailStageIO(RunContext& ctx) : MailStageIO(ctx, ctx, ctx) {}  // NOLINT: implicit on purpose
+
+  const RunSettings& run;
+  CharacterStageProducts& characters;
+  RunServices& services;
+};
+
+// The whole stage. Needs MailStore (initialised with the mail payload size,
+// holding the character stage's placeholders). Uses CharRenames for slave
+// recipients and MasterCharData for the side of each recipient when they
+// exist. Throws FileError when a source file exists but cannot be opened or
 // read, or when the store records a write failure; std::runtime_error when
 // there is no mail store or it refuses a mail (not initialised, or
 // initialised with another payload size). Missing sources and sources with
@@ -47,17 +59,15 @@ struct MailCopyStats {
   int32_t kept = 0;      // mails queued to the store
 };
 
-// Queues the mails of one source Email.db into services.MailStore, their
-// attachments renumbered from the character stage's counters (masterSide:
-// recipients as they are; otherwise renamed through CharRenames). Slots are
-// taken as kMailSlotSize bytes from byte 48, for the header's nCount slots
-// or until the file ends, whatever the header's nDataSize says. Does not drain the
+// Queues the mails of one source Email.db (masterSide: recipients as they
+// are; otherwise renamed through CharRenames). Slots are taken as
+// kMailSlotSize bytes from byte 48, for the header's nCount slots or until
+// the file ends, whatever the header's nDataSize says. Does not drain the
 // store's queue. The queue holds where each kept mail lies and its new
 // serials, not the mail: the store reads the source again when it writes
 // the mail, and records a FileError (RaiseFirstError) when the source then
 // no longer holds the bytes it held here.
-MailCopyStats CopyMails(CharacterStageProducts& characters, RunServices& services, const std::filesystem::path& source,
-                        bool masterSide);
+MailCopyStats CopyMails(MailStageIO io, const std::filesystem::path& source, bool masterSide);
 
 // New serials of a mail's attachments 0 to 9; 0 where none was given.
 using MailSerials = std::array<int32_t, mail_payload::kAttachmentCount>;
@@ -68,7 +78,6 @@ using MailSerials = std::array<int32_t, mail_payload::kAttachmentCount>;
 // serial of its range, attachments 0 to 9 in order; newSerials, when given,
 // receives them (and keeps its other elements). The serial maps of the
 // character stage are not touched.
-bool RenumberMailAttachments(CharacterStageProducts& characters, std::span<uint8_t> payload,
-                             MailSerials* newSerials = nullptr);
+bool RenumberMailAttachments(MailStageIO io, std::span<uint8_t> payload, MailSerials* newSerials = nullptr);
 
 }  // namespace razere

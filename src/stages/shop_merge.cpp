@@ -69,7 +69,7 @@ void ApplyRename(ShopRecord& r, size_t offset, const NameRenameMap& renames) {
 // Reads the records of one side's Shop.dat or ShopItem.dat and hands each
 // record in use to `keep`. Nothing happens for a missing file or one shorter
 // than its header; reading stops at a record cut short.
-void ReadShopFile(RunServices& services, const std::string& path, size_t recordSize, std::string_view loadText,
+void ReadShopFile(const ShopStageIO& io, const std::string& path, size_t recordSize, std::string_view loadText,
                   const std::function<void(ShopRecord&&)>& keep) {
   if (path.empty()) return;
   if (Fs().KindOf(path) == FileKind::None) return;
@@ -78,12 +78,12 @@ void ReadShopFile(RunServices& services, const std::string& path, size_t recordS
   uint8_t header[shop_file::kHeaderSize];
   if (file.ReadAt(0, header, sizeof header) < sizeof header) return;
   const int32_t count = LoadInt32LE(header + shop_file::kCount);
-  services.Bar.SetMax(count);
-  services.Bar.SetPosition(0);
+  io.services.Bar.SetMax(count);
+  io.services.Bar.SetPosition(0);
 
   int64_t offset = static_cast<int64_t>(shop_file::kHeaderSize);
   for (int32_t i = 0; i < count; ++i) {
-    services.ShowStatusText(1, loadText);
+    io.services.ShowStatusText(1, loadText);
     ShopRecord r;
     r.bytes.resize(recordSize);
     if (file.ReadAtBuffered(offset, r.bytes.data(), recordSize) < recordSize) break;
@@ -119,9 +119,9 @@ void WriteHeader(OutputFile& out, int32_t count) {
   out.Write(header, sizeof header);
 }
 
-void ResetBar(RunServices& services, int32_t maximum) {
-  services.Bar.SetMax(maximum);
-  services.Bar.SetPosition(0);
+void ResetBar(const ShopStageIO& io, int32_t maximum) {
+  io.services.Bar.SetMax(maximum);
+  io.services.Bar.SetPosition(0);
 }
 
 // Steps of the stage, in the order MergeUserShops runs them.
@@ -131,7 +131,7 @@ void ResetBar(RunServices& services, int32_t maximum) {
 void LoadMasterShops(const ShopStageIO& io) {
   ShopCollection& shops = *io.out.MasterShops;
   CharIndexCollection& chars = *io.characters.MasterCharIndex;
-  ReadShopFile(io.services, io.run.Master.Shop, shop_rec::kSize, "正在加载主库(%d/%d) Shop.dat", [&](ShopRecord&& r) {
+  ReadShopFile(io, io.run.Master.Shop, shop_rec::kSize, "正在加载主库(%d/%d) Shop.dat", [&](ShopRecord&& r) {
     const std::string_view name = FieldText(r, shop_rec::kShopName);
     const std::string_view owner = FieldText(r, shop_rec::kOwner);
     if (name.empty() || owner.empty()) return;
@@ -154,7 +154,7 @@ void LoadSlaveShops(const ShopStageIO& io, THashList<bool>& bySlaveName) {
   const SlaveNameMap& chars = *io.characters.AllSlaveChars;
   const NameRenameMap& charRenames = *io.characters.CharRenames;
   const NameRenameMap& accountRenames = *io.accounts.AccountRenames;
-  ReadShopFile(io.services, io.run.Slave.Shop, shop_rec::kSize, "正在加载从库(%d/%d) Shop.dat", [&](ShopRecord&& r) {
+  ReadShopFile(io, io.run.Slave.Shop, shop_rec::kSize, "正在加载从库(%d/%d) Shop.dat", [&](ShopRecord&& r) {
     const std::string_view name = FieldText(r, shop_rec::kShopName);
     const std::string_view owner = FieldText(r, shop_rec::kOwner);
     if (name.empty() || owner.empty()) return;
@@ -176,7 +176,7 @@ void MergeShops(const ShopStageIO& io, THashList<std::string>& renamed) {
   const NameTakenFn inMerged = [&merged](std::string_view key) { return merged.Exists(key); };
   const NameTakenFn inSlave = [&slave](std::string_view key) { return slave.Exists(key); };
 
-  ResetBar(io.services, slave.Count());
+  ResetBar(io, slave.Count());
   for (ShopCollection::Node& node : slave) {
     ShopRecord r = slave.Take(&node);  // first, so that the name does not block itself
     const std::string name(FieldText(r, shop_rec::kShopName));
@@ -197,7 +197,7 @@ void WriteShops(const ShopStageIO& io) {
   ShopCollection& shops = *io.out.MasterShops;
   const int32_t count = shops.Count();
   OutputFile out(io.run.SavePath + shop_file::kShopFileName);
-  ResetBar(io.services, count);
+  ResetBar(io, count);
   WriteHeader(out, count);
   uint8_t rec[shop_rec::kSize];
   for (const ShopCollection::Node& node : shops) {
@@ -220,7 +220,7 @@ void LoadMasterItems(const ShopStageIO& io) {
   ShopCollection& items = *io.out.MasterShopItems;
   const ShopCollection& shops = *io.out.MasterShops;
   CharIndexCollection& chars = *io.characters.MasterCharIndex;
-  ReadShopFile(io.services, io.run.Master.ShopItem, shop_item_rec::kSize, "正在加载主库(%d/%d) ShopItem.dat",
+  ReadShopFile(io, io.run.Master.ShopItem, shop_item_rec::kSize, "正在加载主库(%d/%d) ShopItem.dat",
                [&](ShopRecord&& r) {
                  const std::string_view shopName = FieldText(r, shop_item_rec::kShopName);
                  const std::string_view owner = FieldText(r, shop_item_rec::kOwner);
@@ -244,7 +244,7 @@ void LoadSlaveItems(const ShopStageIO& io, const THashList<bool>& slaveShops, co
   const SlaveNameMap& chars = *io.characters.AllSlaveChars;
   const NameRenameMap& charRenames = *io.characters.CharRenames;
   const NameRenameMap& accountRenames = *io.accounts.AccountRenames;
-  ReadShopFile(io.services, io.run.Slave.ShopItem, shop_item_rec::kSize, "正在加载从库(%d/%d) ShopItem.dat",
+  ReadShopFile(io, io.run.Slave.ShopItem, shop_item_rec::kSize, "正在加载从库(%d/%d) ShopItem.dat",
                [&](ShopRecord&& r) {
                  const std::string_view shopName = FieldText(r, shop_item_rec::kShopName);
                  const std::string_view owner = FieldText(r, shop_item_rec::kOwner);
@@ -267,7 +267,7 @@ void LoadSlaveItems(const ShopStageIO& io, const THashList<bool>& slaveShops, co
 void MergeItems(const ShopStageIO& io) {
   ShopCollection& merged = *io.out.MasterShopItems;
   ShopCollection& slave = *io.out.SlaveShopItems;
-  ResetBar(io.services, slave.Count());
+  ResetBar(io, slave.Count());
   for (ShopCollection::Node& node : slave) {
     const std::string key(node.Key());
     merged.Add(key, slave.Take(&node));
@@ -283,7 +283,7 @@ void WriteItems(const ShopStageIO& io) {
   ItemSerialMap& slaveSerials = *io.characters.SlaveItemSerials;
   const int32_t count = items.Count();
   OutputFile out(io.run.SavePath + shop_file::kItemFileName);
-  ResetBar(io.services, count);
+  ResetBar(io, count);
   WriteHeader(out, count);
   for (ShopCollection::Node& node : items) {
     ShopRecord& r = node.Item;
@@ -306,9 +306,8 @@ void WriteItems(const ShopStageIO& io) {
 void MergeUserShops(const RunSettings& run, const AccountStageProducts& accounts,
                     CharacterStageProducts& characters, RunServices& services, ShopStageProducts& out) {
   const ShopStageIO io{run, accounts, characters, services, out};
-  Require("the characters have not been merged", io.characters.MasterCharIndex, io.characters.AllSlaveChars,
-          io.characters.CharRenames, io.accounts.AccountRenames, io.characters.MasterItemSerials,
-          io.characters.SlaveItemSerials);
+  Require("the characters have not been merged", io.characters.MasterCharIndex, io.characters.AllSlaveChars, io.characters.CharRenames,
+          io.accounts.AccountRenames, io.characters.MasterItemSerials, io.characters.SlaveItemSerials);
   io.out.MasterShops = std::make_shared<ShopCollection>();
   io.out.SlaveShops = std::make_shared<ShopCollection>();
   io.out.MasterShopItems = std::make_shared<ShopCollection>();

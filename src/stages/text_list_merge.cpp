@@ -323,8 +323,7 @@ std::string TextPairOutputConflict(const RunSettings& run) {
 
 void MergeTextLists(const RunSettings& run, const AccountStageProducts& accounts,
                     const CharacterStageProducts& characters, RunServices& services) {
-  if (!accounts.AccountRenames || !characters.CharRenames || !characters.MasterItemSerials ||
-      !characters.SlaveItemSerials) {
+  if (!accounts.AccountRenames || !characters.CharRenames || !characters.MasterItemSerials || !characters.SlaveItemSerials) {
     throw std::logic_error("MergeTextLists: the rename maps and item serial maps must exist");
   }
   if (std::string conflict = TextPairOutputConflict(run); !conflict.empty()) throw std::runtime_error(conflict);

@@ -601,7 +601,7 @@ TEST_F(MailMergeTest, ManyKeptMailsGiveTheFileThatCopiesOfThemWouldGive) {
   // source order, each a copy of its payload with its serials replaced.
   const fs::path expectedPath = dir.path() / "expected-Email.db";
   {
-    CharacterStageProducts ref;  // only the serial counters are advanced
+    RunContext ref;
     ref.ItemNumber = kItemNumberBefore;
     ref.ItemNumberEx = kItemNumberExBefore;
     TXoCustomDatabase db(expectedPath);
@@ -624,8 +624,8 @@ TEST_F(MailMergeTest, ManyKeptMailsGiveTheFileThatCopiesOfThemWouldGive) {
 
   ctx.MailStore->ExecAll({});  // the placeholders, as the stage's first flush
   const size_t heapBefore = HeapInUse();
-  const MailCopyStats m = CopyMails(ctx, ctx, ctx.Master.Email, true);
-  const MailCopyStats s = CopyMails(ctx, ctx, ctx.Slave.Email, false);
+  const MailCopyStats m = CopyMails(ctx, ctx.Master.Email, true);
+  const MailCopyStats s = CopyMails(ctx, ctx.Slave.Email, false);
   ASSERT_EQ(m.kept + s.kept, 2 * kMails);
   ASSERT_EQ(ctx.MailStore->GetMsgCount(), 2 * kMails);
   // Under a tenth of what copies would take, besides the source's read-ahead
@@ -660,7 +660,7 @@ TEST_F(MailMergeTest, ASourceThatChangesBeforeItsMailsAreWrittenEndsTheRun) {
     ctx.MailStore->ExecAll({});
     Bytes file = MakeEmailDb({{"Bob", 0, {{0, 1, 5}}}, {"Bob", 0, {{0, 1, 6}}}}, true);
     testing::WriteFile(ctx.Master.Email, file);
-    ASSERT_EQ(CopyMails(ctx, ctx, ctx.Master.Email, true).kept, 2);
+    ASSERT_EQ(CopyMails(ctx, ctx.Master.Email, true).kept, 2);
     c.change(file);
     testing::WriteFile(ctx.Master.Email, file);
     ctx.MailStore->ExecAll({});
@@ -740,9 +740,9 @@ TEST_F(MailMergeTest, AFailedWriteEndsTheRun) {
 }
 
 TEST(RenumberMailAttachments, RefusesAShortPayload) {
-  CharacterStageProducts characters;
+  RunContext ctx;
   Bytes p(kPayload - 1, 0);
-  EXPECT_THROW(RenumberMailAttachments(characters, p), std::out_of_range);
+  EXPECT_THROW(RenumberMailAttachments(ctx, p), std::out_of_range);
 }
 
 }  // namespace
