@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "app/settings.h"
 #include "dbfiles/db_format.h"
 #include "support/datetime.h"
 #include "support/digest.h"
@@ -18,11 +19,6 @@ namespace {
 // first to the last: at most this many record reads (a Qel.DB record is
 // about 570 KiB, so about 9 MiB read per file at most).
 constexpr int64_t kSampledRecords = 16;
-
-std::string FolderOf(const std::string& path) {
-  const size_t at = path.rfind('/');
-  return at == std::string::npos ? std::string() : path.substr(0, at + 1);
-}
 
 void HashRange(File& file, int64_t offset, int64_t size, std::vector<uint8_t>& buf, Sha256& digest) {
   buf.resize(static_cast<size_t>(size));
@@ -97,7 +93,7 @@ bool SharesRecordFile(const ServerPaths& master, const ServerPaths& slave) {
   return false;
 }
 
-std::string MasterHistoryPath(const ServerPaths& master) { return FolderOf(master.ID) + kHistoryFileName; }
+std::string MasterHistoryPath(const ServerPaths& master) { return FolderPart(master.ID) + kHistoryFileName; }
 
 std::string HistoryLine(double now, const ServerPaths& slave, const SideFingerprint& fingerprint) {
   std::string line = DateTimeText(now) + "\t" + slave.QelServer;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/merge_history.h"
+#include "app/settings.h"
 #include "app/side_rows.h"
 #include "merge/accounts.h"
 #include "merge/character_collections.h"
@@ -21,17 +22,6 @@ namespace fs = std::filesystem;
 namespace razere {
 
 namespace {
-
-std::string WithoutTrailingSeparators(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
-
-// Path up to and including its last separator.
-std::string FolderPart(const std::string& path) {
-  size_t at = path.rfind('/');
-  return at == std::string::npos ? std::string() : path.substr(0, at + 1);
-}
 
 std::string FileNamePart(const std::string& path) {
   size_t at = path.rfind('/');
@@ -51,14 +41,6 @@ void CopyTreeDurably(const fs::path& source, const fs::path& target, const std::
     }
   }
   fsys.SyncFolder(target);
-}
-
-// A file's size, a folder's with everything below it.
-uint64_t BytesBelow(const fs::path& path) {
-  if (Fs().KindOf(path) != FileKind::Folder) return static_cast<uint64_t>(Fs().FileSize(path));
-  uint64_t sum = 0;
-  for (const FolderEntry& e : Fs().List(path)) sum += BytesBelow(path / e.name);
-  return sum;
 }
 
 // The staging copies' progress: the bar counts MiB of every staged byte, the

@@ -41,6 +41,16 @@ std::string WithTrailingSeparator(std::string_view text) {
   return out;
 }
 
+std::string WithoutTrailingSeparators(std::string path) {
+  while (path.size() > 1 && path.back() == kPathSep) path.pop_back();
+  return path;
+}
+
+std::string FolderPart(const std::string& path) {
+  const size_t at = path.rfind(kPathSep);
+  return at == std::string::npos ? std::string() : path.substr(0, at + 1);
+}
+
 int32_t SpinEditValue(std::string_view text) {
   return ParseDecimal(Trim(text), DecimalSign::kPlusThenAny).value_or(0);
 }

@@ -42,6 +42,10 @@ std::string JoinLayoutPath(std::string_view root, std::string_view relative);
 std::string NormalizeRoot(std::string_view text);
 // Appends a separator when text is not empty and does not end with one.
 std::string WithTrailingSeparator(std::string_view text);
+// Drops trailing separators (a lone "/" stays).
+std::string WithoutTrailingSeparators(std::string path);
+// The path up to and including its last separator; "" when it has none.
+std::string FolderPart(const std::string& path);
 std::string Trim(std::string_view text);
 // Spin-edit text read as a decimal integer: Trim, then ParseDecimal
 // (support/text_util.h) with DecimalSign::kPlusThenAny; 0 when it is not a

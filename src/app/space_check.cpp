@@ -8,6 +8,7 @@
 #include "app/merge_history.h"
 #include "app/result_output.h"
 #include "app/run_driver.h"
+#include "app/settings.h"
 #include "app/side_rows.h"
 #include "dbfiles/db_format.h"
 #include "dbfiles/xo_custom_database.h"
@@ -19,21 +20,7 @@ namespace razere {
 
 namespace {
 
-// A file's size, a folder's with everything below it; 0 when nothing is there.
-uint64_t SizeOf(const fs::path& path) {
-  if (path.empty()) return 0;
-  switch (Fs().KindOf(path)) {
-    case FileKind::File:
-      return static_cast<uint64_t>(Fs().FileSize(path));
-    case FileKind::Folder: {
-      uint64_t sum = 0;
-      for (const FolderEntry& e : Fs().List(path)) sum += SizeOf(path / e.name);
-      return sum;
-    }
-    default:
-      return 0;
-  }
-}
+uint64_t SizeOf(const std::string& path) { return path.empty() ? 0 : BytesBelow(path); }
 
 uint64_t Records(const std::string& file, const DbKindInfo& kind) {
   const uint64_t size = SizeOf(file);
@@ -51,11 +38,10 @@ fs::path ExistingFolder(fs::path path) {
   return path;
 }
 
+// The folder a file (or a folder's new copy) is written into.
 std::string FolderOf(const std::string& path) {
-  std::string p = path;
-  while (p.size() > 1 && p.back() == '/') p.pop_back();
-  const size_t at = p.rfind('/');
-  return at == std::string::npos ? std::string(".") : p.substr(0, at + 1);
+  const std::string folder = FolderPart(WithoutTrailingSeparators(path));
+  return folder.empty() ? std::string(".") : folder;
 }
 
 // Room for an atomic rewrite of a small file and a history line.

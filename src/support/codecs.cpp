@@ -16,6 +16,7 @@
 #include <stdexcept>
 
 #include "support/ansi.h"
+#include "support/digest.h"
 
 namespace razere {
 
@@ -206,17 +207,10 @@ std::array<uint8_t, 20> Sha1Digest(std::string_view data) {
 }
 
 std::string MD5Hex(std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
   const std::string bytes = Utf8ToGbk(text);
   unsigned char digest[16];
   Digest(EVP_md5(), bytes, digest);
-  std::string out;
-  out.reserve(32);
-  for (unsigned char b : digest) {
-    out.push_back(kHex[b >> 4]);
-    out.push_back(kHex[b & 0x0F]);
-  }
-  return out;
+  return HexText(digest, sizeof digest);
 }
 
 std::string DecodeSetupValue(std::string_view value, uint8_t fillByte) {

@@ -125,6 +125,20 @@ void WriteFileAtomic(const fs::path& path, std::string_view bytes) {
   out.Commit();
 }
 
+uint64_t BytesBelow(const fs::path& path) {
+  switch (Fs().KindOf(path)) {
+    case FileKind::File:
+      return static_cast<uint64_t>(Fs().FileSize(path));
+    case FileKind::Folder: {
+      uint64_t sum = 0;
+      for (const FolderEntry& e : Fs().List(path)) sum += BytesBelow(path / e.name);
+      return sum;
+    }
+    default:
+      return 0;
+  }
+}
+
 void CopyFileDurably(const fs::path& source, const fs::path& target, const std::function<void(uint64_t)>& copied) {
   FileSystem& fsys = Fs();
   std::unique_ptr<File> in = fsys.Open(source, OpenMode::Read);

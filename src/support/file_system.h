@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <unordered_set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -208,15 +209,11 @@ class DiscardingFileSystem : public FileSystem {
   std::shared_ptr<State> state_;
 };
 
-// Forwards everything to base and remembers where files were written: every
-// path opened for writing and every rename's target, in first-seen order.
-class RecordingFileSystem : public FileSystem {
+// Hands every call to base: a layer that changes a few calls derives from it
+// and overrides those.
+class ForwardingFileSystem : public FileSystem {
  public:
-  explicit RecordingFileSystem(FileSystem& base) : base_(base) {}
-
-  // The paths written that hold a file now (a temporary file renamed away is
-  // not among them), each once.
-  std::vector<std::filesystem::path> FilesWritten();
+  explicit ForwardingFileSystem(FileSystem& base) : base_(base) {}
 
   std::unique_ptr<File> Open(const std::filesystem::path& path, OpenMode mode,
                              const std::filesystem::path& permissionsOf = {}) override;
@@ -233,12 +230,33 @@ class RecordingFileSystem : public FileSystem {
   bool IsReadOnly(const std::filesystem::path& path) override;
   std::filesystem::path Canonical(const std::filesystem::path& path) override;
 
+ protected:
+  FileSystem& Base() const { return base_; }
+
+ private:
+  FileSystem& base_;
+};
+
+// Remembers where files were written: every path opened for writing and
+// every rename's target, in first-seen order.
+class RecordingFileSystem : public ForwardingFileSystem {
+ public:
+  using ForwardingFileSystem::ForwardingFileSystem;
+
+  // The paths written that hold a file now (a temporary file renamed away is
+  // not among them), each once.
+  std::vector<std::filesystem::path> FilesWritten();
+
+  std::unique_ptr<File> Open(const std::filesystem::path& path, OpenMode mode,
+                             const std::filesystem::path& permissionsOf = {}) override;
+  void Rename(const std::filesystem::path& from, const std::filesystem::path& to) override;
+
  private:
   void Note(const std::filesystem::path& path);
 
-  FileSystem& base_;
   std::mutex mu_;  // the mail store's thread opens files too
   std::vector<std::filesystem::path> written_;
+  std::unordered_set<std::string> seen_;  // written_ as text, for the once-only test
 };
 
 // ---------------------------------------------------------------------------
@@ -255,6 +273,10 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string& out);
 // followed, so the file it names is replaced. Anything other than a regular
 // file at the path is refused. Throws FileError.
 void WriteFileAtomic(const std::filesystem::path& path, std::string_view bytes);
+
+// A file's size, a folder's with everything below it; 0 when nothing (or
+// something other than a file or folder) is there.
+uint64_t BytesBelow(const std::filesystem::path& path);
 
 // Copies a file's bytes to target (created, or emptied when there), with
 // source's permission bits, flushed to disk and closed; every step checked.

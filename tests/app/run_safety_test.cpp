@@ -3,9 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
-#include <stdexcept>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -24,31 +23,17 @@ namespace fs = std::filesystem;
 
 // The platform's files on a disk that reports a fixed free space; paths
 // below `second` are on a volume of their own with secondFree bytes free.
-class SmallDisk : public FileSystem {
+class SmallDisk : public ForwardingFileSystem {
  public:
   explicit SmallDisk(uint64_t free, std::string second = {}, uint64_t secondFree = 0)
-      : free_(free), second_(std::move(second)), secondFree_(secondFree) {}
+      : ForwardingFileSystem(PlatformFileSystem()), free_(free), second_(std::move(second)), secondFree_(secondFree) {}
 
-  std::unique_ptr<File> Open(const fs::path& p, OpenMode m, const fs::path& perms) override {
-    return base_.Open(p, m, perms);
-  }
-  FileKind KindOf(const fs::path& p, bool follow) override { return base_.KindOf(p, follow); }
-  int64_t FileSize(const fs::path& p) override { return base_.FileSize(p); }
-  void Rename(const fs::path& a, const fs::path& b) override { base_.Rename(a, b); }
-  bool Remove(const fs::path& p) override { return base_.Remove(p); }
-  void MakeFolders(const fs::path& p) override { base_.MakeFolders(p); }
-  std::vector<FolderEntry> List(const fs::path& p) override { return base_.List(p); }
-  void SyncFolder(const fs::path& p) override { base_.SyncFolder(p); }
   uint64_t FreeSpace(const fs::path& p) override { return OnSecond(p) ? secondFree_ : free_; }
   std::string VolumeOf(const fs::path& p) override { return OnSecond(p) ? "second" : "first"; }
-  fs::path ResolveLinks(const fs::path& p) override { return base_.ResolveLinks(p); }
-  fs::path Canonical(const fs::path& p) override { return base_.Canonical(p); }
-  bool IsReadOnly(const fs::path& p) override { return base_.IsReadOnly(p); }
 
  private:
   bool OnSecond(const fs::path& p) const { return !second_.empty() && (p.string() + "/").starts_with(second_); }
 
-  FileSystem& base_ = PlatformFileSystem();
   uint64_t free_;
   std::string second_;
   uint64_t secondFree_;
@@ -132,15 +117,6 @@ TEST_F(RunSafetyTest, TheReplacementShowsEachCopyThenEndsAtFortyTwo) {
   EXPECT_EQ(host.lastMax, 0);  // the run's end empties the bar
 }
 
-// Every file below root with its bytes.
-std::map<std::string, std::string> Files(const fs::path& root) {
-  std::map<std::string, std::string> out;
-  for (const auto& e : fs::recursive_directory_iterator(root)) {
-    if (e.is_regular_file()) out[fs::relative(e.path(), root).string()] = testing::Slurp(e.path());
-  }
-  return out;
-}
-
 TEST_F(RunSafetyTest, ADataSetThatFailsItsChecksReplacesNothing) {
   testing::WriteBytes(master + "DBServer/FDB/Qel.DB.idx", "index");
   testing::WriteBytes(master + "DBServer/FDB/HeroQel.DB.idx", "index");
@@ -158,7 +134,7 @@ TEST_F(RunSafetyTest, ADataSetThatFailsItsChecksReplacesNothing) {
   stages.MergeUserShops = nullptr;
   stages.MergeTextLists = nullptr;
   stages.MergeMail = nullptr;
-  const auto before = Files(master);
+  const auto before = testing::FileTree(master);
   try {
     ButtonOKClick(ctx, window, stages);
     ADD_FAILURE() << "the run completed";
@@ -166,7 +142,7 @@ TEST_F(RunSafetyTest, ADataSetThatFailsItsChecksReplacesNothing) {
     EXPECT_NE(std::string(e.what()).find("新数据未通过校验，没有替换主库"), std::string::npos) << e.what();
     EXPECT_NE(std::string(e.what()).find("ID.DB"), std::string::npos) << e.what();
   }
-  EXPECT_TRUE(Files(master) == before) << "the master, its counters or its index files changed";
+  EXPECT_TRUE(testing::FileTree(master) == before) << "the master, its counters or its index files changed";
   EXPECT_TRUE(fs::exists(save + kIncompleteMarkerName));
   EXPECT_TRUE(fs::exists(save + "ID.DB"));  // kept for inspection
 }

@@ -25,26 +25,6 @@ using Json = nlohmann::json;
 
 namespace fs = std::filesystem;
 
-std::map<std::string, std::string> Files(const fs::path& root) {
-  std::map<std::string, std::string> out;
-  for (const auto& e : fs::recursive_directory_iterator(root)) {
-    if (e.is_regular_file()) out[fs::relative(e.path(), root).string()] = Slurp(e.path());
-  }
-  return out;
-}
-
-std::vector<std::string> LogLines(const fs::path& file) {
-  const std::string text = GbkToUtf8(Slurp(file));
-  std::vector<std::string> lines;
-  for (size_t at = 0; at < text.size();) {
-    size_t end = text.find("\r\n", at);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(at, end - at));
-    at = end + 2;
-  }
-  return lines;
-}
-
 std::vector<std::string> RenameLines(const Json& list) {
   std::vector<std::string> out;
   for (const Json& e : list) out.push_back(e["old"].get<std::string>() + " => " + e["new"].get<std::string>());
@@ -76,11 +56,12 @@ class DryRunTest : public ::testing::Test {
 };
 
 TEST_F(DryRunTest, ChangesNothingAndReportsWhatTheRealRunDoes) {
-  const auto before = Files(pair.dir);
+  const auto before = testing::FileTree(pair.dir);
   const fs::path dryReport = scratch.path() / "dry.json";
   const auto dry = Merge({"--dry-run", "--replace", "--backup", "--report", dryReport.string()});
   ASSERT_EQ(dry.exitCode, 0) << dry.err;
-  EXPECT_TRUE(Files(pair.dir) == before) << "a file of the master, the slave, the save folder or Config.ini changed";
+  EXPECT_TRUE(testing::FileTree(pair.dir) == before)
+      << "a file of the master, the slave, the save folder or Config.ini changed";
 
   const fs::path realReport = scratch.path() / "real.json";
   const auto real = Merge({"--report", realReport.string()});
@@ -107,15 +88,15 @@ TEST_F(DryRunTest, TheReportsRenamesAreTheChangeLogs) {
   const Json r = Report(report);
   EXPECT_TRUE(r["completed"].get<bool>());
   EXPECT_TRUE(r["error"].is_null());
-  EXPECT_EQ(RenameLines(r["renames"]["accounts"]), LogLines(pair.save / "帐号更改记录.txt"));
-  EXPECT_EQ(RenameLines(r["renames"]["characters"]), LogLines(pair.save / "人物名称更改记录.txt"));
-  EXPECT_EQ(RenameLines(r["renames"]["guilds"]), LogLines(pair.save / "行会名称更改记录.txt"));
+  EXPECT_EQ(RenameLines(r["renames"]["accounts"]), testing::GbkLines(pair.save / "帐号更改记录.txt"));
+  EXPECT_EQ(RenameLines(r["renames"]["characters"]), testing::GbkLines(pair.save / "人物名称更改记录.txt"));
+  EXPECT_EQ(RenameLines(r["renames"]["guilds"]), testing::GbkLines(pair.save / "行会名称更改记录.txt"));
   EXPECT_FALSE(r["renames"]["accounts"].empty());
   int heroes = 0;
   for (const Json& e : r["renames"]["characters"]) heroes += e["hero"].get<bool>() ? 1 : 0;
   EXPECT_GT(heroes, 0);
   // The summary of the new data set counts what the report counts.
-  const std::vector<std::string> summary = LogLines(pair.save / "新记录.txt");
+  const std::vector<std::string> summary = testing::GbkLines(pair.save / "新记录.txt");
   ASSERT_GE(summary.size(), 7u);
   EXPECT_EQ(summary[0], "新ID.DB总数:" + std::to_string(r["counts"]["new"]["accounts"].get<int>()));
   EXPECT_EQ(summary[2], "新Qel.DB总数:" + std::to_string(r["counts"]["new"]["characters"].get<int>()));

@@ -25,27 +25,6 @@ namespace fs = std::filesystem;
 const std::string kHistory = "合区历史.txt";
 const std::string kMarker = "合区未完成.txt";
 
-// Every file below root with its bytes.
-std::map<std::string, std::string> Files(const fs::path& root) {
-  std::map<std::string, std::string> out;
-  for (const auto& e : fs::recursive_directory_iterator(root)) {
-    if (e.is_regular_file()) out[fs::relative(e.path(), root).string()] = Slurp(e.path());
-  }
-  return out;
-}
-
-std::vector<std::string> Lines(const fs::path& file) {
-  const std::string text = GbkToUtf8(Slurp(file));
-  std::vector<std::string> lines;
-  for (size_t at = 0; at < text.size();) {
-    size_t end = text.find("\r\n", at);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(at, end - at));
-    at = end + 2;
-  }
-  return lines;
-}
-
 std::vector<std::string> Fields(const std::string& line) {
   std::vector<std::string> out(1);
   for (char c : line) {
@@ -81,7 +60,7 @@ TEST_F(MergeHistoryTest, ACompletedRunStartedAgainIsRefusedAndChangesNothing) {
   ASSERT_EQ(first.exitCode, 0) << first.err;
   testing::ExpectVerifiedClean(pair.save);
   testing::ExpectVerifiedClean(pair.master.root);
-  const std::vector<std::string> history = Lines(MasterHistory());
+  const std::vector<std::string> history = testing::GbkLines(MasterHistory());
   ASSERT_EQ(history.size(), 1u);
   const std::vector<std::string> fields = Fields(history[0]);
   ASSERT_EQ(fields.size(), 10u) << history[0];
@@ -89,11 +68,11 @@ TEST_F(MergeHistoryTest, ACompletedRunStartedAgainIsRefusedAndChangesNothing) {
   EXPECT_TRUE(fields[2].starts_with("ID.DB " + std::to_string(fs::file_size(pair.slave.paths.ID)) + " "));
   EXPECT_EQ(fields[6], pair.slave.paths.ID);
 
-  const auto masterBefore = Files(pair.master.root);
+  const auto masterBefore = testing::FileTree(pair.master.root);
   const auto second = Merge({"--replace", "--backup"});
   EXPECT_EQ(second.exitCode, 1);
   EXPECT_NE(second.err.find("该从库已于 " + fields[0] + " 合并到主库"), std::string::npos) << second.err;
-  EXPECT_TRUE(Files(pair.master.root) == masterBefore) << "the master or its backups changed";
+  EXPECT_TRUE(testing::FileTree(pair.master.root) == masterBefore) << "the master or its backups changed";
 
   // Deleting the line is the operator's knowing override.
   WriteBytes(MasterHistory(), "");
@@ -104,7 +83,7 @@ TEST_F(MergeHistoryTest, ACompletedRunStartedAgainIsRefusedAndChangesNothing) {
 TEST_F(MergeHistoryTest, WithoutReplaceTheHistoryIsInTheSaveFolderOnly) {
   const auto first = Merge();
   ASSERT_EQ(first.exitCode, 0) << first.err;
-  EXPECT_EQ(Lines(pair.save / kHistory).size(), 1u);
+  EXPECT_EQ(testing::GbkLines(pair.save / kHistory).size(), 1u);
   EXPECT_FALSE(fs::exists(MasterHistory()));
   // The master was not changed, so merging the slave into it is still allowed.
   const auto second = Merge();
@@ -119,11 +98,11 @@ TEST_F(MergeHistoryTest, ADifferentSlaveIntoAMergedMasterIsAllowed) {
   const auto r = Merge({"--replace", "--slave", third.root.string()});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   testing::ExpectVerifiedClean(pair.master.root);
-  const std::vector<std::string> history = Lines(MasterHistory());
+  const std::vector<std::string> history = testing::GbkLines(MasterHistory());
   ASSERT_EQ(history.size(), 2u);
   EXPECT_EQ(Fields(history[0])[1], pair.slave.paths.QelServer);
   EXPECT_EQ(Fields(history[1])[1], third.paths.QelServer);
-  EXPECT_EQ(Lines(pair.save / kHistory), history);
+  EXPECT_EQ(testing::GbkLines(pair.save / kHistory), history);
 }
 
 TEST_F(MergeHistoryTest, AMasterMergedWithItselfIsRefused) {
@@ -140,7 +119,7 @@ TEST_F(MergeHistoryTest, AFailedRunLeavesTheMarkerUntilARunCompletes) {
   const auto failed = Merge();
   ASSERT_EQ(failed.exitCode, 3);
   ASSERT_TRUE(fs::exists(pair.save / kMarker));
-  const std::vector<std::string> marker = Lines(pair.save / kMarker);
+  const std::vector<std::string> marker = testing::GbkLines(pair.save / kMarker);
   ASSERT_FALSE(marker.empty());
   EXPECT_NE(failed.err.find(marker[0]), std::string::npos) << failed.err;
 
