@@ -291,6 +291,12 @@ void ReportResult(const RunContext& ctx, RunReport& report) {
   report.result.guilds = count(ctx.NewGuildBase);
   report.result.shops = count(ctx.MasterShops);
   report.result.shopItems = count(ctx.MasterShopItems);
+  report.result.mails = ctx.KeptMails;
+  for (auto [sides, field] : {std::pair{&ctx.GuildCounts, &ReportCounts::guilds}, std::pair{&ctx.ShopCounts, &ReportCounts::shops},
+                              std::pair{&ctx.ShopItemCounts, &ReportCounts::shopItems}, std::pair{&ctx.MailCounts, &ReportCounts::mails}}) {
+    report.master.*field = sides->master;
+    report.slave.*field = sides->slave;
+  }
   if (ctx.AccountRenames) {
     for (const auto& node : ctx.AccountRenames->list) {
       report.accountRenames.push_back({node.Item.Name(), node.Item.NewName(), false});

@@ -22,6 +22,7 @@ AccountStageProducts& Accounts(RunContext& ctx) { return ctx; }
 CharacterStageProducts& Characters(RunContext& ctx) { return ctx; }
 GuildStageProducts& Guilds(RunContext& ctx) { return ctx; }
 ShopStageProducts& Shops(RunContext& ctx) { return ctx; }
+MailStageProducts& Mails(RunContext& ctx) { return ctx; }
 ConsignmentSaleState& Sale(RunContext& ctx) { return ctx; }
 
 }  // namespace
@@ -48,7 +49,7 @@ RunStages BuiltStages() {
     MergeTextLists(Settings(ctx), std::as_const(Accounts(ctx)), std::as_const(Characters(ctx)), Services(ctx));
   };
   // Advances the serial counters; fills the mail store.
-  s.MergeMail = [](RunContext& ctx) { MergeMail(Settings(ctx), Characters(ctx), Services(ctx)); };
+  s.MergeMail = [](RunContext& ctx) { MergeMail(Settings(ctx), Characters(ctx), Services(ctx), Mails(ctx)); };
   s.WebMerge = [](RunContext& ctx) {
     WebMerge(Settings(ctx), std::as_const(Characters(ctx)), Sale(ctx), ReadWebServiceOptions(ctx.ConfigFile));
   };

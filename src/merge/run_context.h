@@ -114,8 +114,15 @@ struct CharacterStageProducts {
   int32_t ItemNumberEx = 0;
 };
 
+// Records of one kind in each side's files, for the run's report; -1 until
+// the stage that reads them has run.
+struct SideCounts {
+  int64_t master = -1, slave = -1;
+};
+
 // Left by the guild stage (MergeGuilds); read by the change logs.
 struct GuildStageProducts {
+  SideCounts GuildCounts;  // guilds each side's guild list loads
   std::shared_ptr<std::vector<std::string>> GuildRenameLines;
   std::shared_ptr<TGuildBase> NewGuildBase;
   std::shared_ptr<TGuildBase> SlaveGuildBase;
@@ -123,10 +130,18 @@ struct GuildStageProducts {
 
 // Left by the player-shop stage (MergeUserShops); read by the change logs.
 struct ShopStageProducts {
+  SideCounts ShopCounts, ShopItemCounts;  // records with a name and an owner
   std::shared_ptr<ShopCollection> MasterShops, SlaveShops, MasterShopItems, SlaveShopItems;
   // Each renamed slave shop's old and new name (GBK), in merge order; read by
   // the run's report. Not among the released collections.
   std::shared_ptr<std::vector<std::pair<std::string, std::string>>> ShopRenames;
+};
+
+// Left by the mail stage (MergeMail), which writes its mails into
+// RunServices::MailStore; read by the run's report.
+struct MailStageProducts {
+  SideCounts MailCounts;  // live slots (not deleted or occupied)
+  int64_t KeptMails = -1;
 };
 
 // The consignment-sale merge: the credentials that the area key step reads
@@ -159,6 +174,7 @@ struct RunContext : RunServices,
                     CharacterStageProducts,
                     GuildStageProducts,
                     ShopStageProducts,
+                    MailStageProducts,
                     ConsignmentSaleState {};
 
 }  // namespace razere

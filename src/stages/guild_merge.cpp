@@ -33,6 +33,7 @@ void MergeGuilds(const RunSettings& run, const CharacterStageProducts& character
   const CharIndexCollection* masterChars = characters.MasterCharIndex.get();
   merged.LoadFromFile(run.Master.Guild,
                       [masterChars](std::string_view key) { return masterChars && masterChars->Exists(key); });
+  out.GuildCounts.master = merged.Count();
 
   out.SlaveGuildBase = std::make_shared<TGuildBase>();
   TGuildBase& slave = *out.SlaveGuildBase;
@@ -43,6 +44,7 @@ void MergeGuilds(const RunSettings& run, const CharacterStageProducts& character
   slave.LoadFromFile(run.Slave.Guild,
                      [slaveChars](std::string_view key) { return slaveChars && slaveChars->Exists(key); });
 
+  out.GuildCounts.slave = slave.Count();
   services.Bar.SetMax(slave.Count());
   services.Bar.SetPosition(0);
 

@@ -181,6 +181,7 @@ MailCopyStats CopyMails(MailStageIO io, const fs::path& source, bool masterSide)
     ++stats.slots;
 
     if ((LoadUint16LE(slot.data() + xodb::kStatusOffset) & kSkippedStatus) != 0) continue;
+    ++stats.live;
     // A length byte above 30 reads as 30, as in every name field.
     std::string recipient = ReadNameField(slot.data() + xodb::kNameOffset);
     if (renames != nullptr) {
@@ -204,8 +205,9 @@ MailCopyStats CopyMails(MailStageIO io, const fs::path& source, bool masterSide)
   return stats;
 }
 
-void MergeMail(const RunSettings& run, CharacterStageProducts& characters, RunServices& services) {
-  const MailStageIO io(run, characters, services);
+void MergeMail(const RunSettings& run, CharacterStageProducts& characters, RunServices& services,
+               MailStageProducts& out) {
+  const MailStageIO io(run, characters, services, out);
   Store(io);
 
   services.ShowStatusText(1, kFlushText);
@@ -213,11 +215,13 @@ void MergeMail(const RunSettings& run, CharacterStageProducts& characters, RunSe
 
   services.ShowStatusText(1, kLoadMasterText);
   services.Bar.ProcessEvents();
-  CopyMails(io, run.Master.Email, true);
+  const MailCopyStats master = CopyMails(io, run.Master.Email, true);
 
   services.ShowStatusText(1, kLoadSlaveText);
   services.Bar.ProcessEvents();
-  CopyMails(io, run.Slave.Email, false);
+  const MailCopyStats slave = CopyMails(io, run.Slave.Email, false);
+  out.MailCounts = {master.live, slave.live};
+  out.KeptMails = int64_t{master.kept} + slave.kept;
 
   services.ShowStatusText(1, kMergeText);
   Drain(io);

@@ -25,14 +25,16 @@ namespace razere {
 // stage's MasterCharData and CharRenames (read) and its serial counters
 // (advanced); the run's MailStore (filled).
 struct MailStageIO {
-  MailStageIO(const RunSettings& run, CharacterStageProducts& characters, RunServices& services)
-      : run(run), characters(characters), services(services) {}
+  MailStageIO(const RunSettings& run, CharacterStageProducts& characters, RunServices& services,
+              MailStageProducts& out)
+      : run(run), characters(characters), services(services), out(out) {}
   // A whole context (tests).
-  MailStageIO(RunContext& ctx) : MailStageIO(ctx, ctx, ctx) {}  // NOLINT: implicit on purpose
+  MailStageIO(RunContext& ctx) : MailStageIO(ctx, ctx, ctx, ctx) {}  // NOLINT: implicit on purpose
 
   const RunSettings& run;
   CharacterStageProducts& characters;
   RunServices& services;
+  MailStageProducts& out;
 };
 
 // The whole stage. Needs MailStore (initialised with the mail payload size,
@@ -43,9 +45,10 @@ struct MailStageIO {
 // there is no mail store or it refuses a mail (not initialised, or
 // initialised with another payload size). Missing sources and sources with
 // a short or foreign header contribute nothing.
-void MergeMail(const RunSettings& run, CharacterStageProducts& characters, RunServices& services);
+void MergeMail(const RunSettings& run, CharacterStageProducts& characters, RunServices& services,
+               MailStageProducts& out);
 // The same on a whole context (tests).
-inline void MergeMail(RunContext& ctx) { MergeMail(ctx, ctx, ctx); }
+inline void MergeMail(RunContext& ctx) { MergeMail(ctx, ctx, ctx, ctx); }
 
 // The progress callback of the store's ExecAll: (0, n) sets the bar to 0..n;
 // later calls move it to nMin at every hundredth message and at the end.
@@ -56,6 +59,7 @@ void MailProgress(RunServices& services, int32_t nMin, int32_t nMax);
 struct MailCopyStats {
   bool read = false;     // the file existed and had a valid header
   int32_t slots = 0;     // whole slots read
+  int32_t live = 0;      // slots not deleted or occupied
   int32_t kept = 0;      // mails queued to the store
 };
 

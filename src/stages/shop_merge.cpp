@@ -135,6 +135,7 @@ void LoadMasterShops(const ShopStageIO& io) {
     const std::string_view name = FieldText(r, shop_rec::kShopName);
     const std::string_view owner = FieldText(r, shop_rec::kOwner);
     if (name.empty() || owner.empty()) return;
+    ++io.out.ShopCounts.master;
     NameKeyBuf key(name);
     if (shops.Exists(key)) return;
     // MasterCharIndex also holds the merged slave characters by their final
@@ -158,6 +159,7 @@ void LoadSlaveShops(const ShopStageIO& io, THashList<bool>& bySlaveName) {
     const std::string_view name = FieldText(r, shop_rec::kShopName);
     const std::string_view owner = FieldText(r, shop_rec::kOwner);
     if (name.empty() || owner.empty()) return;
+    ++io.out.ShopCounts.slave;
     NameKeyBuf key(name);
     if (shops.Exists(key) || !chars.Exists(NameKeyBuf(owner))) return;
     r.side = kSideSlave;
@@ -225,6 +227,7 @@ void LoadMasterItems(const ShopStageIO& io) {
                  const std::string_view shopName = FieldText(r, shop_item_rec::kShopName);
                  const std::string_view owner = FieldText(r, shop_item_rec::kOwner);
                  if (shopName.empty() || owner.empty()) return;
+                 ++io.out.ShopItemCounts.master;
                  // The new shop map holds slave shops too: a master item must
                  // not join a slave shop that has its shop's name.
                  const ShopRecord* shop = shops.Find(NameKeyBuf(shopName));
@@ -249,6 +252,7 @@ void LoadSlaveItems(const ShopStageIO& io, const THashList<bool>& slaveShops, co
                  const std::string_view shopName = FieldText(r, shop_item_rec::kShopName);
                  const std::string_view owner = FieldText(r, shop_item_rec::kOwner);
                  if (shopName.empty() || owner.empty()) return;
+                 ++io.out.ShopItemCounts.slave;
                  NameKeyBuf shopKey(shopName);
                  if (!slaveShops.Exists(shopKey) || !chars.Exists(NameKeyBuf(owner))) return;
                  r.side = kSideSlave;
@@ -313,6 +317,7 @@ void MergeUserShops(const RunSettings& run, const AccountStageProducts& accounts
   io.out.MasterShopItems = std::make_shared<ShopCollection>();
   io.out.SlaveShopItems = std::make_shared<ShopCollection>();
   io.out.ShopRenames = std::make_shared<std::vector<std::pair<std::string, std::string>>>();
+  io.out.ShopCounts = io.out.ShopItemCounts = SideCounts{0, 0};
 
   // The stage's own maps, by name key of the slave shop name: the slave's
   // kept shops (for their items), and the new names of the renamed ones.

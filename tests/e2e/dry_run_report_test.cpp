@@ -11,7 +11,9 @@
 #include "fixtures/cli_runner.h"
 #include "fixtures/files.h"
 #include "fixtures/generated_pair.h"
+#include "dbfiles/le_bytes.h"
 #include "gen/generator.h"
+#include "stages/shop_format.h"
 #include "support/ansi.h"
 
 namespace razere {
@@ -24,6 +26,13 @@ using testing::WriteBytes;
 using Json = nlohmann::json;
 
 namespace fs = std::filesystem;
+
+// The record count in a shop file's header.
+int RecordCountOf(const fs::path& shopFile) {
+  const std::string bytes = Slurp(shopFile);
+  if (bytes.size() < shop_file::kHeaderSize) return -1;
+  return static_cast<int>(LoadInt32LE(reinterpret_cast<const uint8_t*>(bytes.data()) + shop_file::kCount));
+}
 
 std::vector<std::string> RenameLines(const Json& list) {
   std::vector<std::string> out;
@@ -108,7 +117,27 @@ TEST_F(DryRunTest, TheReportsRenamesAreTheChangeLogs) {
     EXPECT_EQ(r["counts"][side]["accounts"].get<int>(), stats->accounts);
     EXPECT_EQ(r["counts"][side]["characters"].get<int>(), stats->chars);
     EXPECT_EQ(r["counts"][side]["heroes"].get<int>(), stats->heroes);
+    EXPECT_EQ(r["counts"][side]["guilds"].get<int>(), stats->guilds);
+    // The files also hold unused records and slots; the generator writes some
+    // of every kind.
+    for (auto [kind, records] : {std::pair{"shops", stats->shopRecords}, std::pair{"shopItems", stats->shopItemRecords},
+                                 std::pair{"mails", stats->mailRecords}}) {
+      EXPECT_GT(r["counts"][side][kind].get<int>(), 0) << kind;
+      EXPECT_LE(r["counts"][side][kind].get<int>(), records) << kind;
+    }
   }
+  // No guild is lost; shops, items and mails of removed owners and
+  // recipients are.
+  EXPECT_EQ(r["counts"]["new"]["guilds"].get<int>(),
+            r["counts"]["master"]["guilds"].get<int>() + r["counts"]["slave"]["guilds"].get<int>());
+  for (const char* kind : {"shops", "shopItems", "mails"}) {
+    EXPECT_GT(r["counts"]["new"][kind].get<int>(), 0) << kind;
+    EXPECT_LE(r["counts"]["new"][kind].get<int>(),
+              r["counts"]["master"][kind].get<int>() + r["counts"]["slave"][kind].get<int>())
+        << kind;
+  }
+  EXPECT_EQ(r["counts"]["new"]["shops"].get<int>(), RecordCountOf(pair.save / "Shop.dat"));
+  EXPECT_EQ(r["counts"]["new"]["shopItems"].get<int>(), RecordCountOf(pair.save / "ShopItem.dat"));
   // The counters the master's !Setup.txt held before are the generator's.
   EXPECT_EQ(r["serials"]["ItemNumberBefore"].get<int64_t>(), pair.master.stats.itemNumber);
   EXPECT_EQ(r["serials"]["ItemNumberExBefore"].get<int64_t>(), pair.master.stats.itemNumberEx);
