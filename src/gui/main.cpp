@@ -5,6 +5,8 @@
 #include <QTranslator>
 #include <QListWidget>
 #include <QPixmap>
+#include <QPushButton>
+#include <QTableWidget>
 #include <QTabWidget>
 #include <QTimer>
 #include <filesystem>
@@ -12,6 +14,7 @@
 
 #include "gui/file_name_dialog.h"
 #include "gui/main_window.h"
+#include "gui/preview_dialog.h"
 #include "gui/widgets.h"
 #include "support/file_system.h"
 
@@ -19,7 +22,8 @@ namespace {
 
 // Developer aid for looking at the layout without a person at the screen
 // (scripts/screenshot): with RAZERE_SCREENSHOT_DIR set, the program writes a
-// PNG of each page and of the pair dialog there and ends.
+// PNG of each page, of the pair dialog and of the preview (the dry run of the
+// settings it starts with: its counts and renames) there and ends.
 int WriteScreenshots(razere::gui::TFrmMain& window, const QString& folder) {
   QTimer::singleShot(200, &window, [&window, folder] {
     window.PageControl->setCurrentIndex(0);
@@ -27,12 +31,26 @@ int WriteScreenshots(razere::gui::TFrmMain& window, const QString& folder) {
     window.PageControl->setCurrentIndex(1);
     ok = window.grab().save(folder + "/main-text.png") && ok;
     razere::gui::TFrmFileName* dialog = window.FileNameDialog();
-    dialog->Add(dialog->EditMasterQelServer->text().toStdString() + "Qel200/Envir/ItemBindAccount.txt");
+    dialog->Add(dialog->EditMasterQelServer->text().toStdString() + "Qel200/Envir/Rules.txt");
     dialog->Add(dialog->EditMasterQelServer->text().toStdString() + "Qel200/Envir/Missing.txt");
     dialog->show();
-    QTimer::singleShot(200, &window, [dialog, folder, ok] {
-      const bool all = dialog->grab().save(folder + "/pair-dialog.png") && ok;
-      QCoreApplication::exit(all ? 0 : 1);
+    QTimer::singleShot(200, &window, [&window, dialog, folder, ok] {
+      bool all = dialog->grab().save(folder + "/pair-dialog.png") && ok;
+      dialog->hide();
+      window.PageControl->setCurrentIndex(0);
+      window.ButtonPreview->click();  // the dry run runs to its end inside the click
+      auto* preview = window.findChild<razere::gui::TPreviewDialog*>();
+      if (preview == nullptr) {
+        QCoreApplication::exit(1);
+        return;
+      }
+      all = window.grab().save(folder + "/main-after-preview.png") && all;
+      QTimer::singleShot(200, &window, [preview, folder, all] {
+        bool saved = preview->grab().save(folder + "/preview-counts.png") && all;
+        preview->Pages->setCurrentWidget(preview->TableRenames);
+        saved = preview->grab().save(folder + "/preview-renames.png") && saved;
+        QCoreApplication::exit(saved ? 0 : 1);
+      });
     });
   });
   return QApplication::exec();
