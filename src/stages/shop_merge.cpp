@@ -3,9 +3,11 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "dbfiles/db_format.h"
 #include "dbfiles/le_bytes.h"
@@ -41,11 +43,12 @@ void Require(const char* what, const Ptrs&... ptrs) {
 }
 
 // The text of a record's name field; a length byte above 30 reads as 30.
-std::string_view FieldText(const ShopRecord& r, size_t offset) {
-  const uint8_t* p = r.bytes.data() + offset;
+std::string_view FieldText(const uint8_t* record, size_t offset) {
+  const uint8_t* p = record + offset;
   const size_t len = p[0] > name_field::kCapacity ? name_field::kCapacity : p[0];
   return {reinterpret_cast<const char*>(p + 1), len};
 }
+std::string_view FieldText(const ShopRecord& r, size_t offset) { return FieldText(r.bytes.data(), offset); }
 
 // The new name of a slave name in a rename map, or nullptr when the name was
 // not renamed.
@@ -55,15 +58,20 @@ const std::string* RenamedTo(const NameRenameMap& renames, std::string_view gbkN
   return &ref->NewName();
 }
 
-// Adds an item under the decimal text of the serial it was read with.
+// Adds an item under the decimal text of the serial it was read with,
+// keeping only where it came from (WriteItems reads it again).
 void AddBySerial(ShopCollection& items, ShopRecord&& r) {
   char buf[12];
   const std::string_view key = SerialKey(LoadInt32LE(r.bytes.data() + shop_item_rec::kSerial), buf);
+  std::vector<uint8_t>().swap(r.bytes);  // frees it (clear() would keep the capacity)
   items.Add(key, std::move(r));
 }
 
+void ApplyRename(uint8_t* record, size_t offset, const NameRenameMap& renames) {
+  if (const std::string* to = RenamedTo(renames, FieldText(record, offset))) WriteNameField(record + offset, *to);
+}
 void ApplyRename(ShopRecord& r, size_t offset, const NameRenameMap& renames) {
-  if (const std::string* to = RenamedTo(renames, FieldText(r, offset))) WriteNameField(r.bytes.data() + offset, *to);
+  ApplyRename(r.bytes.data(), offset, renames);
 }
 
 // Reads the records of one side's Shop.dat or ShopItem.dat and hands each
@@ -87,6 +95,7 @@ void ReadShopFile(const ShopStageIO& io, const std::string& path, size_t recordS
     ShopRecord r;
     r.bytes.resize(recordSize);
     if (file.ReadAtBuffered(offset, r.bytes.data(), recordSize) < recordSize) break;
+    r.offset = offset;
     offset += static_cast<int64_t>(recordSize);
     if (r.bytes[0] != 0) continue;  // state byte: not in use
     keep(std::move(r));
@@ -240,13 +249,10 @@ void LoadMasterItems(const ShopStageIO& io) {
 }
 
 // Slave items of slave shops that were kept, whose owner survived on the
-// slave, with the shop's, the owner's, the second name's and the account's
-// renames applied.
-void LoadSlaveItems(const ShopStageIO& io, const THashList<bool>& slaveShops, const THashList<std::string>& renamed) {
+// slave (their renames are applied when they are written).
+void LoadSlaveItems(const ShopStageIO& io, const THashList<bool>& slaveShops) {
   ShopCollection& items = *io.out.SlaveShopItems;
   const SlaveNameMap& chars = *io.characters.AllSlaveChars;
-  const NameRenameMap& charRenames = *io.characters.CharRenames;
-  const NameRenameMap& accountRenames = *io.accounts.AccountRenames;
   ReadShopFile(io, io.run.Slave.ShopItem, shop_item_rec::kSize, "正在加载从库(%d/%d) ShopItem.dat",
                [&](ShopRecord&& r) {
                  const std::string_view shopName = FieldText(r, shop_item_rec::kShopName);
@@ -256,14 +262,6 @@ void LoadSlaveItems(const ShopStageIO& io, const THashList<bool>& slaveShops, co
                  NameKeyBuf shopKey(shopName);
                  if (!slaveShops.Exists(shopKey) || !chars.Exists(NameKeyBuf(owner))) return;
                  r.side = kSideSlave;
-                 if (const std::string* to = renamed.Find(shopKey); to != nullptr && !to->empty()) {
-                   WriteNameField(r.bytes.data() + shop_item_rec::kShopName, *to);
-                 }
-                 ApplyRename(r, shop_item_rec::kOwner, charRenames);
-                 if (!FieldText(r, shop_item_rec::kSecondName).empty()) {
-                   ApplyRename(r, shop_item_rec::kSecondName, charRenames);
-                 }
-                 ApplyRename(r, shop_item_rec::kAccount, accountRenames);
                  AddBySerial(items, std::move(r));
                });
 }
@@ -280,8 +278,24 @@ void MergeItems(const ShopStageIO& io) {
   slave.Clear();
 }
 
-// Writes the items in merged order, each with the next serial of its range.
-void WriteItems(const ShopStageIO& io) {
+// A slave item's shop name (when its shop was renamed), owner, second name
+// and account with their renames applied.
+void ApplySlaveItemRenames(const ShopStageIO& io, uint8_t* record, const THashList<std::string>& renamedShops) {
+  const NameRenameMap& charRenames = *io.characters.CharRenames;
+  if (const std::string* to = renamedShops.Find(NameKeyBuf(FieldText(record, shop_item_rec::kShopName)));
+      to != nullptr && !to->empty()) {
+    WriteNameField(record + shop_item_rec::kShopName, *to);
+  }
+  ApplyRename(record, shop_item_rec::kOwner, charRenames);
+  if (!FieldText(record, shop_item_rec::kSecondName).empty()) {
+    ApplyRename(record, shop_item_rec::kSecondName, charRenames);
+  }
+  ApplyRename(record, shop_item_rec::kAccount, *io.accounts.AccountRenames);
+}
+
+// Writes the items in merged order, each read again from its side's file
+// (with the slave's renames) and given the next serial of its range.
+void WriteItems(const ShopStageIO& io, const THashList<std::string>& renamedShops) {
   ShopCollection& items = *io.out.MasterShopItems;
   ItemSerialMap& masterSerials = *io.characters.MasterItemSerials;
   ItemSerialMap& slaveSerials = *io.characters.SlaveItemSerials;
@@ -289,15 +303,28 @@ void WriteItems(const ShopStageIO& io) {
   OutputFile out(io.run.SavePath + shop_file::kItemFileName);
   ResetBar(io, count);
   WriteHeader(out, count);
+  std::unique_ptr<DbSourceFile> masterFile, slaveFile;  // opened at their first item
+  uint8_t record[shop_item_rec::kSize];
   for (ShopCollection::Node& node : items) {
-    ShopRecord& r = node.Item;
+    const ShopRecord& r = node.Item;
     io.services.ShowStatusText(1, "正在保存(%d/%d) ShopItem.dat");
-    uint8_t* serial = r.bytes.data() + shop_item_rec::kSerial;
+    const bool master = r.side == kSideMaster;
+    std::unique_ptr<DbSourceFile>& file = master ? masterFile : slaveFile;
+    const std::string& path = master ? io.run.Master.ShopItem : io.run.Slave.ShopItem;
+    if (!file) file = std::make_unique<DbSourceFile>(fs::path(path));
+    if (file->ReadAtBuffered(r.offset, record, sizeof record) < sizeof record || record[0] != 0) {
+      // The servers must be stopped during a merge: a record that changed
+      // between the two reads would be written half old, half new.
+      throw std::runtime_error("ShopItem.dat 在合并中被改动：" + path + "（记录位置 " + std::to_string(r.offset) +
+                               "）。请先停止服务器再合区。(shop item file changed during the merge)");
+    }
+    if (!master) ApplySlaveItemRenames(io, record, renamedShops);
+    uint8_t* serial = record + shop_item_rec::kSerial;
     const int32_t oldSerial = LoadInt32LE(serial);
     const int32_t newSerial = NextSerialFor(io.characters, oldSerial);
     StoreInt32LE(serial, newSerial);
-    (r.side == kSideMaster ? masterSerials : slaveSerials).Add(oldSerial, newSerial);
-    out.Write(r.bytes.data(), r.bytes.size());
+    (master ? masterSerials : slaveSerials).Add(oldSerial, newSerial);
+    out.Write(record, sizeof record);
   }
   out.Commit();
   io.services.ShowStatusText(0, "ShopItem.dat 合并完成(%d/%d) 新数据大小:" + std::to_string(count));
@@ -329,9 +356,9 @@ void MergeUserShops(const RunSettings& run, const AccountStageProducts& accounts
   MergeShops(io, renamedShops);
   WriteShops(io);
   LoadMasterItems(io);
-  LoadSlaveItems(io, slaveShopNames, renamedShops);
+  LoadSlaveItems(io, slaveShopNames);
   MergeItems(io);
-  WriteItems(io);
+  WriteItems(io, renamedShops);
 }
 
 }  // namespace razere

@@ -22,9 +22,12 @@
 
 namespace razere {
 
-// One Shop.dat or ShopItem.dat record, kept whole from reading to writing.
+// One Shop.dat or ShopItem.dat record. Shops are kept whole from reading to
+// writing. Items are many and large (1,237 bytes): once the load has chosen
+// an item, only where it came from is kept, and the write reads it again.
 struct ShopRecord {
-  std::vector<uint8_t> bytes;  // shop_rec::kSize or shop_item_rec::kSize bytes
+  std::vector<uint8_t> bytes;  // shops: shop_rec::kSize bytes; items: empty once loaded
+  int64_t offset = -1;         // of the record in its side's file
   uint8_t side = kSideSlave;
   // Shops: the new shop name (GBK, <= 30 bytes) when the shop was renamed;
   // written in place of the shop name. Empty otherwise, and for items, whose
@@ -39,7 +42,7 @@ struct ShopRecord {
 //                    once the stage has merged them.
 //   MasterShopItems  the new shop item map: items by the decimal text of the
 //                    serial they were read with (repeats allowed), in output
-//                    order, holding their new serials once written.
+//                    order.
 //   SlaveShopItems   the slave's items; empty once merged.
 struct ShopCollection {
   using List = THashList<ShopRecord>;
