@@ -561,6 +561,42 @@ TEST_F(ShopMergeTest, InterruptedWhileSavingLeavesTheFileAbsent) {
   }
 }
 
+// Marks the first record of a file unused once the items are being merged:
+// after the load chose them and before the write reads them again.
+class ChangeItemsBeforeSaving : public testing::RecordingHost {
+ public:
+  explicit ChangeItemsBeforeSaving(fs::path file) : file_(std::move(file)) {}
+  void PaintStatus(const std::string& text) override {
+    RecordingHost::PaintStatus(text);
+    if (!changed_ && text.find("正在保存(") == 0 && text.find("ShopItem.dat") != std::string::npos) {
+      Bytes bytes = testing::ReadFile(file_);
+      bytes[shop_file::kHeaderSize] = 1;
+      testing::WriteFile(file_, bytes);
+      changed_ = true;
+    }
+  }
+
+ private:
+  fs::path file_;
+  bool changed_ = false;
+};
+
+TEST_F(ShopMergeTest, AnItemFileChangedDuringTheRunEndsItWithoutAnOutput) {
+  f.master.Char({.name = "Ann", .account = "m1"});
+  Shops({{.shop = "A", .owner = "Ann"}}, {});
+  Items({{.shop = "A", .owner = "Ann", .serial = 1}, {.shop = "A", .owner = "Ann", .serial = 2}}, {});
+  Prepare();
+  ChangeItemsBeforeSaving host(f.ctx.Master.ShopItem);
+  f.ctx.Bar.SetHost(host);
+  try {
+    MergeUserShops(f.ctx);
+    ADD_FAILURE() << "the run went on with a changed record";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find(f.ctx.Master.ShopItem), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(FolderEntries(f.dir.path() / "out").count("ShopItem.dat"), 0u);
+}
+
 // ---------------------------------------------------------------------------
 // Properties of a larger, random pair of installations
 // ---------------------------------------------------------------------------
