@@ -438,7 +438,7 @@ void FreeRunDataEarly(RunContext& ctx);
 void WriteOutput(RunContext& ctx, const RunStages& stages, const HistoryUpdate& history, RunReport& report,
                  bool dryRun) {
   ctx.Bar.SetInterruptible(false);
-  ReportResult(ctx, report);
+  if (report.detailed) ReportResult(ctx, report);
   if (stages.WriteChangeLogs) Timed(report, "WriteChangeLogs", [&] { stages.WriteChangeLogs(ctx); });
   WriteHistory(ctx.SavePath, history.masterLines, history.line);
   // A dry run has no data set on disk to check.
@@ -642,6 +642,7 @@ RunOutcome ButtonOKClick(RunContext& ctx, const WindowState& w, const RunStages&
   RunReport unused;
   RunReport& r = report != nullptr ? *report : unused;
   r = RunReport{};
+  r.detailed = report != nullptr;
   r.dryRun = w.DryRun;
   // A dry run drops every change; a real run notes where it writes. Either
   // layer is in place before the run starts its threads and after they end.
@@ -651,8 +652,10 @@ RunOutcome ButtonOKClick(RunContext& ctx, const WindowState& w, const RunStages&
   FileSystem* layer = nullptr;
   if (w.DryRun) {
     layer = &discarding.emplace(base);
-  } else {
+  } else if (r.detailed) {
     layer = &recording.emplace(base);
+  } else {
+    layer = &base;
   }
   auto listFiles = [&] {
     if (!recording) return;

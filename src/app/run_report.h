@@ -47,6 +47,11 @@ struct ReportStageTime {
 };
 
 struct RunReport {
+  // false when nobody reads the report: the run then keeps no copy of its
+  // renames and removals and no list of the files it writes (a large
+  // server's renames are megabytes at the run's peak).
+  bool detailed = true;
+
   bool dryRun = false;
   bool completed = false;
   std::string error;  // UTF-8; empty when the run completed

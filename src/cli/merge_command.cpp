@@ -105,7 +105,7 @@ int RunMerge(MergeOptions& o) {
 
     int status = kExitUnexpected;
     try {
-      const RunOutcome outcome = ButtonOKClick(ctx, w, BuiltStages(), &report);
+      const RunOutcome outcome = ButtonOKClick(ctx, w, BuiltStages(), o.reportFile.empty() ? nullptr : &report);
       host.Finish();
       status = outcome == RunOutcome::Completed ? kExitOk : kExitRefused;
     } catch (const std::exception& e) {
