@@ -508,7 +508,7 @@ constexpr ReleaseStep kReleaseOrder[] = {
     {Reset<&RunContext::MasterShopItems>, 1},
     {Reset<&RunContext::SlaveShopItems>, 1},
     {Reset<&RunContext::AllSlaveChars>, 1},
-    {Reset<&RunContext::AllSlaveAccounts>, 1},
+    {nullptr, 1},  // 44: the slave's account names, which the slave's account map (step 6) held
 };
 // clang-format on
 

@@ -37,11 +37,10 @@ std::string StatusTextWithName(std::string_view utf8Prefix, std::string_view gbk
 
 namespace {
 
-// Reads one ID.DB into `into` (first record of each name key) and, when
-// given, `alsoInto`. Returns the still open file.
+// Reads one ID.DB into `into` (first record of each name key). Returns the
+// still open file.
 std::shared_ptr<DbSourceFile> ReadAccounts(RunServices& services, const std::string& path, uint8_t side,
-                                           std::string_view loadText, AccountCollection& into,
-                                           SlaveNameMap* alsoInto, RecordTally& tally) {
+                                           std::string_view loadText, AccountCollection& into, RecordTally& tally) {
   std::unique_ptr<DbSourceFile> file =
       ReadPass(path, DbKind::ID, services.Bar, loadText, [&](int64_t offset, const uint8_t* bytes, size_t n) {
         auto entry = std::make_unique<AccountEntry>(ParseAccountRecord(bytes, n, side, offset));
@@ -51,8 +50,7 @@ std::shared_ptr<DbSourceFile> ReadAccounts(RunServices& services, const std::str
           tally.Leave(RecordTally::Kind::Account, "repeated name", std::move(entry->name));
           return;
         }
-        AccountEntry* e = into.Add(key, std::move(entry));
-        if (alsoInto) alsoInto->Add(key, e);
+        into.Add(key, std::move(entry));
       });
   return std::shared_ptr<DbSourceFile>(std::move(file));
 }
@@ -60,16 +58,15 @@ std::shared_ptr<DbSourceFile> ReadAccounts(RunServices& services, const std::str
 }  // namespace
 
 void LoadAccounts(const RunSettings& run, RunServices& services, AccountStageProducts& out) {
-  out.AllSlaveAccounts = std::make_shared<SlaveNameMap>();
   out.AccountRenames = std::make_shared<NameRenameMap>();
   out.MasterAccounts = std::make_shared<AccountCollection>();
   out.Tally = std::make_shared<RecordTally>();
   out.MasterIdFile = ReadAccounts(services, run.Master.ID, kSideMaster, "正在加载主库(%d/%d) ID.DB", *out.MasterAccounts,
-                                  nullptr, *out.Tally);
+                                  *out.Tally);
 
   out.SlaveAccounts = std::make_shared<AccountCollection>();
   out.SlaveIdFile = ReadAccounts(services, run.Slave.ID, kSideSlave, "正在加载从库(%d/%d) ID.DB", *out.SlaveAccounts,
-                                 out.AllSlaveAccounts.get(), *out.Tally);
+                                 *out.Tally);
 }
 
 void MergeAccounts(const RunSettings& run, RunServices& services, AccountStageProducts& accounts) {

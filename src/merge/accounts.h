@@ -94,10 +94,8 @@ struct NameRenameMap {
   List list;
 };
 
-// AllSlaveAccounts / AllSlaveChars: the slave's names as loaded, by name key.
-// Map only. The character stage's clean-up frees slave accounts that
-// AllSlaveAccounts still points at (it is only asked for keys afterwards), so
-// its EntryRefs must not be followed once the clean-up has run.
+// AllSlaveChars: the slave's character names as loaded, by name key. Map
+// only.
 struct SlaveNameMap {
   using List = THashList<EntryRef>;
 
@@ -121,10 +119,9 @@ inline constexpr int32_t kStatusTextMaxBytes = 52;
 std::string StatusTextWithName(std::string_view utf8Prefix, std::string_view gbkName,
                                int32_t maxBytes = kStatusTextMaxBytes);
 
-// Creates AllSlaveAccounts, AccountRenames, MasterAccounts and SlaveAccounts
-// and reads Master.ID and Slave.ID into them (first record of each name key;
-// the slave's also into AllSlaveAccounts). The source files stay open in
-// MasterIdFile / SlaveIdFile for MergeAccounts.
+// Creates AccountRenames, MasterAccounts and SlaveAccounts and reads
+// Master.ID and Slave.ID into them (first record of each name key). The
+// source files stay open in MasterIdFile / SlaveIdFile for MergeAccounts.
 void LoadAccounts(const RunSettings& run, RunServices& services, AccountStageProducts& out);
 // The same on a whole context (tests).
 inline void LoadAccounts(RunContext& ctx) { LoadAccounts(ctx, ctx, ctx); }

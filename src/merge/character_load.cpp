@@ -159,7 +159,7 @@ bool IsInactiveCharacter(double now, double lastLogin, uint32_t level, int32_t m
 }
 
 void LoadCharacters(const CharacterStageIO& io) {
-  if (!io.accounts.MasterAccounts || !io.accounts.SlaveAccounts || !io.accounts.AllSlaveAccounts) {
+  if (!io.accounts.MasterAccounts || !io.accounts.SlaveAccounts) {
     throw std::logic_error("MergeCharacters: the accounts have not been loaded");
   }
 
@@ -180,7 +180,9 @@ void LoadCharacters(const CharacterStageIO& io) {
                                 tally ? &masterReasons : nullptr);
 
   io.out.SlaveCharIndex = std::make_shared<CharIndexCollection>();
-  const SlaveNameMap& slaveAccounts = *io.accounts.AllSlaveAccounts;
+  // Every slave account as loaded: the clean-up and the account merge, which
+  // take accounts out of SlaveAccounts, come after the load.
+  const AccountCollection& slaveAccounts = *io.accounts.SlaveAccounts;
   io.out.SlaveHumFile = LoadIndex(io, io.run.Slave.Hum, kSideSlave, "正在加载从库(%d/%d) Hum.DB", *io.out.SlaveCharIndex,
                                *io.out.SlaveAccountChars, io.out.AllSlaveChars.get(),
                                [&](std::string_view key) { return slaveAccounts.Exists(key); },

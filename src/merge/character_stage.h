@@ -42,8 +42,8 @@ struct CharacterStageIO {
   CharacterStageProducts& out;
 };
 
-// The whole stage. Needs MasterAccounts, SlaveAccounts and AllSlaveAccounts
-// from LoadAccounts. Leaves MasterCharIndex, MasterCharData, MasterHeroData
+// The whole stage. Needs MasterAccounts and SlaveAccounts (all the slave's
+// accounts as loaded) from LoadAccounts. Leaves MasterCharIndex, MasterCharData, MasterHeroData
 // and CharRenames filled for the later stages, the source files open in the
 // Master*/Slave* file fields, and the item serial maps and counters set.
 // Throws on file errors, and when no free name exists for a slave character

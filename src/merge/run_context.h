@@ -81,7 +81,6 @@ struct AccountStageProducts {
   std::shared_ptr<AccountCollection> MasterAccounts;
   std::shared_ptr<AccountCollection> SlaveAccounts;
   std::shared_ptr<NameRenameMap> AccountRenames;
-  std::shared_ptr<SlaveNameMap> AllSlaveAccounts;
   // Kept open from the read pass to the write pass.
   std::shared_ptr<DbSourceFile> MasterIdFile, SlaveIdFile;
   // Created here, added to by the character stage's load and clean-up; read

@@ -261,7 +261,7 @@ TEST(ReleaseRunData, AdvancesTheBarFortyFourTimesAndFreesEverything) {
   ctx.CharRenames = std::make_shared<NameRenameMap>();
   ctx.MasterCharIndex = std::make_shared<CharIndexCollection>();
   ctx.GuildRenameLines = std::make_shared<std::vector<std::string>>();
-  ctx.AllSlaveAccounts = std::make_shared<SlaveNameMap>();
+  ctx.AllSlaveChars = std::make_shared<SlaveNameMap>();
   ctx.SlaveAccountChars = std::make_shared<AccountCharCounts>();
   ReleaseRunData(ctx);
   EXPECT_EQ(host.statuses.size(), 44u);
@@ -272,7 +272,7 @@ TEST(ReleaseRunData, AdvancesTheBarFortyFourTimesAndFreesEverything) {
   EXPECT_EQ(ctx.CharRenames, nullptr);
   EXPECT_EQ(ctx.MasterCharIndex, nullptr);
   EXPECT_EQ(ctx.GuildRenameLines, nullptr);
-  EXPECT_EQ(ctx.AllSlaveAccounts, nullptr);
+  EXPECT_EQ(ctx.AllSlaveChars, nullptr);
   EXPECT_EQ(ctx.SlaveAccountChars, nullptr);  // the last step, without progress
   EXPECT_GE(host.pumps, 44);
   // A second release finds nothing and still counts every step.
