@@ -11,6 +11,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -35,12 +36,47 @@ using NewNames = std::array<const std::string*, N>;
 // Entries
 // ---------------------------------------------------------------------------
 
-// One live ID.DB record.
+// Text that most holders never get, such as a new name: while empty it costs
+// one pointer instead of a whole string (a large server has hundreds of
+// thousands of accounts, a few of which are renamed).
+class SparseText {
+ public:
+  SparseText() = default;
+  SparseText(const SparseText& other) { *this = other.str(); }
+  SparseText(SparseText&&) noexcept = default;
+  SparseText& operator=(const SparseText& other) {
+    if (this != &other) *this = other.str();
+    return *this;
+  }
+  SparseText& operator=(SparseText&&) noexcept = default;
+  SparseText& operator=(std::string text) {
+    if (text.empty()) {
+      text_.reset();
+    } else {
+      text_ = std::make_unique<std::string>(std::move(text));
+    }
+    return *this;
+  }
+
+  bool empty() const { return !text_; }
+  const std::string& str() const { return text_ ? *text_ : Empty(); }
+  operator const std::string&() const { return str(); }  // NOLINT: reads as the string it holds
+  friend bool operator==(const SparseText& a, std::string_view b) { return a.str() == b; }
+
+ private:
+  static const std::string& Empty() {
+    static const std::string empty;
+    return empty;
+  }
+  std::unique_ptr<std::string> text_;
+};
+
+// One live ID.DB record. 56 bytes.
 struct AccountEntry {
-  uint8_t side = kSideSlave;
   int64_t offset = 0;       // of the record in its source file
   std::string name;         // account_rec::kNameSlot
-  std::string newName;      // empty: keeps its name
+  SparseText newName;       // empty: keeps its name
+  uint8_t side = kSideSlave;
 };
 
 // One live Hum.DB record (a character or a hero).

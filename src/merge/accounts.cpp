@@ -89,7 +89,7 @@ void MergeAccounts(const RunSettings& run, RunServices& services, AccountStagePr
     if (master.Exists(finalKey)) {
       entry->newName =
           MakeUniqueNameOrThrow(NameInstance::Account, entry->name, kAccountNameKeep, inMaster, inSlave);
-      finalKey = NameKey(entry->newName);
+      finalKey = NameKey(entry->newName.str());
       accounts.AccountRenames->Add(entry->name, entry.get());
     }
     master.Add(finalKey, std::move(entry));
@@ -102,7 +102,7 @@ void MergeAccounts(const RunSettings& run, RunServices& services, AccountStagePr
   services.Bar.SetPosition(0);
   const AccountEntry* current = nullptr;
   const DbWriter::Patch unchanged;
-  const DbWriter::Patch rename = [&current](std::span<uint8_t> rec) { PatchAccountName(rec, current->newName); };
+  const DbWriter::Patch rename = [&current](std::span<uint8_t> rec) { PatchAccountName(rec, current->newName.str()); };
   for (AccountCollection::Node& node : master) {
     current = node.Item.get();
     services.ShowStatusText(1, StatusTextWithName("正在保存(%d/%d) ID.DB:", current->name));

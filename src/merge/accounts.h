@@ -65,7 +65,7 @@ struct EntryRef {
   CharIndexEntry* character = nullptr;
 
   const std::string& Name() const { return account ? account->name : character->name; }
-  const std::string& NewName() const { return account ? account->newName : character->newName; }
+  const std::string& NewName() const { return account ? account->newName.str() : character->newName; }
 };
 
 // AccountRenames / CharRenames: name key of a slave's old name -> the entry

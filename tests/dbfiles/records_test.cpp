@@ -357,5 +357,25 @@ TEST(Items, VisitorsRejectShortRecords) {
                std::out_of_range);
 }
 
+// A new name is held apart from the entry; copies and moves keep it, and an
+// empty one is no name at all.
+TEST(SparseText, HoldsItsTextThroughCopiesAndForgetsAnEmptyOne) {
+  AccountEntry a;
+  EXPECT_TRUE(a.newName.empty());
+  EXPECT_EQ(a.newName.str(), "");
+  a.newName = "Abca";
+  AccountEntry copy = a;
+  a.newName = "changed";
+  EXPECT_EQ(copy.newName, "Abca");
+  AccountEntry moved = std::move(copy);
+  EXPECT_EQ(moved.newName, "Abca");
+  const SparseText& same = moved.newName;
+  moved.newName = same;  // assigning itself keeps it
+  EXPECT_EQ(moved.newName, "Abca");
+  moved.newName = std::string();
+  EXPECT_TRUE(moved.newName.empty());
+  EXPECT_EQ(a.newName, "changed");
+}
+
 }  // namespace
 }  // namespace razere

@@ -264,8 +264,11 @@ TEST_F(AccountMergeTest, NoFreeNameEndsTheRunWithoutWritingIdDb) {
 }
 
 TEST(NameRenameMap, RenamedOnlyWhenNewNameSet) {
-  AccountEntry renamed{kSideSlave, 0, "Abc", "Abca"};
-  AccountEntry kept{kSideSlave, 0, "def", ""};
+  AccountEntry renamed;
+  renamed.name = "Abc";
+  renamed.newName = "Abca";
+  AccountEntry kept;
+  kept.name = "def";
   CharIndexEntry hero;
   hero.name = "Hero";
   hero.newName = "Heroa";
