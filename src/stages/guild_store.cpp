@@ -329,6 +329,8 @@ void TGuildBase::SaveToFile(const std::string& FilePath) {
   }
 
   Fs().MakeFolders(JoinPath(baseDir, guild_folder::kGuildsFolder));
+  // Thousands of files go into one folder: it is flushed once, at the end.
+  FolderSyncBatch batch;
 
   std::vector<std::string> names;
   names.reserve(static_cast<size_t>(m_GuildBaseList.Count()));
@@ -348,6 +350,7 @@ void TGuildBase::SaveToFile(const std::string& FilePath) {
     ShowStatus(1, "正在保存(%d/%d)：" + g.sGuildName);
     if (number % 100 == 0) PumpEvents();
   }
+  batch.Finish();
 }
 
 void TGuildBase::WriteText(const TGuild& g, const std::string& txtPath) {

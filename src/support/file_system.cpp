@@ -199,7 +199,49 @@ void AtomicFileWriter::Commit() {
     Fs().Rename(tempPath_, target_);
   });
   committed_ = true;
-  Fs().SyncFolder(target_.has_parent_path() ? target_.parent_path() : fs::path("."));
+  const fs::path folder = target_.has_parent_path() ? target_.parent_path() : fs::path(".");
+  if (!FolderSyncBatch::HoldBack(folder)) Fs().SyncFolder(folder);
+}
+
+namespace {
+thread_local FolderSyncBatch* innermostBatch = nullptr;
+}  // namespace
+
+FolderSyncBatch::FolderSyncBatch() : outer_(innermostBatch) { innermostBatch = this; }
+
+FolderSyncBatch::~FolderSyncBatch() {
+  innermostBatch = outer_;
+  FlushAll(true);
+}
+
+void FolderSyncBatch::Finish() {
+  innermostBatch = outer_;
+  FlushAll(false);
+}
+
+void FolderSyncBatch::FlushAll(bool quietly) {
+  std::vector<fs::path> folders;
+  folders.swap(folders_);
+  for (const fs::path& folder : folders) {
+    if (!quietly) {
+      Fs().SyncFolder(folder);
+      continue;
+    }
+    try {
+      Fs().SyncFolder(folder);
+    } catch (const std::exception&) {
+      // The error that ends the batch early is the one to report.
+    }
+  }
+}
+
+bool FolderSyncBatch::HoldBack(const fs::path& folder) {
+  FolderSyncBatch* batch = innermostBatch;
+  if (batch == nullptr) return false;
+  if (std::find(batch->folders_.begin(), batch->folders_.end(), folder) == batch->folders_.end()) {
+    batch->folders_.push_back(folder);
+  }
+  return true;
 }
 
 FileAppender::FileAppender(File& file, int64_t start, size_t bufferSize)

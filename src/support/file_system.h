@@ -289,9 +289,36 @@ void CopyFileDurably(const std::filesystem::path& source, const std::filesystem:
 // permission bits when it exists.
 std::unique_ptr<File> CreateTempBeside(const std::filesystem::path& target);
 
+// Holds back, on this thread, the folder flushes that AtomicFileWriter::Commit
+// asks for until Finish, which flushes each folder once: a folder that
+// receives thousands of files (the guild store) costs one flush, not one per
+// file. Each file's data is still flushed before its rename; only the
+// durability of the renames waits for Finish. Batches nest (the inner one
+// finishes its own folders).
+class FolderSyncBatch {
+ public:
+  FolderSyncBatch();
+  // Without Finish (an error is on its way): flushes what it can, quietly.
+  ~FolderSyncBatch();
+  FolderSyncBatch(const FolderSyncBatch&) = delete;
+  FolderSyncBatch& operator=(const FolderSyncBatch&) = delete;
+
+  // Flushes every folder held back, in first-seen order. Throws FileError.
+  void Finish();
+
+  // True when a batch of this thread took the folder.
+  static bool HoldBack(const std::filesystem::path& folder);
+
+ private:
+  void FlushAll(bool quietly);
+
+  FolderSyncBatch* outer_;
+  std::vector<std::filesystem::path> folders_;  // each once
+};
+
 // A new file that is complete or absent: written under CreateTempBeside's
 // name, then, by Commit, flushed to disk, closed and renamed over target, and
-// the folder flushed. Until Commit succeeds, the destructor removes the
+// the folder flushed (at the end of a FolderSyncBatch when one is open). Until Commit succeeds, the destructor removes the
 // temporary file and target is as it was.
 class AtomicFileWriter {
  public:

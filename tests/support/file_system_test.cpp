@@ -295,5 +295,60 @@ TEST(PlatformFileSystem, OffsetsBeyondFourGibibytes) {
   EXPECT_EQ(std::string(buf, 3), "xyz");
 }
 
+// Remembers every folder flush asked of the layer.
+class FolderFlushes : public ForwardingFileSystem {
+ public:
+  using ForwardingFileSystem::ForwardingFileSystem;
+  void SyncFolder(const fs::path& folder) override {
+    flushed.push_back(folder.string());
+    ForwardingFileSystem::SyncFolder(folder);
+  }
+  std::vector<std::string> flushed;
+};
+
+TEST(FolderSyncBatch, FlushesEachFolderOnceAtTheEnd) {
+  MemoryFileSystem mem;
+  mem.MakeFolders("/a");
+  mem.MakeFolders("/b");
+  FolderFlushes layer(mem);
+  ScopedFileSystem scope(layer);
+  {
+    FolderSyncBatch batch;
+    WriteFileAtomic("/a/1", "x");
+    WriteFileAtomic("/a/2", "y");
+    {
+      FolderSyncBatch inner;
+      WriteFileAtomic("/b/1", "z");
+      inner.Finish();
+      EXPECT_EQ(layer.flushed, (std::vector<std::string>{"/b"}));
+    }
+    WriteFileAtomic("/b/2", "w");
+    // The files are in place; only their folders' flushes wait.
+    EXPECT_EQ(Fs().FileSize("/a/2"), 1);
+    EXPECT_EQ(layer.flushed, (std::vector<std::string>{"/b"}));
+    batch.Finish();
+  }
+  EXPECT_EQ(layer.flushed, (std::vector<std::string>{"/b", "/a", "/b"}));
+  // Without a batch every commit flushes its folder at once.
+  WriteFileAtomic("/a/3", "v");
+  EXPECT_EQ(layer.flushed.back(), "/a");
+  EXPECT_EQ(layer.flushed.size(), 4u);
+}
+
+// A batch left by an exception still flushes what it held back.
+TEST(FolderSyncBatch, AnErrorOnTheWayStillFlushesQuietly) {
+  MemoryFileSystem mem;
+  mem.MakeFolders("/a");
+  FolderFlushes layer(mem);
+  ScopedFileSystem scope(layer);
+  try {
+    FolderSyncBatch batch;
+    WriteFileAtomic("/a/1", "x");
+    throw std::runtime_error("failed on the way");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_EQ(layer.flushed, (std::vector<std::string>{"/a"}));
+}
+
 }  // namespace
 }  // namespace razere
