@@ -3,13 +3,26 @@
 #include <csignal>
 #include <cstdio>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace razere::cli {
 
 namespace {
 
 volatile std::sig_atomic_t g_shutdown = 0;
 
+#if defined(_WIN32)
+// Ctrl-C, Ctrl-Break, the console closed, the user logging off or the
+// system shutting down: the same request to stop as SIGINT/SIGTERM.
+BOOL WINAPI OnConsoleEvent(DWORD) {
+  g_shutdown = 1;
+  return TRUE;
+}
+#else
 extern "C" void OnSignal(int) { g_shutdown = 1; }
+#endif
 
 // A status text with its numbers removed: the same key for every call of
 // one stage's progress loop.
@@ -28,8 +41,12 @@ CliHost::CliHost(bool quiet, bool terminal) : quiet_(quiet), terminal_(terminal)
 CliHost::~CliHost() { Finish(); }
 
 void CliHost::InstallSignalHandlers() {
+#if defined(_WIN32)
+  ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+#else
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
+#endif
 }
 
 bool CliHost::IsShuttingDown() const { return g_shutdown != 0; }

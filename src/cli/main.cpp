@@ -1,3 +1,21 @@
 #include "cli/commands.h"
 
+#if defined(_WIN32)
+#include <string>
+#include <vector>
+
+#include "support/ansi.h"
+
+// Wide arguments, so that folder names in Chinese reach the program whatever
+// the console's code page; handed on as UTF-8, the run's text.
+int wmain(int argc, wchar_t** wargv) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.push_back(razere::WideToUtf8(wargv[i]));
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  return razere::cli::RunCommandLine(argc, argv.data());
+}
+#else
 int main(int argc, char** argv) { return razere::cli::RunCommandLine(argc, argv); }
+#endif

@@ -282,4 +282,26 @@ std::string TruncateAnsi(std::string_view gbk, size_t maxBytes) {
   return std::string(gbk.substr(0, i));
 }
 
+#if defined(_WIN32)
+std::string WideToUtf8(std::wstring_view wide) {
+  std::string out;
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  if (n > 0) {
+    out.resize(static_cast<size_t>(n));
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr, nullptr);
+  }
+  return out;
+}
+
+std::wstring Utf8ToWide(std::string_view utf8) {
+  std::wstring out;
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  if (n > 0) {
+    out.resize(static_cast<size_t>(n));
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+  }
+  return out;
+}
+#endif
+
 }  // namespace razere

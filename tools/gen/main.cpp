@@ -12,8 +12,10 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "gen/generator.h"
+#include "support/ansi.h"
 #include "support/datetime.h"
 #include "support/file_system.h"
 
@@ -97,9 +99,7 @@ bool NonEmptyFolder(const fs::path& p) {
   }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   CLI::App app{"razere-gen: writes sample server installations (seeded, reproducible)", "razere-gen"};
   app.require_subcommand(1);
   Cli c;
@@ -153,3 +153,19 @@ int main(int argc, char** argv) {
   }
   return kExitOk;
 }
+
+}  // namespace
+
+#if defined(_WIN32)
+// Wide arguments (folder names in Chinese), handed on as UTF-8.
+int wmain(int argc, wchar_t** wargv) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.push_back(razere::WideToUtf8(wargv[i]));
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  return Run(argc, argv.data());
+}
+#else
+int main(int argc, char** argv) { return Run(argc, argv); }
+#endif
