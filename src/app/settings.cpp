@@ -1,6 +1,7 @@
 #include "app/settings.h"
 
 #include "app/text_file_pairs.h"
+#include "support/file_system.h"
 #include "support/iniprofile.h"
 #include "support/text_util.h"
 
@@ -107,7 +108,7 @@ void SetDefaultSettings(RunContext& ctx) {
 }
 
 void LoadConfig(RunContext& ctx) {
-  IniProfile ini(ctx.ConfigFile);
+  IniProfile ini(PathFromText(ctx.ConfigFile));
   ctx.SavePath = ini.ReadString("Setup", "SavePath", ctx.SavePath);
   ctx.SortItemMakeIndex = ReadBool(ini, "SortItemMakeIndex", ctx.SortItemMakeIndex);
   ctx.Replace = ReadBool(ini, "Replace", ctx.Replace);
@@ -124,7 +125,7 @@ void LoadConfig(RunContext& ctx) {
 }
 
 void SaveConfig(const RunContext& ctx) {
-  IniProfile ini(ctx.ConfigFile);
+  IniProfile ini(PathFromText(ctx.ConfigFile));
   auto flag = [](bool b) { return b ? "1" : "0"; };
   ini.WriteString("Setup", "SavePath", ctx.SavePath);
   ini.WriteString("Setup", "SortItemMakeIndex", flag(ctx.SortItemMakeIndex));

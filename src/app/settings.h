@@ -34,7 +34,11 @@ inline constexpr std::string_view ItemBindChrName = SideRowOf(&ServerPaths::Item
 inline constexpr std::string_view ItemBindIPaddr = SideRowOf(&ServerPaths::ItemBindIPaddr).layout;
 }  // namespace layout
 
+#if defined(_WIN32)
+inline constexpr char kPathSep = '\\';
+#else
 inline constexpr char kPathSep = '/';
+#endif
 
 // root (ending with a separator) + relative layout path in platform form.
 std::string JoinLayoutPath(std::string_view root, std::string_view relative);

@@ -213,11 +213,11 @@ void MergeMail(const RunSettings& run, CharacterStageProducts& characters, RunSe
 
   services.ShowStatusText(1, kLoadMasterText);
   services.Bar.ProcessEvents();
-  CopyMails(io, run.Master.Email, true);
+  CopyMails(io, PathFromText(run.Master.Email), true);
 
   services.ShowStatusText(1, kLoadSlaveText);
   services.Bar.ProcessEvents();
-  CopyMails(io, run.Slave.Email, false);
+  CopyMails(io, PathFromText(run.Slave.Email), false);
 
   services.ShowStatusText(1, kMergeText);
   Drain(io);

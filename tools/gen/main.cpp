@@ -131,20 +131,20 @@ int Run(int argc, char** argv) {
     std::fprintf(stderr, "razere-gen: %s\n", e.what());
     return kExitUsage;
   }
-  if (!c.force && NonEmptyFolder(c.out)) {
+  if (!c.force && NonEmptyFolder(razere::PathFromText(c.out))) {
     std::fprintf(stderr, "razere-gen: %s is not empty (use --force to write into it)\n", c.out.c_str());
     return kExitFailed;
   }
 
   try {
     if (pair->parsed()) {
-      GeneratedPair p = GeneratePair(c.o, c.out);
-      std::printf("razere-gen: pair in %s: master %s; slave %s; settings %s\n", p.dir.string().c_str(),
-                  Describe(p.master.stats).c_str(), Describe(p.slave.stats).c_str(), p.config.string().c_str());
+      GeneratedPair p = GeneratePair(c.o, razere::PathFromText(c.out));
+      std::printf("razere-gen: pair in %s: master %s; slave %s; settings %s\n", razere::TextOfPath(p.dir).c_str(),
+                  Describe(p.master.stats).c_str(), Describe(p.slave.stats).c_str(), razere::TextOfPath(p.config).c_str());
     } else {
       GenSide side = c.side == "slave" ? GenSide::Slave : GenSide::Master;
-      GeneratedServer s = GenerateServer(c.o, c.out, side);
-      std::printf("razere-gen: %s installation in %s: %s\n", c.side.c_str(), s.root.string().c_str(),
+      GeneratedServer s = GenerateServer(c.o, razere::PathFromText(c.out), side);
+      std::printf("razere-gen: %s installation in %s: %s\n", c.side.c_str(), razere::TextOfPath(s.root).c_str(),
                   Describe(s.stats).c_str());
     }
   } catch (const std::exception& e) {
