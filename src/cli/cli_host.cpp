@@ -2,10 +2,13 @@
 
 #include <csignal>
 #include <cstdio>
+#include <string>
 
 #if defined(_WIN32)
 #include <windows.h>
 #endif
+
+#include "cli/console_text.h"
 
 namespace razere::cli {
 
@@ -61,14 +64,14 @@ void CliHost::PaintStatus(const std::string& text) {
     }
     lastDraw_ = now;
     undrawn_.clear();
-    std::fprintf(stderr, "\r\033[K%s", text.c_str());
+    PrintText(stderr, "\r\033[K" + text);
     std::fflush(stderr);
     lineOpen_ = true;
     return;
   }
   std::string key = StageKey(text);
   if (!pending_.empty() && key != pendingKey_) {
-    std::fprintf(stderr, "%s\n", pending_.c_str());
+    PrintText(stderr, pending_ + "\n");
   }
   pending_ = text;
   pendingKey_ = std::move(key);
@@ -83,19 +86,19 @@ void CliHost::EndStatusLine() {
 
 void CliHost::ShowMessage(const std::string& text, const std::string&) {
   EndStatusLine();
-  std::fprintf(stderr, "%s\n", text.c_str());
+  PrintText(stderr, text + "\n");
   std::fflush(stderr);
 }
 
 void CliHost::Finish() {
   if (terminal_ && !undrawn_.empty()) {
-    std::fprintf(stderr, "\r\033[K%s", undrawn_.c_str());
+    PrintText(stderr, "\r\033[K" + undrawn_);
     undrawn_.clear();
     lineOpen_ = true;
   }
   EndStatusLine();
   if (!pending_.empty()) {
-    std::fprintf(stderr, "%s\n", pending_.c_str());
+    PrintText(stderr, pending_ + "\n");
     pending_.clear();
   }
   std::fflush(stderr);

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/console_text.h"
 #include "support/ansi.h"
 
 // Wide arguments, so that folder names in Chinese reach the program whatever
@@ -14,6 +15,7 @@ int wmain(int argc, wchar_t** wargv) {
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
+  razere::cli::PrepareConsole();
   return razere::cli::RunCommandLine(argc, argv.data());
 }
 #else
