@@ -256,27 +256,27 @@ TEST(MergeLargeFileTest, RecordsBeyondFourGibibytesAreMerged) {
   ASSERT_GT(pair.master.stats.sparseOffsets.back(), int64_t{4} << 30);
 
   // The names of the characters that lie beyond 4 GiB.
-  std::set<std::string> far;
+  std::set<std::string> beyond;
   DbSourceFile src(pair.master.paths.Qel);
   for (int64_t off : pair.master.stats.sparseOffsets) {
     std::vector<uint8_t> head(1024);
     ASSERT_EQ(src.ReadAt(off, head.data(), head.size()), head.size());
-    far.insert(ReadNameField(head.data() + chardata_rec::kName + 0));
+    beyond.insert(ReadNameField(head.data() + chardata_rec::kName + 0));
   }
 
   CliResult r = RunCli({"merge", "--config", pair.config.string(), "--quiet"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   testing::ExpectVerifiedClean(pair.save);
   std::set<std::string> merged = NameSet(pair.save / "Qel.DB", DbKind::Qel, index_rec::kName);
-  // A far record is in the output unless it has no index entry or an
+  // A beyond record is in the output unless it has no index entry or an
   // earlier record of the same name key won.
   std::set<std::string> indexed = NameSet(pair.master.paths.Hum, DbKind::Hum, index_rec::kName);
   std::set<std::string> mergedKeys;
   for (const std::string& name : merged) mergedKeys.insert(NameKey(name));
-  for (const std::string& name : far) {
+  for (const std::string& name : beyond) {
     EXPECT_TRUE(merged.count(name) || mergedKeys.count(NameKey(name)) || !indexed.count(name)) << name;
   }
-  EXPECT_TRUE(std::any_of(far.begin(), far.end(), [&](const std::string& n) { return merged.count(n) > 0; }));
+  EXPECT_TRUE(std::any_of(beyond.begin(), beyond.end(), [&](const std::string& n) { return merged.count(n) > 0; }));
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "stages/text_list_merge.h"
 
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 

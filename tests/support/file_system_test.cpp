@@ -3,8 +3,9 @@
 #include "support/file_system.h"
 
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
 #include <sys/stat.h>
-#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -272,6 +273,9 @@ TEST(DiscardingFileSystem, CountsWritesAndChangesNothing) {
 }
 
 TEST(PlatformFileSystem, AtomicWritesKeepPermissionsAndFollowLinks) {
+#if defined(_WIN32)
+  RAZERE_POSIX_ONLY("permission bits and symbolic links");
+#else
   testing::TempDir dir;
   const fs::path target = dir.Write("t", "old");
   ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
@@ -282,6 +286,32 @@ TEST(PlatformFileSystem, AtomicWritesKeepPermissionsAndFollowLinks) {
   struct stat st {};
   ASSERT_EQ(::stat(target.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
+#endif
+}
+
+// Chinese folder and file names made from the run's text (UTF-8) reach the
+// disk as those characters and come back as the same text: on Windows a path
+// made from a narrow string directly would be decoded in the ANSI code page.
+TEST(PlatformFileSystem, ChineseNamesMadeFromTextComeBackAsTheSameText) {
+  testing::TempDir dir;
+  const std::string folderText = TextOfPath(dir.path()) + "/合区(主库)";
+  const fs::path folder = PathFromText(folderText);
+  PlatformFileSystem().MakeFolders(folder);
+  const fs::path file = folder / PathFromText("人物名称更改记录.txt");
+  WriteFileAtomic(file, "x");
+
+  const std::vector<FolderEntry> entries = PlatformFileSystem().List(folder);
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].name, "人物名称更改记录.txt");
+  EXPECT_EQ(TextOfPath(file.filename()), "人物名称更改记录.txt");
+  EXPECT_EQ(PathFromText(TextOfPath(file)), file);
+  EXPECT_EQ(PlatformFileSystem().KindOf(PathFromText(folderText + "/人物名称更改记录.txt")), FileKind::File);
+  try {
+    PlatformFileSystem().Open(PathFromText(folderText + "/行会.txt"), OpenMode::Read);
+    ADD_FAILURE() << "opened a missing file";
+  } catch (const FileError& e) {
+    EXPECT_NE(std::string(e.what()).find("合区(主库)"), std::string::npos) << e.what();
+  }
 }
 
 TEST(PlatformFileSystem, OffsetsBeyondFourGibibytes) {
