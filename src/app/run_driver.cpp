@@ -243,7 +243,7 @@ bool OpenMailStore(RunContext& ctx, Refusals& say) {
   if (Fs().KindOf(PathFromText(emailFile), false) != FileKind::None) return say.Refuse("清除Email数据失败！");
 
   try {
-    ctx.MailStore = std::make_shared<TXoCustomDatabase>(emailFile);
+    ctx.MailStore = std::make_shared<TXoCustomDatabase>(PathFromText(emailFile));
   } catch (const std::exception& e) {
     return say.Refuse(std::string("创建Email数据失败！\r\n\r\n") + e.what());
   }
