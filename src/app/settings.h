@@ -36,8 +36,11 @@ inline constexpr std::string_view ItemBindIPaddr = SideRowOf(&ServerPaths::ItemB
 
 #if defined(_WIN32)
 inline constexpr char kPathSep = '\\';
+// Windows takes "/" as a separator too.
+inline constexpr bool IsPathSep(char c) { return c == '\\' || c == '/'; }
 #else
 inline constexpr char kPathSep = '/';
+inline constexpr bool IsPathSep(char c) { return c == '/'; }
 #endif
 
 // root (ending with a separator) + relative layout path in platform form.
