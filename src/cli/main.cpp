@@ -1,6 +1,10 @@
 #include "cli/commands.h"
 
 #if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -15,6 +19,9 @@ int wmain(int argc, wchar_t** wargv) {
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
+  // Redirected output keeps its bytes (no CR before each LF), as on Linux.
+  ::_setmode(::_fileno(stdout), _O_BINARY);
+  ::_setmode(::_fileno(stderr), _O_BINARY);
   razere::cli::PrepareConsole();
   return razere::cli::RunCommandLine(argc, argv.data());
 }
