@@ -12,6 +12,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "platform_temp_dir.h"
 
@@ -97,6 +98,13 @@ TYPED_TEST(FileLayerTest, FailuresCarryOperationPathAndReason) {
       {"a folder read as a file", "folder", OpenMode::Read, FileOp::Open, "Is a directory"},
       {"a folder written as a file", "folder", OpenMode::Replace, FileOp::Create, "Is a directory"},
   };
+  // Windows' own layer gives the system's text (FormatMessage, in the
+  // system's language); the memory layer the POSIX one everywhere.
+#if defined(_WIN32)
+  const bool posixReasons = !std::is_same_v<TypeParam, PosixRoot>;
+#else
+  const bool posixReasons = true;
+#endif
   for (const Case& c : cases) {
     try {
       this->L().Open(this->P(c.path), c.mode);
@@ -104,9 +112,13 @@ TYPED_TEST(FileLayerTest, FailuresCarryOperationPathAndReason) {
     } catch (const FileError& e) {
       EXPECT_EQ(e.Op(), c.op) << c.what;
       EXPECT_EQ(e.Path(), this->P(c.path)) << c.what;
-      EXPECT_EQ(e.Reason(), c.reason) << c.what;
+      if (posixReasons) {
+        EXPECT_EQ(e.Reason(), c.reason) << c.what;
+      } else {
+        EXPECT_FALSE(e.Reason().empty()) << c.what;
+      }
       EXPECT_EQ(std::string(e.what()),
-                std::string(FileOpText(c.op)) + "：" + this->P(c.path).string() + " (" + c.reason + ")")
+                std::string(FileOpText(c.op)) + "：" + TextOfPath(this->P(c.path)) + " (" + e.Reason() + ")")
           << c.what;
     }
   }
