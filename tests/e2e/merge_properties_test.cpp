@@ -132,7 +132,7 @@ TEST_P(MergePropertiesTest, OutputIsConsistentAndInputsStayAsTheyWere) {
   EXPECT_EQ(HeaderCount(save / "Qel.DB"), static_cast<int32_t>(chars.size()));
   EXPECT_EQ(HeaderCount(save / "HeroQel.DB"), static_cast<int32_t>(heroes.size()));
   TextFile summary;
-  ASSERT_TRUE(ReadTextFile(save / "新记录.txt", summary));
+  ASSERT_TRUE(ReadTextFile(save / PathFromText("新记录.txt"), summary));
   ASSERT_GE(summary.lines.size(), 4u);
   EXPECT_EQ(summary.lines[0], "新ID.DB总数:" + std::to_string(accounts.size()));
   EXPECT_EQ(summary.lines[1], "新Hum.DB总数:" + std::to_string(index.size()));
@@ -163,7 +163,7 @@ TEST_P(MergePropertiesTest, OutputIsConsistentAndInputsStayAsTheyWere) {
     for (const auto& n : NameSet(side->paths.Hum, DbKind::Hum, index_rec::kName)) inputNames.insert(n);
   }
   std::set<std::string> logged;
-  for (const auto& [oldName, newName] : LogLines(save / "人物名称更改记录.txt")) {
+  for (const auto& [oldName, newName] : LogLines(save / PathFromText("人物名称更改记录.txt"))) {
     EXPECT_TRUE(inputNames.count(oldName));
     EXPECT_FALSE(inputNames.count(newName));
     logged.insert(newName);
@@ -183,7 +183,7 @@ TEST_P(MergePropertiesTest, OutputIsConsistentAndInputsStayAsTheyWere) {
     for (const auto& n : NameSet(side->paths.ID, DbKind::ID, account_rec::kName)) inputAccounts.insert(n);
   }
   std::set<std::string> loggedAccounts;
-  for (const auto& [oldName, newName] : LogLines(save / "帐号更改记录.txt")) {
+  for (const auto& [oldName, newName] : LogLines(save / PathFromText("帐号更改记录.txt"))) {
     EXPECT_TRUE(inputAccounts.count(oldName));
     loggedAccounts.insert(newName);
   }
