@@ -33,7 +33,7 @@ namespace {
 class RecordReader {
  public:
   RecordReader(const std::string& path, int64_t start, size_t recordSize, std::function<void(uint64_t)> read)
-      : file_(Fs().Open(path, OpenMode::Read)), size_(file_->Size()), offset_(start), recordSize_(recordSize),
+      : file_(Fs().Open(PathFromText(path), OpenMode::Read)), size_(file_->Size()), offset_(start), recordSize_(recordSize),
         read_(std::move(read)) {
     buf_.resize(std::max<size_t>(1, kBlock / recordSize_) * recordSize_);
   }
@@ -67,7 +67,7 @@ class RecordReader {
   size_t have_ = 0, at_ = 0;
 };
 
-bool Present(const std::string& path) { return !path.empty() && Fs().KindOf(path) == FileKind::File; }
+bool Present(const std::string& path) { return !path.empty() && Fs().KindOf(PathFromText(path)) == FileKind::File; }
 
 std::string Quoted(std::string_view gbk) { return "“" + GbkToUtf8(gbk) + "”"; }
 
@@ -76,12 +76,12 @@ class Checker {
  public:
   Checker(const DataSetFiles& files, const DataSetCheckOptions& options) : f_(files), o_(options) {
     for (const std::string* p : {&f_.ID, &f_.Hum, &f_.Qel, &f_.HeroQel, &f_.Shop, &f_.ShopItem, &f_.Email}) {
-      if (Present(*p)) total_ += static_cast<uint64_t>(Fs().FileSize(*p));
+      if (Present(*p)) total_ += static_cast<uint64_t>(Fs().FileSize(PathFromText(*p)));
     }
     bounds_ = o_.bounds;
     if (!bounds_ && Present(f_.Setup)) {
-      const auto number = ParseDecimal(IniReadString(f_.Setup, "Setup", "ItemNumber", ""), DecimalSign::kPlusThenAny);
-      const auto ex = ParseDecimal(IniReadString(f_.Setup, "Setup", "ItemNumberEx", ""), DecimalSign::kPlusThenAny);
+      const auto number = ParseDecimal(IniReadString(PathFromText(f_.Setup), "Setup", "ItemNumber", ""), DecimalSign::kPlusThenAny);
+      const auto ex = ParseDecimal(IniReadString(PathFromText(f_.Setup), "Setup", "ItemNumberEx", ""), DecimalSign::kPlusThenAny);
       if (number && ex) bounds_ = SerialBounds{*number, *ex};
     }
   }
@@ -273,7 +273,7 @@ class Checker {
   // of its item attachments are the run's.
   void ReadMail() {
     if (!Present(f_.Email)) return;
-    std::unique_ptr<File> probe = Fs().Open(f_.Email, OpenMode::Read);
+    std::unique_ptr<File> probe = Fs().Open(PathFromText(f_.Email), OpenMode::Read);
     uint8_t header[xodb::kHeaderSize] = {};
     if (probe->ReadAt(0, header, sizeof header) < sizeof header) {
       Problem(f_.Email, f_.Email + "：文件比文件头还短");
@@ -313,7 +313,7 @@ class Checker {
 
   // Guild members, applicants and approvals: the loader asks for each name.
   void ReadGuilds() {
-    if (duplicates_ || f_.Guild.empty() || Fs().KindOf(f_.Guild) != FileKind::Folder || !Present(f_.Hum)) return;
+    if (duplicates_ || f_.Guild.empty() || Fs().KindOf(PathFromText(f_.Guild)) != FileKind::Folder || !Present(f_.Hum)) return;
     TGuildBase guilds;
     guilds.m_sSetupFileName = f_.Setup;
     std::vector<std::string> missing;

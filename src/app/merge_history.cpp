@@ -32,7 +32,7 @@ void HashRange(File& file, int64_t offset, int64_t size, std::vector<uint8_t>& b
 }
 
 std::string FingerprintFile(const std::string& path, const DbKindInfo& kind, bool& noRecords) {
-  std::unique_ptr<File> file = Fs().Open(path, OpenMode::Read);
+  std::unique_ptr<File> file = Fs().Open(PathFromText(path), OpenMode::Read);
   const int64_t size = file->Size();
   Sha256 digest;
   std::vector<uint8_t> buf;
@@ -88,7 +88,10 @@ SideFingerprint FingerprintSide(const ServerPaths& side) {
 
 bool SharesRecordFile(const ServerPaths& master, const ServerPaths& slave) {
   for (const auto field : kFingerprinted) {
-    if (Fs().Canonical(Fs().ResolveLinks(master.*field)) == Fs().Canonical(Fs().ResolveLinks(slave.*field))) return true;
+    if (Fs().Canonical(Fs().ResolveLinks(PathFromText(master.*field))) ==
+        Fs().Canonical(Fs().ResolveLinks(PathFromText(slave.*field)))) {
+      return true;
+    }
   }
   return false;
 }
@@ -113,14 +116,14 @@ std::optional<std::string> EarlierMerge(const std::vector<std::string>& lines, c
 
 std::vector<std::string> ReadMasterHistory(const ServerPaths& master) {
   std::string bytes;
-  if (!ReadWholeFile(MasterHistoryPath(master), bytes)) return {};
+  if (!ReadWholeFile(PathFromText(MasterHistoryPath(master)), bytes)) return {};
   TextEncoding encoding = TextEncoding::Ansi;
   return SplitLines(DecodeText(bytes, encoding));
 }
 
 void WriteHistory(const std::string& folder, std::vector<std::string> lines, const std::string& line) {
   lines.push_back(line);
-  WriteTextFile(folder + kHistoryFileName, lines, TextEncoding::Ansi);
+  WriteTextFile(PathFromText(folder + kHistoryFileName), lines, TextEncoding::Ansi);
 }
 
 }  // namespace razere

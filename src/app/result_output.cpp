@@ -24,7 +24,11 @@ namespace razere {
 namespace {
 
 std::string FileNamePart(const std::string& path) {
-  size_t at = path.rfind('/');
+#if defined(_WIN32)
+  const size_t at = path.find_last_of("\\/");
+#else
+  const size_t at = path.rfind('/');
+#endif
   return at == std::string::npos ? path : path.substr(at + 1);
 }
 
@@ -32,8 +36,8 @@ void CopyTreeDurably(const fs::path& source, const fs::path& target, const std::
   FileSystem& fsys = Fs();
   fsys.MakeFolders(target);
   for (const FolderEntry& entry : fsys.List(source)) {
-    const fs::path from = source / entry.name;
-    const fs::path to = target / entry.name;
+    const fs::path from = source / PathFromText(entry.name);
+    const fs::path to = target / PathFromText(entry.name);
     if (fsys.KindOf(from) == FileKind::Folder) {
       CopyTreeDurably(from, to, copied);
     } else {
@@ -70,19 +74,19 @@ class StagingProgress {
 
 void RemoveQuietly(const std::string& path) {
   try {
-    if (Fs().KindOf(path, false) == FileKind::Folder) {
+    if (Fs().KindOf(PathFromText(path), false) == FileKind::Folder) {
       DeleteFolderTree(path, true);
     } else {
-      Fs().Remove(path);
+      Fs().Remove(PathFromText(path));
     }
   } catch (const FileError&) {
     // Whatever stays behind is in the way of the next step, which reports it.
   }
 }
 
-void RenameOrThrow(const std::string& from, const std::string& to) { Fs().Rename(from, to); }
+void RenameOrThrow(const std::string& from, const std::string& to) { Fs().Rename(PathFromText(from), PathFromText(to)); }
 
-bool Exists(const std::string& path) { return Fs().KindOf(path, false) != FileKind::None; }
+bool Exists(const std::string& path) { return Fs().KindOf(PathFromText(path), false) != FileKind::None; }
 
 // One master file or folder to replace.
 struct Replacement {
@@ -144,13 +148,13 @@ void WriteChangeLogs(RunContext& ctx) {
     }
     return lines;
   };
-  WriteTextFile(ctx.SavePath + "帐号更改记录.txt", renameLines(ctx.AccountRenames));
-  WriteTextFile(ctx.SavePath + "人物名称更改记录.txt", renameLines(ctx.CharRenames));
-  WriteTextFile(ctx.SavePath + "行会名称更改记录.txt",
+  WriteTextFile(PathFromText(ctx.SavePath + "帐号更改记录.txt"), renameLines(ctx.AccountRenames));
+  WriteTextFile(PathFromText(ctx.SavePath + "人物名称更改记录.txt"), renameLines(ctx.CharRenames));
+  WriteTextFile(PathFromText(ctx.SavePath + "行会名称更改记录.txt"),
                 ctx.GuildRenameLines ? *ctx.GuildRenameLines : std::vector<std::string>{});
 
   auto count = [](const auto& p) { return std::to_string(p ? p->Count() : 0); };
-  WriteTextFile(ctx.SavePath + "新记录.txt", {
+  WriteTextFile(PathFromText(ctx.SavePath + "新记录.txt"), {
                                                  "新ID.DB总数:" + count(ctx.MasterAccounts),
                                                  "新Hum.DB总数:" + count(ctx.MasterCharIndex),
                                                  "新Qel.DB总数:" + count(ctx.MasterCharData),
@@ -164,10 +168,10 @@ void WriteChangeLogs(RunContext& ctx) {
 void DeleteFolderTree(const std::string& folder, bool removeItself, const std::function<void()>& pump) {
   FileSystem& fsys = Fs();
   const std::string dir = WithoutTrailingSeparators(folder);
-  if (dir.empty() || fsys.KindOf(dir) != FileKind::Folder) return;
+  if (dir.empty() || fsys.KindOf(PathFromText(dir)) != FileKind::Folder) return;
   std::vector<FolderEntry> entries;
   try {
-    entries = fsys.List(dir);
+    entries = fsys.List(PathFromText(dir));
   } catch (const FileError&) {
     // Unreadable: the folder's own removal below reports it.
   }
@@ -178,13 +182,13 @@ void DeleteFolderTree(const std::string& folder, bool removeItself, const std::f
       DeleteFolderTree(path, true, pump);
     } else {
       try {
-        fsys.Remove(path);
+        fsys.Remove(PathFromText(path));
       } catch (const FileError&) {
         // A failure shows when the folder is removed.
       }
     }
   }
-  if (removeItself) fsys.Remove(dir);
+  if (removeItself) fsys.Remove(PathFromText(dir));
 }
 
 bool ShellCopy(const std::string& source, const std::string& target) {
@@ -192,13 +196,14 @@ bool ShellCopy(const std::string& source, const std::string& target) {
   FileSystem& fsys = Fs();
   try {
     if (EqualsIgnoringAsciiCase(FolderPart(source), FolderPart(target))) {
-      fsys.Rename(source, target);
-    } else if (fsys.KindOf(source) == FileKind::Folder) {
-      fs::path to = fsys.KindOf(target) == FileKind::Folder ? fs::path(target) / fs::path(source).filename()
-                                                             : fs::path(target);
-      CopyTreeDurably(source, to);
+      fsys.Rename(PathFromText(source), PathFromText(target));
+    } else if (fsys.KindOf(PathFromText(source)) == FileKind::Folder) {
+      const fs::path to = fsys.KindOf(PathFromText(target)) == FileKind::Folder
+                              ? PathFromText(target) / PathFromText(source).filename()
+                              : PathFromText(target);
+      CopyTreeDurably(PathFromText(source), to);
     } else {
-      CopyFileDurably(source, target);
+      CopyFileDurably(PathFromText(source), PathFromText(target));
     }
   } catch (const std::exception&) {
     return true;
@@ -230,7 +235,7 @@ void ReplaceMasterFiles(RunContext& ctx) {
     uint64_t total = 0;
     for (Replacement& r : plan) {
       r.haveSource = Exists(r.source);
-      if (r.haveSource) total += BytesBelow(r.source);
+      if (r.haveSource) total += BytesBelow(PathFromText(r.source));
     }
     StagingProgress progress(ctx.Bar, total);
     const auto copied = [&progress](uint64_t bytes) { progress.Copied(bytes); };
@@ -242,13 +247,13 @@ void ReplaceMasterFiles(RunContext& ctx) {
       RemoveQuietly(r.staged);
       // A master that never had the file may lack its folder too (no shops
       // or mail yet): made here, as a shell copy makes it.
-      Fs().MakeFolders(FolderPart(r.target));
+      Fs().MakeFolders(PathFromText(FolderPart(r.target)));
       if (r.folder) {
-        CopyTreeDurably(r.source, r.staged, copied);
+        CopyTreeDurably(PathFromText(r.source), PathFromText(r.staged), copied);
       } else {
-        CopyFileDurably(r.source, r.staged, copied);
+        CopyFileDurably(PathFromText(r.source), PathFromText(r.staged), copied);
       }
-      Fs().SyncFolder(FolderPart(r.target));
+      Fs().SyncFolder(PathFromText(FolderPart(r.target)));
       ctx.Bar.ProcessEvents();
     }
   } catch (...) {
@@ -285,7 +290,7 @@ void ReplaceMasterFiles(RunContext& ctx) {
       RenameOrThrow(r.target, retired);
     }
     if (r.haveSource) RenameOrThrow(r.staged, r.target);  // replaces an old file atomically
-    Fs().SyncFolder(FolderPart(r.target));
+    Fs().SyncFolder(PathFromText(FolderPart(r.target)));
   }
   for (const Replacement& r : plan) {
     if (!r.folder) continue;

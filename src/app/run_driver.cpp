@@ -35,7 +35,7 @@ namespace {
 
 bool FileExists(const std::string& path) {
   if (path.empty()) return false;
-  const FileKind kind = Fs().KindOf(path);
+  const FileKind kind = Fs().KindOf(PathFromText(path));
   return kind == FileKind::File || kind == FileKind::Other;  // a device or pipe is there too
 }
 
@@ -186,7 +186,7 @@ bool CheckSaveFolder(const RunContext& ctx, Refusals& say) {
 
 bool CheckDataVersions(const ServerPaths& master, const ServerPaths& slave, Refusals& say) {
   for (const std::string* file : {&master.Qel, &slave.Qel, &master.HeroQel, &slave.HeroQel}) {
-    const int32_t version = ReadDbVersion(*file);
+    const int32_t version = ReadDbVersion(PathFromText(*file));
     if (version != kRequiredDbVersion) {
       return say.Refuse(Format("数据库版本太低：\r\n\r\n“%s”该数据库版本：%d \r\n\r\n需要数据库版本：%d！！！", *file,
                                version, kRequiredDbVersion));
@@ -231,19 +231,19 @@ bool CheckFreeSpace(const RunContext& ctx, Refusals& say) {
 bool OpenMailStore(RunContext& ctx, Refusals& say) {
   const std::string emailFile = ctx.SavePath + "Email.db";
   try {
-    Fs().MakeFolders(ctx.SavePath);
+    Fs().MakeFolders(PathFromText(ctx.SavePath));
   } catch (const FileError& e) {
     return say.Refuse("无法创建保存目录：" + ctx.SavePath + " (" + e.Reason() + ")");
   }
   try {
-    Fs().Remove(emailFile);
+    Fs().Remove(PathFromText(emailFile));
   } catch (const FileError&) {
     // Reported below: the old mail store must not survive into the new set.
   }
-  if (Fs().KindOf(emailFile, false) != FileKind::None) return say.Refuse("清除Email数据失败！");
+  if (Fs().KindOf(PathFromText(emailFile), false) != FileKind::None) return say.Refuse("清除Email数据失败！");
 
   try {
-    ctx.MailStore = std::make_shared<TXoCustomDatabase>(emailFile);
+    ctx.MailStore = std::make_shared<TXoCustomDatabase>(PathFromText(emailFile));
   } catch (const std::exception& e) {
     return say.Refuse(std::string("创建Email数据失败！\r\n\r\n") + e.what());
   }
@@ -278,7 +278,7 @@ void Timed(RunReport& report, const char* name, Step&& step) {
 
 std::optional<int64_t> SetupCounter(const std::string& setup, const char* key) {
   if (setup.empty()) return std::nullopt;
-  const std::optional<int32_t> v = ParseDecimal(IniReadString(setup, "Setup", key, ""), DecimalSign::kPlusThenAny);
+  const std::optional<int32_t> v = ParseDecimal(IniReadString(PathFromText(setup), "Setup", key, ""), DecimalSign::kPlusThenAny);
   return v ? std::optional<int64_t>(*v) : std::nullopt;
 }
 
@@ -372,7 +372,7 @@ bool MergeConsignmentSales(RunContext& ctx, const RunStages& stages, Refusals& s
     throw;
   } catch (const std::exception& e) {
     say.Refuse(std::string("寄买卖数据合并失败！\r\n\r\n") + e.what());
-    WriteTextFile(ctx.SavePath + "QueryLog.txt", *ctx.HTTPQueryLog, TextEncoding::Ansi);
+    WriteTextFile(PathFromText(ctx.SavePath + "QueryLog.txt"), *ctx.HTTPQueryLog, TextEncoding::Ansi);
     return false;
   }
   ctx.ShowStatusText(0, "寄买卖数据合并完成......");
@@ -385,7 +385,7 @@ bool MergeConsignmentSales(RunContext& ctx, const RunStages& stages, Refusals& s
 // another error ends the run, and that error is the one to report.
 void WriteIncompleteMarker(const std::string& saveFolder, const std::string& error) {
   try {
-    WriteTextFile(saveFolder + kIncompleteMarkerName, SplitLines(error), TextEncoding::Ansi);
+    WriteTextFile(PathFromText(saveFolder + kIncompleteMarkerName), SplitLines(error), TextEncoding::Ansi);
   } catch (const std::exception&) {
     // The run's own error is reported; a save folder that takes no marker
     // most likely took no output either.
@@ -394,7 +394,7 @@ void WriteIncompleteMarker(const std::string& saveFolder, const std::string& err
 
 void RemoveIncompleteMarker(const std::string& saveFolder) {
   try {
-    Fs().Remove(saveFolder + kIncompleteMarkerName);
+    Fs().Remove(PathFromText(saveFolder + kIncompleteMarkerName));
   } catch (const FileError&) {
     // A marker left over a complete output is wrong but harmless; the run
     // has succeeded and says so.
@@ -533,7 +533,7 @@ std::string PairListRefusal(const RunContext& ctx) {
 }
 
 std::string SaveFolderCollision(const RunContext& ctx) {
-  fs::path save = CanonicalFolder(ctx.SavePath);
+  fs::path save = CanonicalFolder(PathFromText(ctx.SavePath));
   std::vector<std::string> inputs;
   for (const ServerPaths* side : {&ctx.Master, &ctx.Slave}) {
     for (const SideRow& row : kSideRows) {
@@ -546,7 +546,7 @@ std::string SaveFolderCollision(const RunContext& ctx) {
   }
   for (const std::string& file : inputs) {
     if (file.empty()) continue;
-    if (CanonicalFolder(fs::path(file).parent_path()) == save) return file;
+    if (CanonicalFolder(PathFromText(file).parent_path()) == save) return file;
   }
   // A folder row (the guild folder) collides when it is the save folder or
   // lies directly in it: the stage writes its new folder there.
@@ -554,7 +554,7 @@ std::string SaveFolderCollision(const RunContext& ctx) {
     for (const SideRow& row : kSideRows) {
       const std::string& folder = side->*row.path;
       if (!row.IsFolder() || folder.empty()) continue;
-      fs::path canon = CanonicalFolder(folder);
+      fs::path canon = CanonicalFolder(PathFromText(folder));
       if (canon.parent_path() == save || canon == save) return folder;
     }
   }
@@ -660,7 +660,7 @@ RunOutcome ButtonOKClick(RunContext& ctx, const WindowState& w, const RunStages&
   auto listFiles = [&] {
     if (!recording) return;
     for (const fs::path& p : recording->FilesWritten()) {
-      r.files.push_back({p.string(), static_cast<uint64_t>(base.FileSize(p))});
+      r.files.push_back({TextOfPath(p), static_cast<uint64_t>(base.FileSize(p))});
     }
   };
   Refusals say(ctx.Bar.Host());

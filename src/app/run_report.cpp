@@ -147,7 +147,7 @@ std::string RunReportJson(const RunReport& r) {
 }
 
 void WriteRunReport(const std::string& path, const RunReport& report) {
-  WriteFileAtomic(path, RunReportJson(report));
+  WriteFileAtomic(PathFromText(path), RunReportJson(report));
 }
 
 }  // namespace razere

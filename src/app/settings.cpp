@@ -1,6 +1,7 @@
 #include "app/settings.h"
 
 #include "app/text_file_pairs.h"
+#include "support/file_system.h"
 #include "support/iniprofile.h"
 #include "support/text_util.h"
 
@@ -31,24 +32,26 @@ std::string JoinLayoutPath(std::string_view root, std::string_view relative) {
 
 std::string NormalizeRoot(std::string_view text) {
   std::string root = Trim(text);
-  if (root.empty() || root.back() != kPathSep) root += kPathSep;
+  if (root.empty() || !IsPathSep(root.back())) root += kPathSep;
   return root;
 }
 
 std::string WithTrailingSeparator(std::string_view text) {
   std::string out(text);
-  if (!out.empty() && out.back() != kPathSep) out += kPathSep;
+  if (!out.empty() && !IsPathSep(out.back())) out += kPathSep;
   return out;
 }
 
 std::string WithoutTrailingSeparators(std::string path) {
-  while (path.size() > 1 && path.back() == kPathSep) path.pop_back();
+  while (path.size() > 1 && IsPathSep(path.back())) path.pop_back();
   return path;
 }
 
 std::string FolderPart(const std::string& path) {
-  const size_t at = path.rfind(kPathSep);
-  return at == std::string::npos ? std::string() : path.substr(0, at + 1);
+  size_t at = path.size();
+  while (at > 0 && !IsPathSep(path[at - 1])) --at;
+  if (at == 0) return std::string();
+  return path.substr(0, at);
 }
 
 int32_t SpinEditValue(std::string_view text) {
@@ -107,7 +110,7 @@ void SetDefaultSettings(RunContext& ctx) {
 }
 
 void LoadConfig(RunContext& ctx) {
-  IniProfile ini(ctx.ConfigFile);
+  IniProfile ini(PathFromText(ctx.ConfigFile));
   ctx.SavePath = ini.ReadString("Setup", "SavePath", ctx.SavePath);
   ctx.SortItemMakeIndex = ReadBool(ini, "SortItemMakeIndex", ctx.SortItemMakeIndex);
   ctx.Replace = ReadBool(ini, "Replace", ctx.Replace);
@@ -124,7 +127,7 @@ void LoadConfig(RunContext& ctx) {
 }
 
 void SaveConfig(const RunContext& ctx) {
-  IniProfile ini(ctx.ConfigFile);
+  IniProfile ini(PathFromText(ctx.ConfigFile));
   auto flag = [](bool b) { return b ? "1" : "0"; };
   ini.WriteString("Setup", "SavePath", ctx.SavePath);
   ini.WriteString("Setup", "SortItemMakeIndex", flag(ctx.SortItemMakeIndex));

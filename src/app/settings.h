@@ -34,7 +34,14 @@ inline constexpr std::string_view ItemBindChrName = SideRowOf(&ServerPaths::Item
 inline constexpr std::string_view ItemBindIPaddr = SideRowOf(&ServerPaths::ItemBindIPaddr).layout;
 }  // namespace layout
 
+#if defined(_WIN32)
+inline constexpr char kPathSep = '\\';
+// Windows takes "/" as a separator too.
+inline constexpr bool IsPathSep(char c) { return c == '\\' || c == '/'; }
+#else
 inline constexpr char kPathSep = '/';
+inline constexpr bool IsPathSep(char c) { return c == '/'; }
+#endif
 
 // root (ending with a separator) + relative layout path in platform form.
 std::string JoinLayoutPath(std::string_view root, std::string_view relative);

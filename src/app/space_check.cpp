@@ -20,7 +20,7 @@ namespace razere {
 
 namespace {
 
-uint64_t SizeOf(const std::string& path) { return path.empty() ? 0 : BytesBelow(path); }
+uint64_t SizeOf(const std::string& path) { return path.empty() ? 0 : BytesBelow(PathFromText(path)); }
 
 uint64_t Records(const std::string& file, const DbKindInfo& kind) {
   const uint64_t size = SizeOf(file);
@@ -50,7 +50,7 @@ constexpr uint64_t kSmallFileSlack = 4096;
 class Volumes {
  public:
   void Add(const std::string& folder, uint64_t bytes, bool master) {
-    const fs::path existing = ExistingFolder(folder);
+    const fs::path existing = ExistingFolder(PathFromText(folder));
     const std::string volume = Fs().VolumeOf(existing);
     auto [it, fresh] = index_.try_emplace(volume, needs_.size());
     if (fresh) needs_.push_back({folder, master, 0, Fs().FreeSpace(existing)});

@@ -10,6 +10,7 @@
 #include "stages/mail_merge.h"
 #include "stages/shop_merge.h"
 #include "stages/text_list_merge.h"
+#include "support/file_system.h"
 
 namespace razere {
 
@@ -51,10 +52,11 @@ RunStages BuiltStages() {
   // Advances the serial counters; fills the mail store.
   s.MergeMail = [](RunContext& ctx) { MergeMail(Settings(ctx), Characters(ctx), Services(ctx), Mails(ctx)); };
   s.WebMerge = [](RunContext& ctx) {
-    WebMerge(Settings(ctx), std::as_const(Characters(ctx)), Sale(ctx), ReadWebServiceOptions(ctx.ConfigFile));
+    WebMerge(Settings(ctx), std::as_const(Characters(ctx)), Sale(ctx), ReadWebServiceOptions(PathFromText(ctx.ConfigFile)));
   };
   // The output step reads the whole context.
-  s.WriteItemNumbers = [](RunContext& ctx) { WriteItemNumbers(ctx.Master.Setup, ctx.ItemNumber, ctx.ItemNumberEx); };
+  s.WriteItemNumbers = [](RunContext& ctx) { WriteItemNumbers(PathFromText(ctx.Master.Setup), ctx.ItemNumber, ctx.ItemNumberEx);
+  };
   s.WriteChangeLogs = WriteChangeLogs;
   s.ReplaceMasterFiles = ReplaceMasterFiles;
   return s;

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "support/file_system.h"
 #include "support/text_util.h"
 #include "support/textfile.h"
 
@@ -22,7 +23,7 @@ std::vector<TTextFileName> ParseTextFilePairs(const std::vector<std::string>& li
 void LoadTextFilePairs(RunContext& ctx) {
   ctx.TextFilePairs.clear();
   TextFile file;
-  if (!ReadTextFile(ctx.PairListFile, file)) return;
+  if (!ReadTextFile(PathFromText(ctx.PairListFile), file)) return;
   ctx.TextFilePairs = ParseTextFilePairs(file.lines);
 }
 
@@ -31,7 +32,7 @@ bool SaveTextFilePairs(const RunContext& ctx) {
   lines.reserve(ctx.TextFilePairs.size());
   for (const auto& p : ctx.TextFilePairs) lines.push_back(p.Master + "|" + p.Slave);
   try {
-    WriteTextFile(ctx.PairListFile, lines, TextEncoding::Ansi);
+    WriteTextFile(PathFromText(ctx.PairListFile), lines, TextEncoding::Ansi);
     return true;
   } catch (const std::exception&) {
     return false;

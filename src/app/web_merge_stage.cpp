@@ -3,6 +3,7 @@
 #include "merge/accounts.h"
 #include "support/ansi.h"
 #include "support/datetime.h"
+#include "support/file_system.h"
 
 namespace razere {
 
@@ -20,10 +21,10 @@ std::vector<RenamedRole> RenamedRoles(const NameRenameMap* CharRenames) {
 
 std::string ReadAreaKey(const RunSettings& run, ConsignmentSaleState& sale, const std::string& setupFile,
                         bool withCredentials) {
-  const uint8_t fill = ReadWebServiceOptions(run.ConfigFile).FillByte;
-  if (!withCredentials) return ReadAreaKey(setupFile, nullptr, fill);
+  const uint8_t fill = ReadWebServiceOptions(PathFromText(run.ConfigFile)).FillByte;
+  if (!withCredentials) return ReadAreaKey(PathFromText(setupFile), nullptr, fill);
   WebServiceCredentials credentials;
-  std::string key = ReadAreaKey(setupFile, &credentials, fill);
+  std::string key = ReadAreaKey(PathFromText(setupFile), &credentials, fill);
   sale.SafeId = credentials.SafeId;
   sale.SafeKey = std::move(credentials.SafeKey);
   return key;
@@ -38,6 +39,6 @@ void WebMerge(const RunSettings& run, const CharacterStageProducts& characters, 
   WebCallBack(request, WebServiceCredentials{sale.SafeId, sale.SafeKey}, options, *sale.HTTPQueryLog);
 }
 
-void WebMerge(RunContext& ctx) { WebMerge(ctx, ctx, ctx, ReadWebServiceOptions(ctx.ConfigFile)); }
+void WebMerge(RunContext& ctx) { WebMerge(ctx, ctx, ctx, ReadWebServiceOptions(PathFromText(ctx.ConfigFile))); }
 
 }  // namespace razere

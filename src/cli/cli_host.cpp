@@ -2,6 +2,13 @@
 
 #include <csignal>
 #include <cstdio>
+#include <string>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+#include "cli/console_text.h"
 
 namespace razere::cli {
 
@@ -9,7 +16,16 @@ namespace {
 
 volatile std::sig_atomic_t g_shutdown = 0;
 
+#if defined(_WIN32)
+// Ctrl-C, Ctrl-Break, the console closed, the user logging off or the
+// system shutting down: the same request to stop as SIGINT/SIGTERM.
+BOOL WINAPI OnConsoleEvent(DWORD) {
+  g_shutdown = 1;
+  return TRUE;
+}
+#else
 extern "C" void OnSignal(int) { g_shutdown = 1; }
+#endif
 
 // A status text with its numbers removed: the same key for every call of
 // one stage's progress loop.
@@ -28,8 +44,12 @@ CliHost::CliHost(bool quiet, bool terminal) : quiet_(quiet), terminal_(terminal)
 CliHost::~CliHost() { Finish(); }
 
 void CliHost::InstallSignalHandlers() {
+#if defined(_WIN32)
+  ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+#else
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
+#endif
 }
 
 bool CliHost::IsShuttingDown() const { return g_shutdown != 0; }
@@ -44,14 +64,14 @@ void CliHost::PaintStatus(const std::string& text) {
     }
     lastDraw_ = now;
     undrawn_.clear();
-    std::fprintf(stderr, "\r\033[K%s", text.c_str());
+    PrintText(stderr, "\r\033[K" + text);
     std::fflush(stderr);
     lineOpen_ = true;
     return;
   }
   std::string key = StageKey(text);
   if (!pending_.empty() && key != pendingKey_) {
-    std::fprintf(stderr, "%s\n", pending_.c_str());
+    PrintText(stderr, pending_ + "\n");
   }
   pending_ = text;
   pendingKey_ = std::move(key);
@@ -66,19 +86,19 @@ void CliHost::EndStatusLine() {
 
 void CliHost::ShowMessage(const std::string& text, const std::string&) {
   EndStatusLine();
-  std::fprintf(stderr, "%s\n", text.c_str());
+  PrintText(stderr, text + "\n");
   std::fflush(stderr);
 }
 
 void CliHost::Finish() {
   if (terminal_ && !undrawn_.empty()) {
-    std::fprintf(stderr, "\r\033[K%s", undrawn_.c_str());
+    PrintText(stderr, "\r\033[K" + undrawn_);
     undrawn_.clear();
     lineOpen_ = true;
   }
   EndStatusLine();
   if (!pending_.empty()) {
-    std::fprintf(stderr, "%s\n", pending_.c_str());
+    PrintText(stderr, pending_ + "\n");
     pending_.clear();
   }
   std::fflush(stderr);

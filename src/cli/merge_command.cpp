@@ -12,6 +12,7 @@
 #include "app/settings.h"
 #include "cli/cli_host.h"
 #include "cli/commands.h"
+#include "cli/console_text.h"
 #include "support/file_system.h"
 #include "support/process_stats.h"
 #include "support/text_util.h"
@@ -40,15 +41,15 @@ struct MergeOptions {
 void WriteStats(const std::string& file) {
   if (file.empty()) return;
   try {
-    WriteFileAtomic(file, FormatProcessStats(CurrentProcessStats()));
+    WriteFileAtomic(PathFromText(file), FormatProcessStats(CurrentProcessStats()));
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "--stats: %s\n", e.what());
+    PrintText(stderr, "--stats: " + std::string(e.what()) + "\n");
   }
 }
 
 std::string ExecutableFolder() {
   const fs::path program = ProgramFolder();
-  return program.empty() ? fs::current_path().string() : program.string();
+  return TextOfPath(program.empty() ? fs::current_path() : program);
 }
 
 void AddSwitch(CLI::App* cmd, const std::string& name, std::optional<bool>& target, const std::string& help) {
@@ -63,7 +64,7 @@ bool WriteReport(const std::string& file, const RunReport& report) {
     WriteRunReport(file, report);
     return true;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "--report: %s\n", e.what());
+    PrintText(stderr, "--report: " + std::string(e.what()) + "\n");
     return false;
   }
 }
@@ -71,16 +72,16 @@ bool WriteReport(const std::string& file, const RunReport& report) {
 int RunMerge(MergeOptions& o) {
   std::optional<int32_t> minDay, minLevel;
   if (o.minDayOption->count() > 0 && !(minDay = ParseDecimal(o.minDay, DecimalSign::kPlusThenAny))) {
-    std::fprintf(stderr, "--min-day: not a decimal integer: %s\n", o.minDay.c_str());
+    PrintText(stderr, "--min-day: not a decimal integer: " + o.minDay + "\n");
     return kExitUsage;
   }
   if (o.minLevelOption->count() > 0 && !(minLevel = ParseDecimal(o.minLevel, DecimalSign::kPlusThenAny))) {
-    std::fprintf(stderr, "--min-level: not a decimal integer: %s\n", o.minLevel.c_str());
+    PrintText(stderr, "--min-level: not a decimal integer: " + o.minLevel + "\n");
     return kExitUsage;
   }
 
   std::string programFolder =
-      o.config.empty() ? ExecutableFolder() : fs::absolute(fs::path(o.config)).parent_path().string();
+      o.config.empty() ? ExecutableFolder() : TextOfPath(fs::absolute(PathFromText(o.config)).parent_path());
   bool terminal = isatty(STDERR_FILENO) != 0;
   CliHost host(o.quiet, terminal);
   CliHost::InstallSignalHandlers();
@@ -110,13 +111,13 @@ int RunMerge(MergeOptions& o) {
       status = outcome == RunOutcome::Completed ? kExitOk : kExitRefused;
     } catch (const std::exception& e) {
       host.Finish();
-      std::fprintf(stderr, "%s\n", e.what());
+      PrintText(stderr, std::string(e.what()) + "\n");
     }
     WriteStats(o.statsFile);
     return WriteReport(o.reportFile, report) ? status : kExitUnexpected;
   } catch (const std::exception& e) {
     host.Finish();
-    std::fprintf(stderr, "%s\n", e.what());
+    PrintText(stderr, std::string(e.what()) + "\n");
     WriteStats(o.statsFile);
     report.error = e.what();
     WriteReport(o.reportFile, report);

@@ -9,6 +9,7 @@
 
 #include "app/data_set_check.h"
 #include "cli/commands.h"
+#include "cli/console_text.h"
 #include "support/errors.h"
 #include "support/file_system.h"
 
@@ -22,8 +23,8 @@ struct VerifyOptions {
 
 int RunVerify(const VerifyOptions& o) {
   for (const std::string& path : o.paths) {
-    if (Fs().KindOf(path) != FileKind::Folder) {
-      std::fprintf(stderr, "verify: not a folder: %s\n", path.c_str());
+    if (Fs().KindOf(PathFromText(path)) != FileKind::Folder) {
+      PrintText(stderr, "verify: not a folder: " + path + "\n");
       return kExitUsage;
     }
   }
@@ -43,18 +44,19 @@ int RunVerify(const VerifyOptions& o) {
       }
       const DataSetCheckResult result = CheckDataSet(DataSetFilesOf(path), options);
       if (terminal) std::fprintf(stderr, "\r    \r");
-      for (const DataSetProblem& p : result.problems) std::printf("%s\n", p.text.c_str());
+      for (const DataSetProblem& p : result.problems) PrintText(stdout, p.text + "\n");
       problems += result.problems.size();
     }
   } catch (const std::exception& e) {
     std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", e.what());
+    PrintText(stderr, std::string(e.what()) + "\n");
     return kExitUnexpected;
   }
   if (problems == 0) {
-    std::printf("没有发现问题 (no problems found)\n");
+    PrintText(stdout, "没有发现问题 (no problems found)\n");
   } else {
-    std::printf("发现 %zu 个问题 (%zu problems found)\n", problems, problems);
+    const std::string n = std::to_string(problems);
+    PrintText(stdout, "发现 " + n + " 个问题 (" + n + " problems found)\n");
   }
   if (std::fflush(stdout) != 0) return kExitUnexpected;
   return problems == 0 ? kExitOk : kExitRefused;

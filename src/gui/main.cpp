@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
   // Config.ini and TextFileName.txt live beside the executable.
   const std::filesystem::path program = razere::ProgramFolder();
   const std::string folder =
-      program.empty() ? QCoreApplication::applicationDirPath().toStdString() : program.string();
+      program.empty() ? QCoreApplication::applicationDirPath().toStdString() : razere::TextOfPath(program);
   razere::gui::TFrmMain window({folder, razere::BuiltStages()});
   window.show();
   const QString shots = qEnvironmentVariable("RAZERE_SCREENSHOT_DIR");

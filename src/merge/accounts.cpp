@@ -7,6 +7,7 @@
 #include "merge/record_tally.h"
 #include "merge/unique_name.h"
 #include "support/ansi.h"
+#include "support/file_system.h"
 
 namespace razere {
 
@@ -42,7 +43,7 @@ namespace {
 std::shared_ptr<DbSourceFile> ReadAccounts(RunServices& services, const std::string& path, uint8_t side,
                                            std::string_view loadText, AccountCollection& into, RecordTally& tally) {
   std::unique_ptr<DbSourceFile> file =
-      ReadPass(path, DbKind::ID, services.Bar, loadText, [&](int64_t offset, const uint8_t* bytes, size_t n) {
+      ReadPass(PathFromText(path), DbKind::ID, services.Bar, loadText, [&](int64_t offset, const uint8_t* bytes, size_t n) {
         auto entry = std::make_unique<AccountEntry>(ParseAccountRecord(bytes, n, side, offset));
         ++tally.Of(side == kSideMaster).accounts;
         std::string key = NameKey(entry->name);
@@ -97,7 +98,7 @@ void MergeAccounts(const RunSettings& run, RunServices& services, AccountStagePr
   slave.list.Clear();
 
   const int32_t count = master.Count();
-  DbWriter writer(run.SavePath + std::string(KindInfo(DbKind::ID).fileName), DbKind::ID, count);
+  DbWriter writer(PathFromText(run.SavePath + std::string(KindInfo(DbKind::ID).fileName)), DbKind::ID, count);
   services.Bar.SetMax(count);
   services.Bar.SetPosition(0);
   const AccountEntry* current = nullptr;

@@ -12,6 +12,7 @@
 #include "merge/record_tally.h"
 #include "support/datetime.h"
 #include "support/fields.h"
+#include "support/file_system.h"
 
 namespace razere {
 
@@ -30,7 +31,7 @@ std::shared_ptr<DbSourceFile> LoadIndex(const CharacterStageIO& io, const std::s
                                         const AccountExists& accountExists, IndexReasons* indexReasons) {
   using namespace index_rec;
   std::unique_ptr<DbSourceFile> file =
-      ReadPass(path, DbKind::Hum, io.services.Bar, loadText, [&](int64_t offset, const uint8_t* rec, size_t n) {
+      ReadPass(PathFromText(path), DbKind::Hum, io.services.Bar, loadText, [&](int64_t offset, const uint8_t* rec, size_t n) {
         const NameKeyBuf key(ReadName(rec, n, kSlots[kNameSlot]));
         if (into.Exists(key)) return;  // a later record of a name already loaded
         const std::string_view account = ReadName(rec, n, kSlots[kAccountSlot]);
@@ -55,7 +56,7 @@ std::shared_ptr<DbSourceFile> LoadData(const CharacterStageIO& io, const std::st
   RecordTally* tally = io.accounts.Tally.get();
   constexpr RecordTally::Kind kind = Kind::kKind == DbKind::Qel ? RecordTally::Kind::Character : RecordTally::Kind::Hero;
   std::unique_ptr<DbSourceFile> file =
-      ReadPass(path, Kind::kKind, io.services.Bar, loadText, [&](int64_t offset, const uint8_t* rec, size_t n) {
+      ReadPass(PathFromText(path), Kind::kKind, io.services.Bar, loadText, [&](int64_t offset, const uint8_t* rec, size_t n) {
         const std::string_view name = ReadName(rec, n, Kind::kSlots[Kind::kNameSlot]);
         const NameKeyBuf key(name);
         const char* leftOut = nullptr;

@@ -8,6 +8,7 @@
 #include "merge/character_kinds.h"
 #include "merge/character_stage.h"
 #include "merge/unique_name.h"
+#include "support/file_system.h"
 
 namespace razere {
 
@@ -87,7 +88,7 @@ void WriteData(const CharacterStageIO& io) {
   const typename Kind::Collection& master = *(io.out.*Kind::kMasterData);
 
   const int32_t count = master.Count();
-  DbWriter writer(TargetPath(io, Kind::kKind), Kind::kKind, count);
+  DbWriter writer(PathFromText(TargetPath(io, Kind::kKind)), Kind::kKind, count);
   StartPass(io, count);
   const typename Kind::Item* current = nullptr;
   const DbWriter::Patch patch = [&](std::span<uint8_t> rec) {
@@ -162,7 +163,7 @@ void WriteHumDb(const CharacterStageIO& io) {
   const NameRenameMap& accountRenames = *io.accounts.AccountRenames;
 
   const int32_t count = master.Count();
-  DbWriter writer(TargetPath(io, DbKind::Hum), DbKind::Hum, count);
+  DbWriter writer(PathFromText(TargetPath(io, DbKind::Hum)), DbKind::Hum, count);
   StartPass(io, count);
   const CharIndexEntry* current = nullptr;
   const std::string* newAccount = nullptr;

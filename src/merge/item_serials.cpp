@@ -85,7 +85,7 @@ void RenumberHeroItems(CharacterStageProducts& products, uint8_t* record, bool m
 }
 
 void WriteItemNumbers(const std::filesystem::path& setupFile, int32_t ItemNumber, int32_t ItemNumberEx) {
-  const std::string what = "保存物品序号失败 (cannot store the item serial counters in \"" + setupFile.string() + "\")";
+  const std::string what = "保存物品序号失败 (cannot store the item serial counters in \"" + TextOfPath(setupFile) + "\")";
   // A read-only settings file is the operator's word that it must not change;
   // the replacement by rename would not notice the flag.
   if (Fs().IsReadOnly(setupFile)) throw std::runtime_error(what + ": the file is read-only");

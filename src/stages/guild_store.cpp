@@ -41,12 +41,12 @@ std::vector<IniKeyValue> ListedKeys(const IniProfile& ini, std::string_view sect
 // path whose folders may not be searched) ends the load with a FileError:
 // taking it for missing would drop that side's guilds or settings unnoticed.
 bool ReadGuildFile(const std::string& path, std::string& bytes) {
-  switch (Fs().KindOf(path)) {
+  switch (Fs().KindOf(PathFromText(path))) {
     case FileKind::None: return false;
-    case FileKind::Folder: throw FileError(FileOp::Read, path, std::strerror(EISDIR));
+    case FileKind::Folder: throw FileError(FileOp::Read, PathFromText(path), std::strerror(EISDIR));
     default: break;  // Unknown: opening it reports why
   }
-  ReadWholeFile(path, bytes);
+  ReadWholeFile(PathFromText(path), bytes);
   return true;
 }
 
@@ -116,7 +116,7 @@ void ReadRankLimits(TGuild& g, const IniProfile& ini) {
 // Updates the file in place when it exists; applicant keys become 0, 1, ...
 void WriteSettings(TGuild& g, const std::string& iniPath) {
   using namespace guild_ini;
-  IniProfile ini(iniPath);
+  IniProfile ini(PathFromText(iniPath));
   auto number = [&ini](std::string_view key, int32_t value) { ini.WriteString(kGuild, key, std::to_string(value)); };
   ini.WriteString(kGuild, kGuildName, g.sGuildName);
   number(kBuildPoint, g.nBuildPoint);
@@ -204,7 +204,7 @@ void TGuildBase::LoadFromFile(const std::string& FilePath, const CharacterNameSe
   UnLoadList();
 
   if (!m_sSetupFileName.empty()) {
-    const IniProfile setup(m_sSetupFileName);
+    const IniProfile setup(PathFromText(m_sSetupFileName));
     // Its titles name the sections of every guild text file.
     if (setup.LoadError()) throw *setup.LoadError();
     using namespace guild_txt;
@@ -251,7 +251,7 @@ void TGuildBase::LoadFromFile(const std::string& FilePath, const CharacterNameSe
     const std::string iniPath = guildsDir + name + std::string(guild_folder::kSettingsSuffix);
     std::optional<IniProfile> ini;
     if (std::string bytes; ReadGuildFile(iniPath, bytes)) {
-      ini.emplace(iniPath, bytes);
+      ini.emplace(PathFromText(iniPath), bytes);
       ReadSettings(g, *ini, HumList);
     }
     ReadText(g, guildsDir + name + std::string(guild_folder::kTextSuffix), HumList);
@@ -328,14 +328,14 @@ void TGuildBase::SaveToFile(const std::string& FilePath) {
     }
   }
 
-  Fs().MakeFolders(JoinPath(baseDir, guild_folder::kGuildsFolder));
+  Fs().MakeFolders(PathFromText(JoinPath(baseDir, guild_folder::kGuildsFolder)));
   // Thousands of files go into one folder: it is flushed once, at the end.
   FolderSyncBatch batch;
 
   std::vector<std::string> names;
   names.reserve(static_cast<size_t>(m_GuildBaseList.Count()));
   for (const auto& node : m_GuildBaseList) names.push_back(node.Item->sGuildName);
-  WriteTextFile(JoinPath(baseDir, guild_folder::kListFileName), names);
+  WriteTextFile(PathFromText(JoinPath(baseDir, guild_folder::kListFileName)), names);
 
   if (m_Progress) {
     m_Progress->SetMax(m_GuildBaseList.Count());
@@ -380,7 +380,7 @@ void TGuildBase::WriteText(const TGuild& g, const std::string& txtPath) {
     lines.push_back(kRankMark + std::to_string(rank.nRankNo) + std::string(kWrittenDivider) + rank.sRankName);
     for (const std::string& member : rank.MemberList) lines.push_back(item + member);
   }
-  WriteTextFile(txtPath, lines);
+  WriteTextFile(PathFromText(txtPath), lines);
 }
 
 }  // namespace razere

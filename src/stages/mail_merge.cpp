@@ -215,11 +215,11 @@ void MergeMail(const RunSettings& run, CharacterStageProducts& characters, RunSe
 
   services.ShowStatusText(1, kLoadMasterText);
   services.Bar.ProcessEvents();
-  const MailCopyStats master = CopyMails(io, run.Master.Email, true);
+  const MailCopyStats master = CopyMails(io, PathFromText(run.Master.Email), true);
 
   services.ShowStatusText(1, kLoadSlaveText);
   services.Bar.ProcessEvents();
-  const MailCopyStats slave = CopyMails(io, run.Slave.Email, false);
+  const MailCopyStats slave = CopyMails(io, PathFromText(run.Slave.Email), false);
   out.MailCounts = {master.live, slave.live};
   out.KeptMails = int64_t{master.kept} + slave.kept;
 

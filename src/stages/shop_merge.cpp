@@ -80,9 +80,9 @@ void ApplyRename(ShopRecord& r, size_t offset, const NameRenameMap& renames) {
 void ReadShopFile(const ShopStageIO& io, const std::string& path, size_t recordSize, std::string_view loadText,
                   const std::function<void(ShopRecord&&)>& keep) {
   if (path.empty()) return;
-  if (Fs().KindOf(path) == FileKind::None) return;
+  if (Fs().KindOf(PathFromText(path)) == FileKind::None) return;
 
-  DbSourceFile file{fs::path(path)};  // throws when it exists but cannot be opened
+  DbSourceFile file{PathFromText(path)};  // throws when it exists but cannot be opened
   uint8_t header[shop_file::kHeaderSize];
   if (file.ReadAt(0, header, sizeof header) < sizeof header) return;
   const int32_t count = LoadInt32LE(header + shop_file::kCount);
@@ -207,7 +207,7 @@ void MergeShops(const ShopStageIO& io, THashList<std::string>& renamed) {
 void WriteShops(const ShopStageIO& io) {
   ShopCollection& shops = *io.out.MasterShops;
   const int32_t count = shops.Count();
-  OutputFile out(io.run.SavePath + shop_file::kShopFileName);
+  OutputFile out(PathFromText(io.run.SavePath + shop_file::kShopFileName));
   ResetBar(io, count);
   WriteHeader(out, count);
   uint8_t rec[shop_rec::kSize];
@@ -300,7 +300,7 @@ void WriteItems(const ShopStageIO& io, const THashList<std::string>& renamedShop
   ItemSerialMap& masterSerials = *io.characters.MasterItemSerials;
   ItemSerialMap& slaveSerials = *io.characters.SlaveItemSerials;
   const int32_t count = items.Count();
-  OutputFile out(io.run.SavePath + shop_file::kItemFileName);
+  OutputFile out(PathFromText(io.run.SavePath + shop_file::kItemFileName));
   ResetBar(io, count);
   WriteHeader(out, count);
   std::unique_ptr<DbSourceFile> masterFile, slaveFile;  // opened at their first item
@@ -311,7 +311,7 @@ void WriteItems(const ShopStageIO& io, const THashList<std::string>& renamedShop
     const bool master = r.side == kSideMaster;
     std::unique_ptr<DbSourceFile>& file = master ? masterFile : slaveFile;
     const std::string& path = master ? io.run.Master.ShopItem : io.run.Slave.ShopItem;
-    if (!file) file = std::make_unique<DbSourceFile>(fs::path(path));
+    if (!file) file = std::make_unique<DbSourceFile>(PathFromText(path));
     if (file->ReadAtBuffered(r.offset, record, sizeof record) < sizeof record || record[0] != 0) {
       // The servers must be stopped during a merge: a record that changed
       // between the two reads would be written half old, half new.

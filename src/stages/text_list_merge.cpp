@@ -51,13 +51,13 @@ bool RenameKeyOf(std::string_view utf8, std::string& key) {
 bool ReadInputFile(const std::string& path, TextFile& out) {
   out = TextFile{};
   if (path.empty()) return false;
-  switch (Fs().KindOf(path)) {
+  switch (Fs().KindOf(PathFromText(path))) {
     case FileKind::None: return false;
-    case FileKind::Folder: throw FileError(FileOp::Read, path, std::strerror(EISDIR));
+    case FileKind::Folder: throw FileError(FileOp::Read, PathFromText(path), std::strerror(EISDIR));
     default: break;  // Unknown: opening it reports why
   }
   std::string bytes;
-  ReadWholeFile(path, bytes);
+  ReadWholeFile(PathFromText(path), bytes);
   out.lines = SplitLines(DecodeText(bytes, out.encoding));
   return true;
 }
@@ -281,9 +281,9 @@ bool IsSectionHeaderLine(std::string_view line) {
 }
 
 std::string PairOutputName(const TTextFileName& pair) {
-  const fs::path name = fs::path(pair.Master).filename();
+  const fs::path name = PathFromText(pair.Master).filename();
   if (name.empty() || name == "." || name == "..") return {};
-  return name.string();
+  return TextOfPath(name);
 }
 
 std::string TextPairOutputConflict(const RunSettings& run) {
@@ -299,12 +299,12 @@ std::string TextPairOutputConflict(const RunSettings& run) {
   }
   for (std::string_view n : kOtherSaveFolderNames) taken.emplace(AsciiLower(n), Claim{std::string(n), true});
   // The settings files, when the save folder is the program folder.
-  const fs::path save = (fs::path(run.SavePath) / "").lexically_normal();
+  const fs::path save = (PathFromText(run.SavePath) / "").lexically_normal();
   for (const std::string* f : {&run.ConfigFile, &run.PairListFile}) {
     if (f->empty()) continue;
-    const fs::path p(*f);
+    const fs::path p = PathFromText(*f);
     if ((p.parent_path() / "").lexically_normal() == save) {
-      taken.emplace(AsciiLower(p.filename().string()), Claim{p.filename().string(), true});
+      taken.emplace(AsciiLower(TextOfPath(p.filename())), Claim{TextOfPath(p.filename()), true});
     }
   }
 
@@ -404,7 +404,7 @@ void MergeTextLists(const RunSettings& run, const AccountStageProducts& accounts
   // 9. Output. The lists are GBK; a pair keeps the encoding of its master
   // file, so text the merge leaves alone keeps its bytes.
   auto write = [&run](std::string_view name, const std::vector<std::string>& lines, TextEncoding enc) {
-    WriteTextFile(fs::path(run.SavePath + std::string(name)), lines, enc);
+    WriteTextFile(PathFromText(run.SavePath + std::string(name)), lines, enc);
   };
   write(kItemBindIPaddrFile, ItemBindLines(masterIPaddr), TextEncoding::Ansi);
   write(kItemBindChrNameFile, ItemBindLines(masterChrName), TextEncoding::Ansi);

@@ -1,6 +1,10 @@
 #include "support/ansi.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <iconv.h>
+#endif
 
 #include <array>
 #include <cerrno>
@@ -35,6 +39,60 @@ struct GbkTables {
   std::vector<uint16_t> encode = std::vector<uint16_t>(0x10000, 0);
 };
 
+#if defined(_WIN32)
+// Code page 936 from the system. Windows maps the user-defined areas
+// (AAA1..AFFE, F8A1..FEFE, A140..A7A0 and a few more) to the private use
+// area, where glibc rejects them: those are left out, so both builds carry
+// them as surrogate escapes and agree on every byte sequence.
+constexpr UINT kCodePage = 936;
+
+bool IsPrivateUse(char16_t u) { return u >= 0xE000 && u <= 0xF8FF; }
+
+// The one BMP character bytes decode to, or 0.
+char16_t DecodeOne(const char* bytes, size_t len) {
+  wchar_t wide[4] = {};
+  const int n = ::MultiByteToWideChar(kCodePage, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(len), wide, 4);
+  return n == 1 ? static_cast<char16_t>(wide[0]) : 0;
+}
+
+// The code page's bytes for u, exactly (no best-fit substitutes), or empty.
+std::string EncodeOne(char16_t u) {
+  const wchar_t wide = static_cast<wchar_t>(u);
+  char buf[8];
+  BOOL usedDefault = FALSE;
+  const int n = ::WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS, &wide, 1, buf, sizeof buf, nullptr, &usedDefault);
+  if (n <= 0 || usedDefault) return {};
+  return std::string(buf, static_cast<size_t>(n));
+}
+
+std::unique_ptr<GbkTables> BuildTables() {
+  auto t = std::make_unique<GbkTables>();
+  auto roundTrip = [&](const char* bytes, size_t len) -> char16_t {
+    const char16_t u = DecodeOne(bytes, len);
+    if (u < 0x80 || IsSurrogate(u) || IsPrivateUse(u)) return 0;
+    if (EncodeOne(u) != std::string_view(bytes, len)) return 0;
+    return u;
+  };
+
+  const char b80 = static_cast<char>(0x80);
+  if (char16_t u = roundTrip(&b80, 1)) {
+    t->decode80 = u;
+    t->encode[u] = 0x80;
+  }
+  for (unsigned lead = kLeadFirst; lead <= kLeadLast; ++lead) {
+    for (unsigned trail = kTrailFirst; trail <= kTrailLast; ++trail) {
+      if (trail == 0x7F) continue;
+      const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+      const char16_t u = roundTrip(pair, 2);
+      if (u == 0 || t->encode[u] != 0) continue;
+      t->decode2[(lead - kLeadFirst) * kTrailCount + (trail - kTrailFirst)] = u;
+      t->encode[u] = static_cast<uint16_t>(lead << 8 | trail);
+    }
+  }
+  return t;
+}
+
+#else
 struct IconvCloser {
   void operator()(iconv_t cd) const { iconv_close(cd); }
 };
@@ -109,6 +167,8 @@ std::unique_ptr<GbkTables> BuildTables() {
   }
   return t;
 }
+
+#endif
 
 const GbkTables& Tables() {
   static const std::unique_ptr<GbkTables> tables = BuildTables();
@@ -221,5 +281,27 @@ std::string TruncateAnsi(std::string_view gbk, size_t maxBytes) {
   }
   return std::string(gbk.substr(0, i));
 }
+
+#if defined(_WIN32)
+std::string WideToUtf8(std::wstring_view wide) {
+  std::string out;
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  if (n > 0) {
+    out.resize(static_cast<size_t>(n));
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr, nullptr);
+  }
+  return out;
+}
+
+std::wstring Utf8ToWide(std::string_view utf8) {
+  std::wstring out;
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  if (n > 0) {
+    out.resize(static_cast<size_t>(n));
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+  }
+  return out;
+}
+#endif
 
 }  // namespace razere

@@ -32,4 +32,12 @@ std::string NameKey(std::string_view gbkName);
 // a lead byte whose trail byte was cut off.
 std::string TruncateAnsi(std::string_view gbk, size_t maxBytes);
 
+#if defined(_WIN32)
+// The run's text and Windows' wide strings: text in memory (arguments,
+// settings once read, paths held as text) is UTF-8 on every platform; the
+// system's strings are UTF-16. Lossless both ways for valid text.
+std::string WideToUtf8(std::wstring_view wide);
+std::wstring Utf8ToWide(std::string_view utf8);
+#endif
+
 }  // namespace razere

@@ -8,8 +8,14 @@
 
 #include "support/codecs.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#include <bcrypt.h>
+#include <gcrypt.h>
+#else
 #include <openssl/des.h>
 #include <openssl/evp.h>
+#endif
 
 #include <cstring>
 #include <random>
@@ -36,8 +42,74 @@ int Base64Value(unsigned char c) {
   return -1;
 }
 
+#if defined(_WIN32)
+// Digest of one of the system's algorithms (BCrypt); out holds its size.
+using DigestKind = const wchar_t*;
+const DigestKind kSha1 = BCRYPT_SHA1_ALGORITHM;
+const DigestKind kMd5 = BCRYPT_MD5_ALGORITHM;
+
+void Digest(DigestKind alg, std::string_view data, unsigned char* out) {
+  BCRYPT_ALG_HANDLE h = nullptr;
+  if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(&h, alg, nullptr, 0))) throw std::runtime_error("BCrypt digest failed");
+  DWORD size = 0;
+  DWORD got = 0;
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  NTSTATUS st = ::BCryptGetProperty(h, BCRYPT_HASH_LENGTH, reinterpret_cast<PUCHAR>(&size), sizeof size, &got, 0);
+  if (BCRYPT_SUCCESS(st)) st = ::BCryptCreateHash(h, &hash, nullptr, 0, nullptr, 0, 0);
+  if (BCRYPT_SUCCESS(st)) {
+    // The codecs digest short texts and keys: far below ULONG's limit.
+    st = ::BCryptHashData(hash, reinterpret_cast<PUCHAR>(const_cast<char*>(data.data())), static_cast<ULONG>(data.size()), 0);
+    if (BCRYPT_SUCCESS(st)) st = ::BCryptFinishHash(hash, out, size, 0);
+    ::BCryptDestroyHash(hash);
+  }
+  ::BCryptCloseAlgorithmProvider(h, 0);
+  if (!BCRYPT_SUCCESS(st)) throw std::runtime_error("BCrypt digest failed");
+}
+
+// DES from libgcrypt, linked in: Wine's BCrypt has no DES, and one
+// implementation on every Windows is simpler to trust.
+class DesKey {
+ public:
+  // First 8 bytes of SHA-1(k); DES ignores the parity bits.
+  explicit DesKey(std::string_view k) {
+    static const bool ready = [] {
+      gcry_check_version(nullptr);
+      gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+      return true;
+    }();
+    (void)ready;
+    const std::array<uint8_t, 20> h = Sha1Digest(k);
+    if (gcry_cipher_open(&handle_, GCRY_CIPHER_DES, GCRY_CIPHER_MODE_ECB, 0) != 0) {
+      throw std::runtime_error("libgcrypt DES failed");
+    }
+    // A weak key is reported but set all the same; the key comes from the
+    // file, so it is used as it is.
+    const gcry_error_t err = gcry_cipher_setkey(handle_, h.data(), kDesBlockSize);
+    if (err != 0 && gcry_err_code(err) != GPG_ERR_WEAK_KEY) {
+      gcry_cipher_close(handle_);
+      throw std::runtime_error("libgcrypt DES failed");
+    }
+  }
+  ~DesKey() { gcry_cipher_close(handle_); }
+  DesKey(const DesKey&) = delete;
+  DesKey& operator=(const DesKey&) = delete;
+  void Encrypt(uint8_t* block) const {
+    if (gcry_cipher_encrypt(handle_, block, kDesBlockSize, nullptr, 0) != 0) throw std::runtime_error("libgcrypt DES failed");
+  }
+  void Decrypt(uint8_t* block) const {
+    if (gcry_cipher_decrypt(handle_, block, kDesBlockSize, nullptr, 0) != 0) throw std::runtime_error("libgcrypt DES failed");
+  }
+
+ private:
+  gcry_cipher_hd_t handle_ = nullptr;
+};
+#else
 // Digest of one of libcrypto's built-in algorithms; out holds its size.
-void Digest(const EVP_MD* md, std::string_view data, unsigned char* out) {
+using DigestKind = const EVP_MD*;
+const DigestKind kSha1 = EVP_sha1();
+const DigestKind kMd5 = EVP_md5();
+
+void Digest(DigestKind md, std::string_view data, unsigned char* out) {
   unsigned int len = 0;
   if (md == nullptr || EVP_Digest(data.data(), data.size(), out, &len, md, nullptr) != 1) {
     throw std::runtime_error("libcrypto digest failed");
@@ -66,6 +138,8 @@ class DesKey {
   }
   DES_key_schedule schedule_;
 };
+
+#endif
 
 using ChainValue = std::array<uint8_t, kDesChainUnit>;
 
@@ -202,14 +276,14 @@ std::string EncryptDesChain(std::string_view p, std::string_view k, uint8_t fill
 
 std::array<uint8_t, 20> Sha1Digest(std::string_view data) {
   std::array<uint8_t, 20> out{};
-  Digest(EVP_sha1(), data, out.data());
+  Digest(kSha1, data, out.data());
   return out;
 }
 
 std::string MD5Hex(std::string_view text) {
   const std::string bytes = Utf8ToGbk(text);
   unsigned char digest[16];
-  Digest(EVP_md5(), bytes, digest);
+  Digest(kMd5, bytes, digest);
   return HexText(digest, sizeof digest);
 }
 

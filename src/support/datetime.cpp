@@ -1,5 +1,8 @@
 #include "support/datetime.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 #include <time.h>
 
 #include <cmath>
@@ -97,6 +100,12 @@ double NowDateTime() {
     std::lock_guard<std::mutex> lock(g_clockMutex);
     if (g_fixedNow) return *g_fixedNow;
   }
+#if defined(_WIN32)
+  SYSTEMTIME local{};
+  ::GetLocalTime(&local);
+  return EncodeDateTime(local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond,
+                        local.wMilliseconds);
+#else
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
   tm local{};
@@ -104,6 +113,7 @@ double NowDateTime() {
   if (localtime_r(&secs, &local) == nullptr) gmtime_r(&secs, &local);
   return EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
                         local.tm_sec < 60 ? local.tm_sec : 59, static_cast<int>(ts.tv_nsec / 1'000'000));
+#endif
 }
 
 void SetClockForTesting(std::optional<double> fixedNow) {

@@ -1,5 +1,58 @@
 #include "support/digest.h"
 
+#include <algorithm>
+
+#if defined(_WIN32)
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <stdexcept>
+
+namespace razere {
+
+struct Sha256::State {
+  BCRYPT_ALG_HANDLE alg = nullptr;
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  bool done = false;
+};
+
+Sha256::Sha256() : state_(std::make_unique<State>()) {
+  if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(&state_->alg, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+    throw std::runtime_error("BCrypt SHA-256 failed");
+  }
+  if (!BCRYPT_SUCCESS(::BCryptCreateHash(state_->alg, &state_->hash, nullptr, 0, nullptr, 0, 0))) {
+    ::BCryptCloseAlgorithmProvider(state_->alg, 0);
+    throw std::runtime_error("BCrypt SHA-256 failed");
+  }
+}
+
+Sha256::~Sha256() {
+  ::BCryptDestroyHash(state_->hash);
+  ::BCryptCloseAlgorithmProvider(state_->alg, 0);
+}
+
+void Sha256::Update(const void* data, size_t size) {
+  if (state_->done) throw std::logic_error("SHA-256 given data after its digest was taken");
+  auto* p = static_cast<PUCHAR>(const_cast<void*>(data));
+  while (size > 0) {  // ULONG lengths: 4 GiB at most a call
+    const ULONG n = static_cast<ULONG>(std::min<size_t>(size, ULONG{1} << 30));
+    if (!BCRYPT_SUCCESS(::BCryptHashData(state_->hash, p, n, 0))) throw std::runtime_error("BCrypt SHA-256 failed");
+    p += n;
+    size -= n;
+  }
+}
+
+std::array<uint8_t, 32> Sha256::Final() {
+  if (state_->done) throw std::logic_error("SHA-256 digest taken twice");
+  std::array<uint8_t, 32> out{};
+  if (!BCRYPT_SUCCESS(::BCryptFinishHash(state_->hash, out.data(), static_cast<ULONG>(out.size()), 0))) {
+    throw std::runtime_error("BCrypt SHA-256 failed");
+  }
+  state_->done = true;
+  return out;
+}
+
+#else
 #include <openssl/evp.h>
 
 #include <stdexcept>
@@ -36,6 +89,8 @@ std::array<uint8_t, 32> Sha256::Final() {
   state_->done = true;
   return out;
 }
+
+#endif
 
 std::string HexText(const uint8_t* bytes, size_t size) {
   static constexpr char kHex[] = "0123456789abcdef";

@@ -2,6 +2,8 @@
 // layer in use, whole-file helpers.
 #include "support/file_system.h"
 
+#include "support/ansi.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -13,6 +15,14 @@
 namespace razere {
 
 namespace fs = std::filesystem;
+
+#if defined(_WIN32)
+fs::path PathFromText(std::string_view text) { return fs::path(Utf8ToWide(text)); }
+std::string TextOfPath(const fs::path& path) { return WideToUtf8(path.native()); }
+#else
+fs::path PathFromText(std::string_view text) { return fs::path(text); }
+std::string TextOfPath(const fs::path& path) { return path.string(); }
+#endif
 
 const char* FileOpText(FileOp op) {
   switch (op) {
@@ -38,10 +48,10 @@ namespace {
 std::string FileErrorText(FileOp op, const fs::path& path, const std::string& reason, const fs::path& second) {
   std::string s = FileOpText(op);
   s += "：";
-  s += path.string();
+  s += TextOfPath(path);
   if (!second.empty()) {
     s += " -> ";
-    s += second.string();
+    s += TextOfPath(second);
   }
   s += " (";
   s += reason;
@@ -98,9 +108,9 @@ std::unique_ptr<File> CreateTempBeside(const fs::path& target) {
   // A random tag per process keeps two runs (or a crashed run's leftovers)
   // from meeting on one name without asking the platform for a process id.
   static const unsigned tag = std::random_device{}();
-  const std::string stem = "." + target.filename().string() + ".tmp" + std::to_string(tag) + "-";
+  const std::string stem = "." + TextOfPath(target.filename()) + ".tmp" + std::to_string(tag) + "-";
   for (int attempt = 0;; ++attempt) {
-    const fs::path temp = dir / (stem + std::to_string(counter.fetch_add(1)));
+    const fs::path temp = dir / PathFromText(stem + std::to_string(counter.fetch_add(1)));
     try {
       return Fs().Open(temp, OpenMode::CreateNew, target);
     } catch (const FileError&) {
@@ -131,7 +141,7 @@ uint64_t BytesBelow(const fs::path& path) {
       return static_cast<uint64_t>(Fs().FileSize(path));
     case FileKind::Folder: {
       uint64_t sum = 0;
-      for (const FolderEntry& e : Fs().List(path)) sum += BytesBelow(path / e.name);
+      for (const FolderEntry& e : Fs().List(path)) sum += BytesBelow(path / PathFromText(e.name));
       return sum;
     }
     default:

@@ -122,6 +122,15 @@ class FileSystem {
 // the platform cannot tell.
 std::filesystem::path ProgramFolder();
 
+// Paths and the run's text. Text in memory (arguments, settings once decoded,
+// messages) is UTF-8; a path is the platform's: bytes on POSIX, UTF-16 on
+// Windows, where a path made straight from a narrow string would be decoded
+// in the ANSI code page and Chinese names would come out garbled. Every path
+// made from text and every path shown as text goes through these two; on
+// POSIX both hand the bytes on unchanged.
+std::filesystem::path PathFromText(std::string_view text);
+std::string TextOfPath(const std::filesystem::path& path);
+
 // The layer in use; the platform's unless a ScopedFileSystem is alive.
 FileSystem& Fs();
 FileSystem& PlatformFileSystem();

@@ -23,7 +23,7 @@ namespace {
 // Absolute, normalised, without a trailing separator ("/" stays "/").
 std::string Key(const fs::path& path) {
   fs::path p = path.is_absolute() ? path : fs::path("/") / path;
-  std::string s = p.lexically_normal().generic_string();
+  std::string s = TextOfPath(p.lexically_normal().generic_string<fs::path::value_type>());
   while (s.size() > 1 && s.back() == '/') s.pop_back();
   return s;
 }
@@ -156,7 +156,7 @@ uint64_t MemoryFileSystem::BytesStored() const {
 }
 
 void MemoryFileSystem::WriteWhole(const fs::path& path, std::string_view bytes) {
-  MakeFolders(fs::path(Key(path)).parent_path());
+  MakeFolders(PathFromText(Key(path)).parent_path());
   std::unique_ptr<File> f = Open(path, OpenMode::Replace);
   f->WriteAt(0, bytes.data(), bytes.size());
 }
@@ -303,7 +303,7 @@ std::string MemoryFileSystem::VolumeOf(const fs::path&) { return "memory"; }
 
 fs::path MemoryFileSystem::ResolveLinks(const fs::path& path) { return path; }
 bool MemoryFileSystem::IsReadOnly(const fs::path&) { return false; }
-fs::path MemoryFileSystem::Canonical(const fs::path& path) { return Key(path); }
+fs::path MemoryFileSystem::Canonical(const fs::path& path) { return PathFromText(Key(path)); }
 
 // ---------------------------------------------------------------------------
 // Discarding

@@ -22,7 +22,7 @@ fs::path ForwardingFileSystem::Canonical(const fs::path& p) { return base_.Canon
 
 void RecordingFileSystem::Note(const fs::path& path) {
   std::lock_guard lock(mu_);
-  if (seen_.insert(path.string()).second) written_.push_back(path);
+  if (seen_.insert(TextOfPath(path)).second) written_.push_back(path);
 }
 
 std::vector<fs::path> RecordingFileSystem::FilesWritten() {

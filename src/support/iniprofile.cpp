@@ -73,7 +73,7 @@ std::string_view ReadValue(std::string_view value) {
 bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 
 [[noreturn]] void ThrowBadName(const fs::path& file, const std::string& what) {
-  throw std::runtime_error("cannot store " + what + " in settings file \"" + file.string() + "\"");
+  throw std::runtime_error("cannot store " + what + " in settings file \"" + TextOfPath(file) + "\"");
 }
 
 }  // namespace
@@ -178,7 +178,12 @@ std::optional<size_t> IniProfile::FindKey(std::string_view section, std::string_
 
 std::string IniProfile::ReadString(std::string_view section, std::string_view key, std::string_view def) const {
   const std::optional<size_t> idx = FindKey(section, key);
-  if (!idx) return std::string(def);
+  if (!idx) {
+    // The platform's functions strip a default's trailing spaces (they end
+    // the copy with a null there); a default of spaces only reads as empty.
+    while (!def.empty() && def.back() == ' ') def.remove_suffix(1);
+    return std::string(def);
+  }
   return std::string(ReadValue(ParseLine(FLines[*idx].text).value));
 }
 

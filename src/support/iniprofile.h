@@ -4,6 +4,7 @@
 // A section line is "[name]" (blanks around it allowed; the name ends at the
 // first "]"); a key line is "key=value" split at the first "="; lines whose
 // first non-blank character is ";" are comments; other lines are ignored.
+// A missing key reads as the default without its trailing spaces.
 // Sections and keys match ignoring ASCII case; names and values are trimmed of
 // blanks (space, tab, vertical tab, form feed) and at most 2,047 UTF-16 code
 // units of a value are returned. Key lines before the first section belong to

@@ -136,6 +136,7 @@ TEST_F(ReplaceTest, TwoPairsSharingAMasterFileNameBothReceiveTheOneOutput) {
 }
 
 TEST_F(ReplaceTest, ACopyFailingPartWayEndsWithAnErrorAndTheMasterKeepsEveryFile) {
+  RAZERE_POSIX_ONLY("a file size limit");
   ctx.Replace = true;  // without backups a lost file could not be recovered
   WriteBytes(ctx.SavePath + "Qel.DB", std::string(64 * 1024, 'Q'));  // larger than the limit below
   auto before = MasterTree();

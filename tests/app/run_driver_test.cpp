@@ -160,6 +160,7 @@ INSTANTIATE_TEST_SUITE_P(Folders, SaveFolderTest,
                                            SaveCollisionCase{"LoginSrv/../DBServer/FDB"}));
 
 TEST_F(DriverTest, SaveFolderReachedThroughASymbolicLinkIsRefused) {
+  RAZERE_POSIX_ONLY("symbolic links");
   fs::create_directory_symlink(master + "DBServer/FDB", dir.str() + "link");
   window.SavePath = dir.str() + "link";
   EXPECT_EQ(Run(), RunOutcome::Refused);

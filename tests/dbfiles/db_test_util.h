@@ -1,8 +1,6 @@
 // Small record database files built in code for the dbfiles tests.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +10,7 @@
 #include <vector>
 
 #include "dbfiles/db_format.h"
+#include "fixtures/portable.h"
 #include "dbfiles/db_header.h"
 #include "dbfiles/le_bytes.h"
 #include "dbfiles/name_field.h"
@@ -22,10 +21,7 @@ namespace razere::testing {
 class TempDir {
  public:
   TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "razere-dbfiles-XXXXXX").string();
-    char* made = ::mkdtemp(tmpl.data());
-    if (made == nullptr) std::abort();
-    path_ = made;
+    path_ = MakeTempFolder("razere-dbfiles-");
   }
   ~TempDir() {
     std::error_code ec;

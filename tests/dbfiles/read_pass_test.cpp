@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "dbfiles/db_test_util.h"
 #include "dbfiles/db_writer.h"
 #include "dbfiles/read_pass.h"
 #include "dbfiles/records.h"
 #include "support/errors.h"
+#include "support/file_system.h"
 
 namespace razere {
 namespace {
@@ -219,19 +217,19 @@ TEST(ReadPass, OffsetsBeyondFourGiB) {
   const int64_t offset = 124 + index * size;
   ASSERT_GT(offset, int64_t{1} << 32);
   {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
+    std::unique_ptr<File> f = PlatformFileSystem().Open(path, OpenMode::Replace);
     DbHeaderBytes h = BuildHeader(DbKind::Qel, index + 1, 0, 0);
-    ASSERT_EQ(::pwrite(fd, h.data(), h.size(), 0), 124);
+    f->WriteAt(0, h.data(), h.size());
     // Every record before it reads as zeros: deleted flag 0 but no name.
-    if (::ftruncate(fd, offset + size) != 0) {
-      ::close(fd);
+    try {
+      f->Truncate(offset + size);
+    } catch (const FileError&) {
       GTEST_SKIP() << "no large sparse files here";
     }
     Bytes rec = MakeRecord(DbKind::Qel, "far");
     SetItemSerial(rec.data() + chardata_rec::kItemArrays[9].offset, 99);
-    ASSERT_EQ(::pwrite(fd, rec.data(), rec.size(), offset), size);
-    ASSERT_EQ(::close(fd), 0);
+    f->WriteAt(offset, rec.data(), rec.size());
+    f->Close();
   }
   Progress p;
   std::vector<int64_t> offsets;

@@ -97,15 +97,15 @@ TEST_F(DryRunTest, TheReportsRenamesAreTheChangeLogs) {
   const Json r = Report(report);
   EXPECT_TRUE(r["completed"].get<bool>());
   EXPECT_TRUE(r["error"].is_null());
-  EXPECT_EQ(RenameLines(r["renames"]["accounts"]), testing::GbkLines(pair.save / "帐号更改记录.txt"));
-  EXPECT_EQ(RenameLines(r["renames"]["characters"]), testing::GbkLines(pair.save / "人物名称更改记录.txt"));
-  EXPECT_EQ(RenameLines(r["renames"]["guilds"]), testing::GbkLines(pair.save / "行会名称更改记录.txt"));
+  EXPECT_EQ(RenameLines(r["renames"]["accounts"]), testing::GbkLines(pair.save / PathFromText("帐号更改记录.txt")));
+  EXPECT_EQ(RenameLines(r["renames"]["characters"]), testing::GbkLines(pair.save / PathFromText("人物名称更改记录.txt")));
+  EXPECT_EQ(RenameLines(r["renames"]["guilds"]), testing::GbkLines(pair.save / PathFromText("行会名称更改记录.txt")));
   EXPECT_FALSE(r["renames"]["accounts"].empty());
   int heroes = 0;
   for (const Json& e : r["renames"]["characters"]) heroes += e["hero"].get<bool>() ? 1 : 0;
   EXPECT_GT(heroes, 0);
   // The summary of the new data set counts what the report counts.
-  const std::vector<std::string> summary = testing::GbkLines(pair.save / "新记录.txt");
+  const std::vector<std::string> summary = testing::GbkLines(pair.save / PathFromText("新记录.txt"));
   ASSERT_GE(summary.size(), 7u);
   EXPECT_EQ(summary[0], "新ID.DB总数:" + std::to_string(r["counts"]["new"]["accounts"].get<int>()));
   EXPECT_EQ(summary[2], "新Qel.DB总数:" + std::to_string(r["counts"]["new"]["characters"].get<int>()));

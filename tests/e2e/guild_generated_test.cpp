@@ -50,7 +50,7 @@ Lines GuildList(const fs::path& folder) {
 Lines NamedCharacters(const fs::path& folder, const std::string& guild) {
   Lines out;
   bool members = false;
-  for (const std::string& line : LinesOf(folder / "Guilds" / (guild + ".txt"))) {
+  for (const std::string& line : LinesOf(folder / "Guilds" / PathFromText(guild + ".txt"))) {
     if (line == "行会成员") members = true;
     if (!members || line.empty() || line[0] != '+') continue;
     std::string rest = line.substr(1);
@@ -169,7 +169,7 @@ TEST(GeneratedGuildsTest, MergedGuildFolderIsConsistent) {
     for (const std::string& r : *ctx.GuildRenameLines) {
       const std::string newName = r.substr(r.find(" => ") + 4);
       EXPECT_LE(Utf8ToGbk(newName).size(), 30u) << r;
-      EXPECT_TRUE(fs::is_regular_file(out / "Guilds" / (newName + ".txt"))) << r;
+      EXPECT_TRUE(fs::is_regular_file(out / "Guilds" / PathFromText(newName + ".txt"))) << r;
     }
 
     const std::set<std::string> chars = LiveIndexKeys(pair.save / "Hum.DB", IndexRecords::CharactersAndHeroes);

@@ -49,7 +49,7 @@ class MergeHistoryTest : public ::testing::Test {
     args.insert(args.end(), extra.begin(), extra.end());
     return RunCli(args);
   }
-  fs::path MasterHistory() const { return fs::path(pair.master.paths.ID).parent_path() / kHistory; }
+  fs::path MasterHistory() const { return fs::path(pair.master.paths.ID).parent_path() / PathFromText(kHistory); }
 
   ScratchDir scratch;
   gen::GeneratedPair pair;
@@ -83,7 +83,7 @@ TEST_F(MergeHistoryTest, ACompletedRunStartedAgainIsRefusedAndChangesNothing) {
 TEST_F(MergeHistoryTest, WithoutReplaceTheHistoryIsInTheSaveFolderOnly) {
   const auto first = Merge();
   ASSERT_EQ(first.exitCode, 0) << first.err;
-  EXPECT_EQ(testing::GbkLines(pair.save / kHistory).size(), 1u);
+  EXPECT_EQ(testing::GbkLines(pair.save / PathFromText(kHistory)).size(), 1u);
   EXPECT_FALSE(fs::exists(MasterHistory()));
   // The master was not changed, so merging the slave into it is still allowed.
   const auto second = Merge();
@@ -102,7 +102,7 @@ TEST_F(MergeHistoryTest, ADifferentSlaveIntoAMergedMasterIsAllowed) {
   ASSERT_EQ(history.size(), 2u);
   EXPECT_EQ(Fields(history[0])[1], pair.slave.paths.QelServer);
   EXPECT_EQ(Fields(history[1])[1], third.paths.QelServer);
-  EXPECT_EQ(testing::GbkLines(pair.save / kHistory), history);
+  EXPECT_EQ(testing::GbkLines(pair.save / PathFromText(kHistory)), history);
 }
 
 TEST_F(MergeHistoryTest, AMasterMergedWithItselfIsRefused) {
@@ -118,15 +118,15 @@ TEST_F(MergeHistoryTest, AFailedRunLeavesTheMarkerUntilARunCompletes) {
   WriteBytes(pair.save / "GuildBase", "in the way");
   const auto failed = Merge();
   ASSERT_EQ(failed.exitCode, 3);
-  ASSERT_TRUE(fs::exists(pair.save / kMarker));
-  const std::vector<std::string> marker = testing::GbkLines(pair.save / kMarker);
+  ASSERT_TRUE(fs::exists(pair.save / PathFromText(kMarker)));
+  const std::vector<std::string> marker = testing::GbkLines(pair.save / PathFromText(kMarker));
   ASSERT_FALSE(marker.empty());
   EXPECT_NE(failed.err.find(marker[0]), std::string::npos) << failed.err;
 
   fs::remove(pair.save / "GuildBase");
   const auto next = Merge();
   ASSERT_EQ(next.exitCode, 0) << next.err;
-  EXPECT_FALSE(fs::exists(pair.save / kMarker));
+  EXPECT_FALSE(fs::exists(pair.save / PathFromText(kMarker)));
 }
 
 }  // namespace

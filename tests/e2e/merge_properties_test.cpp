@@ -132,7 +132,7 @@ TEST_P(MergePropertiesTest, OutputIsConsistentAndInputsStayAsTheyWere) {
   EXPECT_EQ(HeaderCount(save / "Qel.DB"), static_cast<int32_t>(chars.size()));
   EXPECT_EQ(HeaderCount(save / "HeroQel.DB"), static_cast<int32_t>(heroes.size()));
   TextFile summary;
-  ASSERT_TRUE(ReadTextFile(save / "新记录.txt", summary));
+  ASSERT_TRUE(ReadTextFile(save / PathFromText("新记录.txt"), summary));
   ASSERT_GE(summary.lines.size(), 4u);
   EXPECT_EQ(summary.lines[0], "新ID.DB总数:" + std::to_string(accounts.size()));
   EXPECT_EQ(summary.lines[1], "新Hum.DB总数:" + std::to_string(index.size()));
@@ -163,7 +163,7 @@ TEST_P(MergePropertiesTest, OutputIsConsistentAndInputsStayAsTheyWere) {
     for (const auto& n : NameSet(side->paths.Hum, DbKind::Hum, index_rec::kName)) inputNames.insert(n);
   }
   std::set<std::string> logged;
-  for (const auto& [oldName, newName] : LogLines(save / "人物名称更改记录.txt")) {
+  for (const auto& [oldName, newName] : LogLines(save / PathFromText("人物名称更改记录.txt"))) {
     EXPECT_TRUE(inputNames.count(oldName));
     EXPECT_FALSE(inputNames.count(newName));
     logged.insert(newName);
@@ -183,7 +183,7 @@ TEST_P(MergePropertiesTest, OutputIsConsistentAndInputsStayAsTheyWere) {
     for (const auto& n : NameSet(side->paths.ID, DbKind::ID, account_rec::kName)) inputAccounts.insert(n);
   }
   std::set<std::string> loggedAccounts;
-  for (const auto& [oldName, newName] : LogLines(save / "帐号更改记录.txt")) {
+  for (const auto& [oldName, newName] : LogLines(save / PathFromText("帐号更改记录.txt"))) {
     EXPECT_TRUE(inputAccounts.count(oldName));
     loggedAccounts.insert(newName);
   }
@@ -256,27 +256,27 @@ TEST(MergeLargeFileTest, RecordsBeyondFourGibibytesAreMerged) {
   ASSERT_GT(pair.master.stats.sparseOffsets.back(), int64_t{4} << 30);
 
   // The names of the characters that lie beyond 4 GiB.
-  std::set<std::string> far;
+  std::set<std::string> beyond;
   DbSourceFile src(pair.master.paths.Qel);
   for (int64_t off : pair.master.stats.sparseOffsets) {
     std::vector<uint8_t> head(1024);
     ASSERT_EQ(src.ReadAt(off, head.data(), head.size()), head.size());
-    far.insert(ReadNameField(head.data() + chardata_rec::kName + 0));
+    beyond.insert(ReadNameField(head.data() + chardata_rec::kName + 0));
   }
 
   CliResult r = RunCli({"merge", "--config", pair.config.string(), "--quiet"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   testing::ExpectVerifiedClean(pair.save);
   std::set<std::string> merged = NameSet(pair.save / "Qel.DB", DbKind::Qel, index_rec::kName);
-  // A far record is in the output unless it has no index entry or an
+  // A beyond record is in the output unless it has no index entry or an
   // earlier record of the same name key won.
   std::set<std::string> indexed = NameSet(pair.master.paths.Hum, DbKind::Hum, index_rec::kName);
   std::set<std::string> mergedKeys;
   for (const std::string& name : merged) mergedKeys.insert(NameKey(name));
-  for (const std::string& name : far) {
+  for (const std::string& name : beyond) {
     EXPECT_TRUE(merged.count(name) || mergedKeys.count(NameKey(name)) || !indexed.count(name)) << name;
   }
-  EXPECT_TRUE(std::any_of(far.begin(), far.end(), [&](const std::string& n) { return merged.count(n) > 0; }));
+  EXPECT_TRUE(std::any_of(beyond.begin(), beyond.end(), [&](const std::string& n) { return merged.count(n) > 0; }));
 }
 
 }  // namespace

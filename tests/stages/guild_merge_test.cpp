@@ -59,10 +59,10 @@ class GuildMergeTest : public ::testing::Test {
   }
 
   fs::path Side(bool master, std::string_view rel) const {
-    return dir.path() / (master ? "master" : "slave") / "GuildBase" / rel;
+    return dir.path() / (master ? "master" : "slave") / "GuildBase" / PathFromText(rel);
   }
   void Put(bool master, std::string_view rel, const Lines& lines) { testing::PutGbk(Side(master, rel), CrLf(lines)); }
-  fs::path Out(std::string_view rel) const { return dir.path() / "out" / "GuildBase" / rel; }
+  fs::path Out(std::string_view rel) const { return dir.path() / "out" / "GuildBase" / PathFromText(rel); }
   std::string OutIni(std::string_view guild, std::string_view section, std::string_view key) const {
     return IniReadString(Out("Guilds/" + std::string(guild) + ".ini"), section, key, "<missing>");
   }

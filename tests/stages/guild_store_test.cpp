@@ -38,8 +38,8 @@ class GuildStoreTest : public ::testing::Test {
     store.m_GetTickCount = [this] { return tick; };
   }
 
-  fs::path Src(std::string_view rel) const { return dir.path() / "src" / "GuildBase" / rel; }
-  fs::path Out(std::string_view rel) const { return dir.path() / "out" / "GuildBase" / rel; }
+  fs::path Src(std::string_view rel) const { return dir.path() / "src" / "GuildBase" / PathFromText(rel); }
+  fs::path Out(std::string_view rel) const { return dir.path() / "out" / "GuildBase" / PathFromText(rel); }
   void Put(std::string_view rel, const Lines& lines) { testing::PutGbk(Src(rel), CrLf(lines)); }
 
   void Chars(std::initializer_list<std::string> names) {

@@ -1,6 +1,5 @@
 #include "stages/text_list_merge.h"
 
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -193,7 +192,7 @@ class TextListTest : public ::testing::Test {
     return p;
   }
 
-  fs::path Out(std::string_view name) const { return dir / "out" / name; }
+  fs::path Out(std::string_view name) const { return dir / "out" / PathFromText(name); }
   std::string OutBytes(std::string_view name) const { return FileBytes(Out(name)); }
   Lines OutLines(std::string_view name) const {
     TextFile f;

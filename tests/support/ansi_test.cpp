@@ -2,13 +2,41 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
+
+#include "support/gbk_table.h"
 
 namespace razere {
 namespace {
 
 using namespace std::string_literals;
+
+// Both builds must convert every byte sequence alike: the Windows build
+// (code page 936 from the system) against the table the Linux build (iconv)
+// wrote, named by RAZERE_GBK_TABLE (scripts/build-windows sets it).
+TEST(AnsiGbkTable, EqualsTheTableOfTheLinuxBuild) {
+  const char* file = std::getenv("RAZERE_GBK_TABLE");
+  if (file == nullptr || *file == '\0') GTEST_SKIP() << "RAZERE_GBK_TABLE names no table";
+  std::ifstream in(file, std::ios::binary);
+  ASSERT_TRUE(in) << file;
+  std::stringstream expected;
+  expected << in.rdbuf();
+  std::istringstream want(expected.str()), have(testing::GbkTableText());
+  std::string w, h;
+  int differences = 0, lines = 0;
+  while (std::getline(want, w)) {
+    ++lines;
+    if (!std::getline(have, h)) h = "(missing)";
+    if (w != h && ++differences <= 20) ADD_FAILURE() << "Linux: " << w << "\nhere:  " << h;
+  }
+  EXPECT_EQ(differences, 0);
+  EXPECT_EQ(lines, 128 + 126 * 192 + (0x10000 - 0x80 - 0x800));  // bytes, pairs, BMP characters
+  EXPECT_FALSE(std::getline(have, h)) << "more lines here than in the table: " << h;
+}
 
 TEST(AnsiLeadByte, Range) {
   EXPECT_FALSE(IsLeadByte(0x00));

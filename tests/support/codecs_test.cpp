@@ -7,7 +7,11 @@
 #include "support/ansi.h"
 
 #include <gtest/gtest.h>
+#if defined(_WIN32)
+#include <gcrypt.h>
+#else
 #include <openssl/des.h>
+#endif
 
 #include <cstring>
 #include <random>
@@ -32,8 +36,25 @@ std::string Unhex(std::string_view hex) {
   return out;
 }
 
-// One DES block under an 8-byte key, straight from libcrypto.
+// One DES block under an 8-byte key, straight from the library (libcrypto;
+// libgcrypt on Windows, where no libcrypto is built).
 std::string DesBlock(std::string_view key8, std::string_view block8, bool encrypt) {
+#if defined(_WIN32)
+  static const bool ready = [] {
+    gcry_check_version(nullptr);
+    gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+    return true;
+  }();
+  (void)ready;
+  gcry_cipher_hd_t h = nullptr;
+  if (gcry_cipher_open(&h, GCRY_CIPHER_DES, GCRY_CIPHER_MODE_ECB, 0) != 0) return {};
+  gcry_cipher_setkey(h, key8.data(), 8);  // a weak key is reported, and set all the same
+  std::string out(8, '\0');
+  const gcry_error_t err = encrypt ? gcry_cipher_encrypt(h, out.data(), 8, block8.data(), 8)
+                                   : gcry_cipher_decrypt(h, out.data(), 8, block8.data(), 8);
+  gcry_cipher_close(h);
+  return err == 0 ? out : std::string();
+#else
   DES_cblock key, in, out;
   std::memcpy(key, key8.data(), 8);
   std::memcpy(in, block8.data(), 8);
@@ -41,6 +62,7 @@ std::string DesBlock(std::string_view key8, std::string_view block8, bool encryp
   DES_set_key_unchecked(&key, &ks);
   DES_ecb_encrypt(&in, &out, &ks, encrypt ? DES_ENCRYPT : DES_DECRYPT);
   return std::string(reinterpret_cast<const char*>(out), 8);
+#endif
 }
 
 std::string DesKeyOf(std::string_view valueKey) {

@@ -63,7 +63,11 @@ TEST(DateTimeNow, TestClockAndLocalTime) {
   // The real clock lies between two local-time readings taken around it.
   auto local = [](time_t t) {
     tm lt{};
+#if defined(_WIN32)
+    localtime_s(&lt, &t);
+#else
     localtime_r(&t, &lt);
+#endif
     return EncodeDateTime(lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec);
   };
   const double before = local(time(nullptr));

@@ -186,6 +186,10 @@ TEST(IniRead, MatchesAndTrims) {
   }
   EXPECT_EQ(IniReadString(dir / "missing.ini", "Setup", "MinDay", "d"), "d");
   EXPECT_FALSE(fs::exists(dir / "missing.ini"));
+  // A default loses its trailing spaces, as with the platform's functions;
+  // leading ones and other blanks stay.
+  EXPECT_EQ(IniReadString(path, "Setup", "Missing", " d \t  "), " d \t");
+  EXPECT_EQ(IniReadString(path, "Setup", "Missing", "   "), "");
 }
 
 // One matching pair of quotes around a value is not part of it, as the

@@ -2,13 +2,12 @@
 // contents when the test ends.
 #pragma once
 
-#include <unistd.h>
-
 #include <atomic>
 #include <filesystem>
 #include <string>
 #include <string_view>
 
+#include "fixtures/portable.h"
 #include "support/textfile.h"
 
 namespace razere::testing {
@@ -18,7 +17,7 @@ class TempDir {
   TempDir() {
     static std::atomic<int> counter{0};
     path_ = std::filesystem::temp_directory_path() /
-            ("razere-support-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+            ("razere-support-" + std::to_string(ProcessId()) + "-" + std::to_string(counter++));
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
   }

@@ -28,7 +28,7 @@ void RequireRange(const char* what, double v, double lo, double hi) {
 
 // The root as the program stores it: absolute, with a trailing separator.
 std::string RootText(const fs::path& root) {
-  std::string s = fs::absolute(root).lexically_normal().string();
+  std::string s = TextOfPath(fs::absolute(root).lexically_normal());
   if (s.empty() || s.back() != kPathSep) s += kPathSep;
   return s;
 }
@@ -42,8 +42,8 @@ SideModel BuildModel(const GenOptions& o, GenSide side, const SideModel* master,
 
 GeneratedServer Write(const SideModel& model, const GenOptions& o, const fs::path& root, double now) {
   GeneratedServer out;
-  out.root = RootText(root);
-  out.paths.QelServer = out.root.string();
+  out.root = PathFromText(RootText(root));
+  out.paths.QelServer = TextOfPath(out.root);
   DeriveServerPaths(out.paths, out.paths.QelServer);
   out.stats = WriteServerFiles(model, o, out.paths, now);
   return out;
@@ -95,7 +95,7 @@ GeneratedPair GeneratePair(const GenOptions& o, const fs::path& dir) {
   for (const fs::path& folder : {pair.program, pair.save}) Fs().MakeFolders(folder);
   RunContext ctx;
   SetDefaultSettings(ctx);
-  ctx.ConfigFile = pair.config.string();
+  ctx.ConfigFile = TextOfPath(pair.config);
   ctx.Master = pair.master.paths;
   ctx.Slave = pair.slave.paths;
   ctx.SavePath = RootText(pair.save);

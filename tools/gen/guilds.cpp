@@ -217,8 +217,8 @@ class GuildWriter {
 
   void WriteGuild(const fs::path& folder, size_t g, const std::vector<std::string>& members, bool withSettings) {
     const std::string name = GbkToUtf8(names_[g]);
-    if (withSettings) Write(folder / (name + ".ini"), SettingsLines(name));
-    Write(folder / (name + ".txt"), TextLines(g, members));
+    if (withSettings) Write(folder / PathFromText(name + ".ini"), SettingsLines(name));
+    Write(folder / PathFromText(name + ".txt"), TextLines(g, members));
   }
 
   std::vector<std::string> SettingsLines(const std::string& name) {
@@ -351,7 +351,7 @@ void WriteGuildFolder(const SideModel& model, const GenOptions& options, const S
   }
   stats.guilds = static_cast<int32_t>(names.size());
   if (names.empty()) return;
-  const fs::path folder = paths.Guild;
+  const fs::path folder = PathFromText(paths.Guild);
   Fs().MakeFolders(folder / "Guilds");
   GuildWriter(model, options, std::move(names)).WriteAll(folder, model.side == GenSide::Slave);
 }

@@ -12,8 +12,10 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "gen/generator.h"
+#include "support/ansi.h"
 #include "support/datetime.h"
 #include "support/file_system.h"
 
@@ -97,9 +99,7 @@ bool NonEmptyFolder(const fs::path& p) {
   }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   CLI::App app{"razere-gen: writes sample server installations (seeded, reproducible)", "razere-gen"};
   app.require_subcommand(1);
   Cli c;
@@ -131,20 +131,20 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "razere-gen: %s\n", e.what());
     return kExitUsage;
   }
-  if (!c.force && NonEmptyFolder(c.out)) {
+  if (!c.force && NonEmptyFolder(razere::PathFromText(c.out))) {
     std::fprintf(stderr, "razere-gen: %s is not empty (use --force to write into it)\n", c.out.c_str());
     return kExitFailed;
   }
 
   try {
     if (pair->parsed()) {
-      GeneratedPair p = GeneratePair(c.o, c.out);
-      std::printf("razere-gen: pair in %s: master %s; slave %s; settings %s\n", p.dir.string().c_str(),
-                  Describe(p.master.stats).c_str(), Describe(p.slave.stats).c_str(), p.config.string().c_str());
+      GeneratedPair p = GeneratePair(c.o, razere::PathFromText(c.out));
+      std::printf("razere-gen: pair in %s: master %s; slave %s; settings %s\n", razere::TextOfPath(p.dir).c_str(),
+                  Describe(p.master.stats).c_str(), Describe(p.slave.stats).c_str(), razere::TextOfPath(p.config).c_str());
     } else {
       GenSide side = c.side == "slave" ? GenSide::Slave : GenSide::Master;
-      GeneratedServer s = GenerateServer(c.o, c.out, side);
-      std::printf("razere-gen: %s installation in %s: %s\n", c.side.c_str(), s.root.string().c_str(),
+      GeneratedServer s = GenerateServer(c.o, razere::PathFromText(c.out), side);
+      std::printf("razere-gen: %s installation in %s: %s\n", c.side.c_str(), razere::TextOfPath(s.root).c_str(),
                   Describe(s.stats).c_str());
     }
   } catch (const std::exception& e) {
@@ -153,3 +153,19 @@ int main(int argc, char** argv) {
   }
   return kExitOk;
 }
+
+}  // namespace
+
+#if defined(_WIN32)
+// Wide arguments (folder names in Chinese), handed on as UTF-8.
+int wmain(int argc, wchar_t** wargv) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.push_back(razere::WideToUtf8(wargv[i]));
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  return Run(argc, argv.data());
+}
+#else
+int main(int argc, char** argv) { return Run(argc, argv); }
+#endif

@@ -35,8 +35,8 @@ struct Owner {
 // The first live characters of Qel.DB with at least one item.
 std::vector<Owner> ReadOwners(const std::string& qelPath) {
   std::vector<Owner> owners;
-  if (qelPath.empty() || Fs().KindOf(qelPath) == FileKind::None) return owners;
-  DbSourceFile file{fs::path(qelPath)};
+  if (qelPath.empty() || Fs().KindOf(PathFromText(qelPath)) == FileKind::None) return owners;
+  DbSourceFile file{PathFromText(qelPath)};
   uint8_t header[db_header::kSize];
   if (file.ReadAt(0, header, sizeof header) < sizeof header) return owners;
   const int32_t count = LoadInt32LE(header + db_header::kRecordCount);
@@ -137,8 +137,8 @@ std::vector<std::string> RememberLines(GenRandom& rng, const std::vector<Owner>&
 }
 
 void Write(const std::string& path, const std::vector<std::string>& lines, TextEncoding enc) {
-  Fs().MakeFolders(fs::path(path).parent_path());
-  WriteTextFile(fs::path(path), lines, enc);
+  Fs().MakeFolders(PathFromText(path).parent_path());
+  WriteTextFile(PathFromText(path), lines, enc);
 }
 
 }  // namespace

@@ -211,7 +211,7 @@ bool Live(const HeroRec& h) { return h.deleted == 0 && !h.name.empty(); }
 
 int32_t CheckedCount(size_t n, const fs::path& path) {
   if (n > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
-    throw std::invalid_argument("razere-gen: too many records for " + path.string());
+    throw std::invalid_argument("razere-gen: too many records for " + TextOfPath(path));
   }
   return static_cast<int32_t>(n);
 }
@@ -414,9 +414,10 @@ void MakeParent(const fs::path& file) { Fs().MakeFolders(file.parent_path()); }
 ServerStats WriteServerFiles(const SideModel& model, const GenOptions& options, const ServerPaths& paths,
                              double now) {
   ServerStats st;
-  const fs::path id = paths.ID, hum = paths.Hum, qel = paths.Qel, heroQel = paths.HeroQel, setup = paths.Setup;
+  const fs::path id = PathFromText(paths.ID), hum = PathFromText(paths.Hum), qel = PathFromText(paths.Qel),
+                 heroQel = PathFromText(paths.HeroQel), setup = PathFromText(paths.Setup);
   for (const fs::path* p : {&id, &hum, &qel, &heroQel, &setup}) MakeParent(*p);
-  Fs().MakeFolders(fs::path(paths.Guild));
+  Fs().MakeFolders(PathFromText(paths.Guild));
 
   GenRandom rng(StreamSeed(options, model.side, Stream::Details));
   SerialSource serials(rng);
@@ -433,10 +434,10 @@ ServerStats WriteServerFiles(const SideModel& model, const GenOptions& options, 
   st.itemNumber = serials.ItemNumber();
   st.itemNumberEx = serials.ItemNumberEx();
   WriteSetup(setup, model.side, serials);
-  WriteShopFiles(model, options, paths.Shop, paths.ShopItem, now, st);
+  WriteShopFiles(model, options, PathFromText(paths.Shop), PathFromText(paths.ShopItem), now, st);
   WriteTextLists(model, options, paths);
   WriteGuildFolder(model, options, paths, st);
-  WriteMailFile(model, options, paths.Email, now, st);
+  WriteMailFile(model, options, PathFromText(paths.Email), now, st);
   st.bytes = FileSize(id) + FileSize(hum) + FileSize(qel) + FileSize(heroQel);
   return st;
 }
