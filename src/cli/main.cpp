@@ -14,16 +14,12 @@
 // Wide arguments, so that folder names in Chinese reach the program whatever
 // the console's code page; handed on as UTF-8, the run's text.
 int wmain(int argc, wchar_t** wargv) {
-  std::vector<std::string> args;
-  for (int i = 0; i < argc; ++i) args.push_back(razere::WideToUtf8(wargv[i]));
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
+  razere::Utf8Arguments args(argc, wargv);
   // Redirected output keeps its bytes (no CR before each LF), as on Linux.
   ::_setmode(::_fileno(stdout), _O_BINARY);
   ::_setmode(::_fileno(stderr), _O_BINARY);
   razere::cli::PrepareConsole();
-  return razere::cli::RunCommandLine(argc, argv.data());
+  return razere::cli::RunCommandLine(argc, args.argv());
 }
 #else
 int main(int argc, char** argv) { return razere::cli::RunCommandLine(argc, argv); }

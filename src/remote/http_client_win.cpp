@@ -10,6 +10,7 @@
 #include <string>
 
 #include "remote/http_client.h"
+#include "support/ansi.h"
 
 namespace razere {
 
@@ -19,26 +20,6 @@ struct HandleCloser {
   void operator()(HINTERNET h) const { ::WinHttpCloseHandle(h); }
 };
 using Handle = std::unique_ptr<void, HandleCloser>;
-
-std::wstring Wide(std::string_view utf8) {
-  std::wstring out;
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  if (n > 0) {
-    out.resize(static_cast<size_t>(n));
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-  }
-  return out;
-}
-
-std::string Utf8(std::wstring_view wide) {
-  std::string out;
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-  if (n > 0) {
-    out.resize(static_cast<size_t>(n));
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr, nullptr);
-  }
-  return out;
-}
 
 [[noreturn]] void Fail(const char* step) {
   const DWORD err = ::GetLastError();
@@ -54,7 +35,7 @@ std::string Utf8(std::wstring_view wide) {
     std::wstring wide = n != 0 && msg != nullptr ? std::wstring(msg, n) : std::wstring();
     if (msg != nullptr) ::LocalFree(msg);
     while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r' || wide.back() == L' ')) wide.pop_back();
-    text = wide.empty() ? std::string(step) + " failed (" + std::to_string(err) + ")" : Utf8(wide);
+    text = wide.empty() ? std::string(step) + " failed (" + std::to_string(err) + ")" : WideToUtf8(wide);
   }
   throw HttpClientError(text);
 }
@@ -83,7 +64,7 @@ std::string Trim(std::string s) {
 }  // namespace
 
 HttpAnswer HttpPost(const HttpPostRequest& request) {
-  const std::wstring url = Wide(request.url);
+  const std::wstring url = Utf8ToWide(request.url);
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof parts;
   parts.dwHostNameLength = static_cast<DWORD>(-1);
@@ -96,7 +77,7 @@ HttpAnswer HttpPost(const HttpPostRequest& request) {
   path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
   if (path.empty()) path = L"/";
 
-  Handle session(::WinHttpOpen(Wide(request.userAgent).c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+  Handle session(::WinHttpOpen(Utf8ToWide(request.userAgent).c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session) Fail("WinHttpOpen");
   // WinHTTP has no limit on the whole exchange: each phase gets the
@@ -114,7 +95,7 @@ HttpAnswer HttpPost(const HttpPostRequest& request) {
   DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
   ::WinHttpSetOption(req.get(), WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects, sizeof noRedirects);
   std::wstring headers;
-  for (const std::string& h : request.headers) headers += Wide(h) + L"\r\n";
+  for (const std::string& h : request.headers) headers += Utf8ToWide(h) + L"\r\n";
   if (!::WinHttpSendRequest(req.get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
                             headers.empty() ? 0 : static_cast<DWORD>(-1L),
                             const_cast<char*>(request.body.data()), static_cast<DWORD>(request.body.size()),
@@ -131,8 +112,8 @@ HttpAnswer HttpPost(const HttpPostRequest& request) {
     Fail("WinHttpQueryHeaders");
   }
   answer.status = static_cast<int32_t>(status);
-  answer.statusText = Utf8(Header(req.get(), WINHTTP_QUERY_STATUS_TEXT));
-  answer.contentEncoding = Trim(Utf8(Header(req.get(), WINHTTP_QUERY_CONTENT_ENCODING)));
+  answer.statusText = WideToUtf8(Header(req.get(), WINHTTP_QUERY_STATUS_TEXT));
+  answer.contentEncoding = Trim(WideToUtf8(Header(req.get(), WINHTTP_QUERY_CONTENT_ENCODING)));
   for (;;) {
     char buf[16384];
     DWORD got = 0;

@@ -39,6 +39,28 @@ struct GbkTables {
   std::vector<uint16_t> encode = std::vector<uint16_t>(0x10000, 0);
 };
 
+// Fills the tables from roundTrip(bytes, len): the BMP character the bytes
+// stand for when it encodes back to exactly them, else 0. The first code of
+// a character wins.
+template <class RoundTrip>
+void FillTables(GbkTables& t, RoundTrip&& roundTrip) {
+  const char b80 = static_cast<char>(0x80);
+  if (char16_t u = roundTrip(&b80, 1)) {
+    t.decode80 = u;
+    t.encode[u] = 0x80;
+  }
+  for (unsigned lead = kLeadFirst; lead <= kLeadLast; ++lead) {
+    for (unsigned trail = kTrailFirst; trail <= kTrailLast; ++trail) {
+      if (trail == 0x7F) continue;
+      const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+      const char16_t u = roundTrip(pair, 2);
+      if (u == 0 || t.encode[u] != 0) continue;
+      t.decode2[(lead - kLeadFirst) * kTrailCount + (trail - kTrailFirst)] = u;
+      t.encode[u] = static_cast<uint16_t>(lead << 8 | trail);
+    }
+  }
+}
+
 #if defined(_WIN32)
 // Code page 936 from the system. Windows maps the user-defined areas
 // (AAA1..AFFE, F8A1..FEFE, A140..A7A0 and a few more) to the private use
@@ -74,21 +96,7 @@ std::unique_ptr<GbkTables> BuildTables() {
     return u;
   };
 
-  const char b80 = static_cast<char>(0x80);
-  if (char16_t u = roundTrip(&b80, 1)) {
-    t->decode80 = u;
-    t->encode[u] = 0x80;
-  }
-  for (unsigned lead = kLeadFirst; lead <= kLeadLast; ++lead) {
-    for (unsigned trail = kTrailFirst; trail <= kTrailLast; ++trail) {
-      if (trail == 0x7F) continue;
-      const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-      const char16_t u = roundTrip(pair, 2);
-      if (u == 0 || t->encode[u] != 0) continue;
-      t->decode2[(lead - kLeadFirst) * kTrailCount + (trail - kTrailFirst)] = u;
-      t->encode[u] = static_cast<uint16_t>(lead << 8 | trail);
-    }
-  }
+  FillTables(*t, roundTrip);
   return t;
 }
 
@@ -150,21 +158,7 @@ std::unique_ptr<GbkTables> BuildTables() {
     return static_cast<char16_t>(cp);
   };
 
-  const char b80 = static_cast<char>(0x80);
-  if (char16_t u = roundTrip(&b80, 1)) {
-    t->decode80 = u;
-    t->encode[u] = 0x80;
-  }
-  for (unsigned lead = kLeadFirst; lead <= kLeadLast; ++lead) {
-    for (unsigned trail = kTrailFirst; trail <= kTrailLast; ++trail) {
-      if (trail == 0x7F) continue;
-      const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-      const char16_t u = roundTrip(pair, 2);
-      if (u == 0 || t->encode[u] != 0) continue;
-      t->decode2[(lead - kLeadFirst) * kTrailCount + (trail - kTrailFirst)] = u;
-      t->encode[u] = static_cast<uint16_t>(lead << 8 | trail);
-    }
-  }
+  FillTables(*t, roundTrip);
   return t;
 }
 
@@ -291,6 +285,12 @@ std::string WideToUtf8(std::wstring_view wide) {
     ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr, nullptr);
   }
   return out;
+}
+
+Utf8Arguments::Utf8Arguments(int argc, wchar_t** wargv) {
+  for (int i = 0; i < argc; ++i) args_.push_back(WideToUtf8(wargv[i]));
+  for (std::string& a : args_) argv_.push_back(a.data());
+  argv_.push_back(nullptr);
 }
 
 std::wstring Utf8ToWide(std::string_view utf8) {

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace razere {
 
@@ -38,6 +39,18 @@ std::string TruncateAnsi(std::string_view gbk, size_t maxBytes);
 // system's strings are UTF-16. Lossless both ways for valid text.
 std::string WideToUtf8(std::wstring_view wide);
 std::wstring Utf8ToWide(std::string_view utf8);
+
+// A program's wide arguments (wmain) as the run's text, with an argv of them
+// that main-style code takes: argc entries, then a null.
+class Utf8Arguments {
+ public:
+  Utf8Arguments(int argc, wchar_t** wargv);
+  char** argv() { return argv_.data(); }
+
+ private:
+  std::vector<std::string> args_;
+  std::vector<char*> argv_;
+};
 #endif
 
 }  // namespace razere

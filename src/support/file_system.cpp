@@ -135,6 +135,14 @@ void WriteFileAtomic(const fs::path& path, std::string_view bytes) {
   out.Commit();
 }
 
+fs::path AbsoluteCanonical(const fs::path& path) {
+  std::error_code ec;
+  fs::path abs = fs::absolute(path, ec);
+  if (ec) abs = path;
+  fs::path canon = fs::weakly_canonical(abs, ec);
+  return ec ? abs.lexically_normal() : canon;
+}
+
 uint64_t BytesBelow(const fs::path& path) {
   switch (Fs().KindOf(path)) {
     case FileKind::File:

@@ -131,6 +131,10 @@ std::filesystem::path ProgramFolder();
 std::filesystem::path PathFromText(std::string_view text);
 std::string TextOfPath(const std::filesystem::path& path);
 
+// The platform layers' Canonical: absolute, with the links of the part that
+// exists resolved; lexically normal when that cannot be found out.
+std::filesystem::path AbsoluteCanonical(const std::filesystem::path& path);
+
 // The layer in use; the platform's unless a ScopedFileSystem is alive.
 FileSystem& Fs();
 FileSystem& PlatformFileSystem();

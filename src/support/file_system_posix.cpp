@@ -279,13 +279,7 @@ class PosixFileSystem final : public FileSystem {
     return std::to_string(static_cast<uint64_t>(st.st_dev));
   }
 
-  fs::path Canonical(const fs::path& path) override {
-    std::error_code ec;
-    fs::path abs = fs::absolute(path, ec);
-    if (ec) abs = path;
-    fs::path canon = fs::weakly_canonical(abs, ec);
-    return ec ? abs.lexically_normal() : canon;
-  }
+  fs::path Canonical(const fs::path& path) override { return AbsoluteCanonical(path); }
 
   bool IsReadOnly(const fs::path& path) override {
     struct stat st {};

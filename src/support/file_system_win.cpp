@@ -8,22 +8,13 @@
 #include <cwchar>
 
 #include "support/file_system.h"
+#include "support/ansi.h"
 
 namespace razere {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Utf8(std::wstring_view wide) {
-  std::string out;
-  const int len = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-  if (len > 0) {
-    out.resize(static_cast<size_t>(len));
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), len, nullptr, nullptr);
-  }
-  return out;
-}
 
 // The system's text for an error, in the system's language, as UTF-8
 // without the trailing line break FormatMessage adds.
@@ -37,7 +28,7 @@ std::string Reason(DWORD err) {
   while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r' || wide.back() == L' ' || wide.back() == L'.')) {
     wide.pop_back();
   }
-  return Utf8(wide);
+  return WideToUtf8(wide);
 }
 
 [[noreturn]] void Throw(FileOp op, const fs::path& path, DWORD err, const fs::path& second = {}) {
@@ -246,7 +237,7 @@ class WinFileSystem final : public FileSystem {
       if (name == L"." || name == L"..") continue;
       // Names are handed on as UTF-8, the run's encoding for paths held as text.
       // Names are handed on as UTF-8, the run's encoding for text.
-      out.push_back({Utf8(name), KindOfAttributes(found.dwFileAttributes)});
+      out.push_back({WideToUtf8(name), KindOfAttributes(found.dwFileAttributes)});
     } while (::FindNextFileW(h, &found));
     const DWORD err = ::GetLastError();
     ::FindClose(h);
@@ -278,16 +269,10 @@ class WinFileSystem final : public FileSystem {
       return std::to_string(serial);
     }
     // No serial to be had: the volume's root names it.
-    return Utf8(volume);
+    return WideToUtf8(volume);
   }
 
-  fs::path Canonical(const fs::path& path) override {
-    std::error_code ec;
-    fs::path abs = fs::absolute(path, ec);
-    if (ec) abs = path;
-    fs::path canon = fs::weakly_canonical(abs, ec);
-    return ec ? abs.lexically_normal() : canon;
-  }
+  fs::path Canonical(const fs::path& path) override { return AbsoluteCanonical(path); }
 
   bool IsReadOnly(const fs::path& path) override {
     WIN32_FILE_ATTRIBUTE_DATA data{};

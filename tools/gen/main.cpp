@@ -159,12 +159,8 @@ int Run(int argc, char** argv) {
 #if defined(_WIN32)
 // Wide arguments (folder names in Chinese), handed on as UTF-8.
 int wmain(int argc, wchar_t** wargv) {
-  std::vector<std::string> args;
-  for (int i = 0; i < argc; ++i) args.push_back(razere::WideToUtf8(wargv[i]));
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  return Run(argc, argv.data());
+  razere::Utf8Arguments args(argc, wargv);
+  return Run(argc, args.argv());
 }
 #else
 int main(int argc, char** argv) { return Run(argc, argv); }
