@@ -32,7 +32,11 @@ class SmallDisk : public ForwardingFileSystem {
   std::string VolumeOf(const fs::path& p) override { return OnSecond(p) ? "second" : "first"; }
 
  private:
-  bool OnSecond(const fs::path& p) const { return !second_.empty() && (p.string() + "/").starts_with(second_); }
+  // Compared with the platform's separators: on Windows a path may reach the
+  // layer with "/" or "\\" where second_ has the other.
+  bool OnSecond(const fs::path& p) const {
+    return !second_.empty() && testing::Native(TextOfPath(p) + "/").starts_with(testing::Native(second_));
+  }
 
   uint64_t free_;
   std::string second_;
