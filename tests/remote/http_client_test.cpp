@@ -123,9 +123,10 @@ TEST(HttpClient, ASlowAnswerEndsWithATimeOut) {
   const std::string error = Failure(request);
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_NE(error, "<none>");
-  // libcurl and Windows end the exchange at 300 ms; Wine's WinHTTP takes
-  // the receive time-out in whole seconds at best, so the bound is loose.
-  EXPECT_LT(took, std::chrono::seconds(10));
+  // Both clients end it at about 300 ms. Wine's WinHTTP ignores the receive
+  // time-out while it waits for the answer's headers (the client also sets
+  // the separate time-out of that wait); without it this test would hang.
+  EXPECT_LT(took, std::chrono::seconds(5));
 }
 
 TEST(HttpClient, NoServerIsAnError) {
