@@ -81,8 +81,7 @@ HttpAnswer HttpPost(const HttpPostRequest& request) {
                                WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session) Fail("WinHttpOpen");
   // WinHTTP has no limit on the whole exchange: each phase gets the
-  // response time-out, the connection its own. (Wine's WinHTTP applies
-  // them more loosely than Windows does.)
+  // response time-out, the connection its own.
   const auto ms = [](int64_t v) { return v <= 0 ? 0 : static_cast<int>(std::min<int64_t>(v, INT32_MAX)); };
   const int connect = ms(request.connectTimeoutMs != 0 ? request.connectTimeoutMs : request.responseTimeoutMs);
   const int whole = ms(request.responseTimeoutMs);
@@ -92,6 +91,13 @@ HttpAnswer HttpPost(const HttpPostRequest& request) {
   Handle req(::WinHttpOpenRequest(connection.get(), L"POST", path.c_str(), nullptr, WINHTTP_NO_REFERER,
                                   WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
   if (!req) Fail("WinHttpOpenRequest");
+  // The wait for the answer's headers has a time-out of its own, which the
+  // receive time-out above does not set everywhere: Wine's WinHTTP, without
+  // this, waits for a silent service forever. Same limit as the rest.
+  if (whole > 0) {
+    DWORD answerWait = static_cast<DWORD>(whole);
+    ::WinHttpSetOption(req.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &answerWait, sizeof answerWait);
+  }
   DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
   ::WinHttpSetOption(req.get(), WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects, sizeof noRedirects);
   std::wstring headers;

@@ -15,6 +15,7 @@ namespace razere {
 namespace {
 
 using testing::EmptyDbHeader;
+using testing::Native;
 using testing::RecordingHost;
 using testing::Slurp;
 using testing::WriteBytes;
@@ -95,11 +96,11 @@ TEST_F(DriverTest, EmptySlaveGuildEditIsRefusedButAMissingFolderPasses) {
 }
 
 TEST_F(DriverTest, GuildFolderGetsItsSeparatorAndIsStoredSo) {
-  window.Master.Guild = master + "Qel200/GuildBase";
+  window.Master.Guild = master + Native("Qel200/GuildBase");
   EXPECT_EQ(Run(), RunOutcome::Completed);
-  EXPECT_EQ(ctx.Master.Guild, master + "Qel200/GuildBase/");
+  EXPECT_EQ(ctx.Master.Guild, master + Native("Qel200/GuildBase/"));
   const std::string text = Slurp(program + "Config.ini");
-  EXPECT_NE(text.find("Guild=" + master + "Qel200/GuildBase/\r\n"), std::string::npos);
+  EXPECT_NE(text.find("Guild=" + master + Native("Qel200/GuildBase/") + "\r\n"), std::string::npos);
 }
 
 struct VersionCase {
@@ -112,7 +113,7 @@ class VersionTest : public DriverTest, public ::testing::WithParamInterface<Vers
 
 TEST_P(VersionTest, WrongVersionIsRefusedAfterConfigIsWritten) {
   const VersionCase& c = GetParam();
-  std::string path = slave + c.file;
+  const std::string path = slave + Native(c.file);
   WriteBytes(path, c.bytes);
   EXPECT_EQ(Run(), RunOutcome::Refused);
   EXPECT_EQ(OnlyMessage(), "数据库版本太低：\r\n\r\n“" + path + "”该数据库版本：" + std::to_string(c.shown) +
@@ -136,7 +137,7 @@ TEST_F(DriverTest, EmptySaveEditMeansTheProgramFolder) {
 TEST_F(DriverTest, SaveFolderWithoutSeparatorGetsOne) {
   window.SavePath = dir.str() + "out";
   EXPECT_EQ(Run(), RunOutcome::Completed);
-  EXPECT_EQ(ctx.SavePath, dir.str() + "out/");
+  EXPECT_EQ(ctx.SavePath, dir.str() + Native("out/"));
 }
 
 struct SaveCollisionCase {

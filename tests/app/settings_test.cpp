@@ -9,6 +9,7 @@
 namespace razere {
 namespace {
 
+using testing::Native;
 using testing::ScratchDir;
 using testing::Slurp;
 using testing::WriteBytes;
@@ -16,17 +17,17 @@ using testing::WriteBytes;
 TEST(PathDerivation, RootGetsSeparatorAndEveryPathFollows) {
   ServerPaths side;
   SideEdits edits;
-  RootEditChanged(side, edits, "  /e/S ");
-  EXPECT_EQ(side.QelServer, "/e/S/");
-  EXPECT_EQ(edits.ID, "/e/S/LoginSrv/IDDB/ID.DB");
-  EXPECT_EQ(edits.Hum, "/e/S/DBServer/FDB/Hum.DB");
-  EXPECT_EQ(edits.Qel, "/e/S/DBServer/FDB/Qel.DB");
-  EXPECT_EQ(edits.HeroQel, "/e/S/DBServer/FDB/HeroQel.DB");
-  EXPECT_EQ(edits.Guild, "/e/S/Qel200/GuildBase/");
-  EXPECT_EQ(edits.Setup, "/e/S/Qel200/!Setup.txt");
-  EXPECT_EQ(edits.UserShop, "/e/S/Qel200/Envir/UserData/Shop.dat");
-  EXPECT_EQ(edits.UserShopItem, "/e/S/Qel200/Envir/UserData/ShopItem.dat");
-  EXPECT_EQ(edits.Email, "/e/S/Qel200/Envir/UserData/Email.db");
+  RootEditChanged(side, edits, Native("  /e/S "));
+  EXPECT_EQ(side.QelServer, Native("/e/S/"));
+  EXPECT_EQ(edits.ID, Native("/e/S/LoginSrv/IDDB/ID.DB"));
+  EXPECT_EQ(edits.Hum, Native("/e/S/DBServer/FDB/Hum.DB"));
+  EXPECT_EQ(edits.Qel, Native("/e/S/DBServer/FDB/Qel.DB"));
+  EXPECT_EQ(edits.HeroQel, Native("/e/S/DBServer/FDB/HeroQel.DB"));
+  EXPECT_EQ(edits.Guild, Native("/e/S/Qel200/GuildBase/"));
+  EXPECT_EQ(edits.Setup, Native("/e/S/Qel200/!Setup.txt"));
+  EXPECT_EQ(edits.UserShop, Native("/e/S/Qel200/Envir/UserData/Shop.dat"));
+  EXPECT_EQ(edits.UserShopItem, Native("/e/S/Qel200/Envir/UserData/ShopItem.dat"));
+  EXPECT_EQ(edits.Email, Native("/e/S/Qel200/Envir/UserData/Email.db"));
 }
 
 TEST(PathDerivation, ClearedRootLeavesALoneSeparator) {
@@ -34,8 +35,8 @@ TEST(PathDerivation, ClearedRootLeavesALoneSeparator) {
   SideEdits edits;
   edits.ID = "typed by hand";
   RootEditChanged(side, edits, "");
-  EXPECT_EQ(side.QelServer, "/");
-  EXPECT_EQ(edits.ID, "/LoginSrv/IDDB/ID.DB");
+  EXPECT_EQ(side.QelServer, Native("/"));
+  EXPECT_EQ(edits.ID, Native("/LoginSrv/IDDB/ID.DB"));
 }
 
 TEST(Config, WrittenInTableOrderByteForByte) {
@@ -43,14 +44,14 @@ TEST(Config, WrittenInTableOrderByteForByte) {
   RunContext ctx;
   ctx.ConfigFile = dir.str() + "Config.ini";
   SetDefaultSettings(ctx);
-  ctx.SavePath = "/out/";
+  ctx.SavePath = Native("/out/");
   ctx.SortItemMakeIndex = true;
   ctx.Backup = true;
   ctx.MinDay = 30;
-  ctx.Master.QelServer = "/m/";
-  DeriveServerPaths(ctx.Master, "/m/");
-  ctx.Slave.QelServer = "/s/";
-  DeriveServerPaths(ctx.Slave, "/s/");
+  ctx.Master.QelServer = Native("/m/");
+  DeriveServerPaths(ctx.Master, Native("/m/"));
+  ctx.Slave.QelServer = Native("/s/");
+  DeriveServerPaths(ctx.Slave, Native("/s/"));
   SaveConfig(ctx);
   auto side = [](const std::string& name, const std::string& r) {
     return "[" + name + "]\r\nQelServer=" + r + "\r\nID=" + r + "LoginSrv/IDDB/ID.DB\r\nHum=" + r +
@@ -59,10 +60,11 @@ TEST(Config, WrittenInTableOrderByteForByte) {
            "Qel200/Envir/UserData/Shop.dat\r\nShopItem=" + r + "Qel200/Envir/UserData/ShopItem.dat\r\n!Setup=" + r +
            "Qel200/!Setup.txt\r\nEmail=" + r + "Qel200/Envir/UserData/Email.db\r\n";
   };
-  std::string expected =
+  // Every "/" of the text is a separator.
+  const std::string expected = Native(
       "[Setup]\r\nSavePath=/out/\r\nSortItemMakeIndex=1\r\nReplace=0\r\nBackup=1\r\nCleanData=0\r\n"
       "MinDay=30\r\nMinLevel=10\r\nGmm=0\r\n" +
-      side("Master", "/m/") + side("Slave", "/s/");
+      side("Master", "/m/") + side("Slave", "/s/"));
   EXPECT_EQ(Slurp(ctx.ConfigFile), expected);
 
   // A second save of the same values changes nothing.
@@ -78,7 +80,7 @@ TEST(Config, MissingFileAndBadNumbersKeepDefaults) {
   LoadConfig(ctx);
   EXPECT_EQ(ctx.MinDay, 90);
   EXPECT_EQ(ctx.MinLevel, 10);
-  EXPECT_EQ(ctx.Master.ID, "D:/QelServer(主库)/LoginSrv/IDDB/ID.DB");
+  EXPECT_EQ(ctx.Master.ID, Native("D:/QelServer(主库)/LoginSrv/IDDB/ID.DB"));
 
   WriteBytes(ctx.ConfigFile, "[Setup]\r\nMinDay=abc\r\nMinLevel=0x20\r\nCleanData=7\r\nReplace=0\r\n");
   LoadConfig(ctx);
@@ -104,15 +106,15 @@ TEST(SpinEdit, ValueOfTheText) {
 TEST(StartUp, StoredPathsWinOverDerivedOnes) {
   ScratchDir dir;
   WriteBytes(dir.path() / "Config.ini",
-             "[Master]\r\nQelServer=/m\r\nID=/elsewhere/ID.DB\r\n[Setup]\r\nSavePath=/save/\r\nGmm=1\r\n");
+             Native("[Master]\r\nQelServer=/m\r\nID=/elsewhere/ID.DB\r\n[Setup]\r\nSavePath=/save/\r\nGmm=1\r\n"));
   RunContext ctx;
   WindowState w = StartUp(ctx, dir.path().string());
-  EXPECT_EQ(ctx.Master.QelServer, "/m/");
-  EXPECT_EQ(w.Master.ID, "/elsewhere/ID.DB");
+  EXPECT_EQ(ctx.Master.QelServer, Native("/m/"));
+  EXPECT_EQ(w.Master.ID, Native("/elsewhere/ID.DB"));
   // A key missing from Config.ini keeps its built-in default, which was
   // derived from the default root, and that default wins over the derivation.
-  EXPECT_EQ(w.Master.Hum, "D:/QelServer(主库)/DBServer/FDB/Hum.DB");
-  EXPECT_EQ(w.SavePath, "/save/");
+  EXPECT_EQ(w.Master.Hum, Native("D:/QelServer(主库)/DBServer/FDB/Hum.DB"));
+  EXPECT_EQ(w.SavePath, Native("/save/"));
   EXPECT_TRUE(w.Gmm);
   EXPECT_TRUE(w.SortItemMakeIndex);
   EXPECT_EQ(w.ClearMinDay, "90");

@@ -13,6 +13,7 @@
 namespace razere {
 namespace {
 
+using testing::Native;
 using testing::ScratchDir;
 using testing::WriteBytes;
 
@@ -62,25 +63,25 @@ TEST(SideRows, WindowRowsAndSettingsKeys) {
 // and rebuilds the four text lists from the root whatever was there.
 TEST(SideRows, RunPathsFromTheEdits) {
   ServerPaths side;
-  side.QelServer = "/r/";
+  side.QelServer = Native("/r/");
   side.RememberItemList = "stale";
   SideEdits edits;
-  edits.ID = "  /a/ID.DB ";
-  edits.Guild = " /a/Guilds ";
-  edits.UserShop = "/a/Shop.dat";
-  edits.Setup = "\t/a/!Setup.txt";
+  edits.ID = Native("  /a/ID.DB ");
+  edits.Guild = Native(" /a/Guilds ");
+  edits.UserShop = Native("/a/Shop.dat");
+  edits.Setup = Native("\t/a/!Setup.txt");
   ReadPaths(side, edits);
   BuildUneditedPaths(side);
-  EXPECT_EQ(side.ID, "/a/ID.DB");
-  EXPECT_EQ(side.Guild, "/a/Guilds/");
-  EXPECT_EQ(side.Shop, "/a/Shop.dat");
-  EXPECT_EQ(side.Setup, "/a/!Setup.txt");
+  EXPECT_EQ(side.ID, Native("/a/ID.DB"));
+  EXPECT_EQ(side.Guild, Native("/a/Guilds/"));
+  EXPECT_EQ(side.Shop, Native("/a/Shop.dat"));
+  EXPECT_EQ(side.Setup, Native("/a/!Setup.txt"));
   EXPECT_EQ(side.Email, "");
-  EXPECT_EQ(side.QelServer, "/r/");  // the root follows its edit's change handler, not the run
-  EXPECT_EQ(side.RememberItemList, "/r/Qel200/Envir/RememberItemList.txt");
-  EXPECT_EQ(side.ItemBindAccount, "/r/Qel200/Envir/ItemBindAccount.txt");
-  EXPECT_EQ(side.ItemBindChrName, "/r/Qel200/Envir/ItemBindChrName.txt");
-  EXPECT_EQ(side.ItemBindIPaddr, "/r/Qel200/Envir/ItemBindIPaddr.txt");
+  EXPECT_EQ(side.QelServer, Native("/r/"));  // the root follows its edit's change handler, not the run
+  EXPECT_EQ(side.RememberItemList, Native("/r/Qel200/Envir/RememberItemList.txt"));
+  EXPECT_EQ(side.ItemBindAccount, Native("/r/Qel200/Envir/ItemBindAccount.txt"));
+  EXPECT_EQ(side.ItemBindChrName, Native("/r/Qel200/Envir/ItemBindChrName.txt"));
+  EXPECT_EQ(side.ItemBindIPaddr, Native("/r/Qel200/Envir/ItemBindIPaddr.txt"));
 }
 
 // The replacement's order is its own: the record files, the shops and the
@@ -89,13 +90,13 @@ TEST(SideRows, RunPathsFromTheEdits) {
 TEST(SideRows, ReplacementPlanKeepsItsOrder) {
   ScratchDir dir;
   RunContext ctx;
-  const std::string root = dir.str() + "m/";
-  ctx.SavePath = dir.str() + "save/";
+  const std::string root = Native(dir.str() + "m/");
+  ctx.SavePath = Native(dir.str() + "save/");
   ctx.Master.QelServer = root;
   DeriveServerPaths(ctx.Master, root);
   BuildUneditedPaths(ctx.Master);
-  ctx.Master.Guild = root + "Qel200/Guilds2/";  // arrives as GuildBase beside it
-  ctx.TextFilePairs = {{root + "x/Extra.txt", "/s/Extra.txt"}};
+  ctx.Master.Guild = root + Native("Qel200/Guilds2/");  // arrives as GuildBase beside it
+  ctx.TextFilePairs = {{root + Native("x/Extra.txt"), Native("/s/Extra.txt")}};
   const std::vector<std::string> targets = {
       "LoginSrv/IDDB/ID.DB",          "DBServer/FDB/Hum.DB",
       "DBServer/FDB/Qel.DB",          "DBServer/FDB/HeroQel.DB",
@@ -106,10 +107,10 @@ TEST(SideRows, ReplacementPlanKeepsItsOrder) {
       "x/Extra.txt"};
   std::vector<std::string> expected;
   for (const std::string& target : targets) {
-    expected.push_back(root + target + kStagedSuffix);
+    expected.push_back(root + Native(target) + kStagedSuffix);
     WriteBytes(expected.back(), "staged");
   }
-  WriteBytes(root + "Qel200/!Setup.txt" + kStagedSuffix, "not the replacement's");
+  WriteBytes(root + Native("Qel200/!Setup.txt") + kStagedSuffix, "not the replacement's");
   EXPECT_EQ(InterruptedReplacementLeftovers(ctx), expected);
 }
 

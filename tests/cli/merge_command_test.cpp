@@ -57,7 +57,7 @@ TEST_F(MergeCommandTest, VersionMessageNamesTheFileAndBothVersions) {
   WriteBytes(master + "DBServer/FDB/Qel.DB", EmptyDbHeader(20220708));
   auto r = RunCli(Args({"--quiet"}));
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.err, "数据库版本太低：\r\n\r\n“" + master + "DBServer/FDB/Qel.DB”该数据库版本：20220708 \r\n\r\n"
+  EXPECT_EQ(r.err, "数据库版本太低：\r\n\r\n“" + master + testing::Native("DBServer/FDB/Qel.DB") + "”该数据库版本：20220708 \r\n\r\n"
                    "需要数据库版本：20220707！！！\n");
 }
 

@@ -481,7 +481,7 @@ TEST_F(GeneratedPairTest, ConfigNamesTheGeneratedFolders) {
     }
     EXPECT_TRUE(fs::is_regular_file(fs::path(read->Guild) / "GuildList.txt"));
   }
-  EXPECT_EQ(ctx.SavePath, pair_->save.string() + "/");
+  EXPECT_EQ(ctx.SavePath, testing::Native(pair_->save.string() + "/"));
   EXPECT_TRUE(fs::is_directory(ctx.SavePath));
 }
 
