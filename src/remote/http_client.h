@@ -1,5 +1,5 @@
-// A synchronous HTTP POST over libcurl: one request, one answer, every
-// handle and buffer released on every path.
+// A synchronous HTTP POST (libcurl on Linux, WinHTTP on Windows): one
+// request, one answer, every handle and buffer released on every path.
 #pragma once
 
 #include <cstdint>
