@@ -12,6 +12,7 @@
 #include "app/run_report.h"
 #include "app/side_rows.h"
 #include "app/space_check.h"
+#include "dbfiles/source_file.h"
 #include "dbfiles/xo_custom_database.h"
 #include "merge/accounts.h"
 #include "merge/character_collections.h"
@@ -357,6 +358,13 @@ void RunMergeStages(RunContext& ctx, const RunStages& stages, RunReport& report)
   for (const auto& step : order) {
     const std::function<void(RunContext&)>& stage = *step.first;
     if (stage) Timed(report, step.second, [&] { stage(ctx); });
+    // The record files stay open to the end, their windows need not: the
+    // stages after the character stage read none of them.
+    for (DbSourceFile* file : {ctx.MasterIdFile.get(), ctx.SlaveIdFile.get(), ctx.MasterHumFile.get(),
+                               ctx.SlaveHumFile.get(), ctx.MasterQelFile.get(), ctx.SlaveQelFile.get(),
+                               ctx.MasterHeroQelFile.get(), ctx.SlaveHeroQelFile.get()}) {
+      if (file) file->ReleaseWindow();
+    }
   }
 }
 

@@ -45,6 +45,15 @@ class DbSourceFile {
 
   static constexpr size_t kWindowSize = 1 << 20;
 
+  // Gives the read-ahead window back once the run is done with the file's
+  // records but keeps the file open (the run's release step closes it); a
+  // later buffered read takes a new window.
+  void ReleaseWindow() {
+    window_ = PooledBytes();
+    windowOffset_ = 0;
+    windowLen_ = 0;
+  }
+
  private:
   size_t WindowCapacity() const {
     return size_ < static_cast<int64_t>(kWindowSize) ? static_cast<size_t>(size_) : kWindowSize;

@@ -86,6 +86,10 @@ void MergeGuilds(const RunSettings& run, const CharacterStageProducts& character
   slave.UnLoadList();
 
   merged.SaveToFile(run.SavePath);
+  // Written. What the run needs of the merged guilds from here on is their
+  // number, so their contents go now, before the shop and mail stages grow,
+  // rather than at the run's release; the list keeps one empty node a guild.
+  for (auto& node : merged.m_GuildBaseList) node.Item.reset();
 }
 
 }  // namespace razere

@@ -11,7 +11,9 @@ namespace {
 
 // Smaller blocks come from the allocator's own pools anyway.
 constexpr size_t kKeepFrom = 64 << 10;
-constexpr size_t kKeepAtMost = 16;
+// Files are opened and closed mostly one after another, so a few blocks
+// serve them; every kept block stays resident to the end of the run.
+constexpr size_t kKeepAtMost = 4;
 
 struct Kept {
   std::mutex mu;
