@@ -13,16 +13,78 @@ struct KeyLess {
   }
 };
 
+unsigned BitsFor(uint32_t v) {
+  unsigned bits = 0;
+  while (v != 0) {
+    ++bits;
+    v >>= 1;
+  }
+  return bits;
+}
+
 }  // namespace
+
+CompactInt32Map::PackedBlock::PackedBlock(const Block& sorted) : count(sorted.size()) {
+  groups.resize((count + kGroupEntries - 1) / kGroupEntries);
+  size_t totalBits = 0;
+  for (size_t g = 0; g < groups.size(); ++g) {
+    const size_t first = g * kGroupEntries;
+    const size_t end = std::min(first + kGroupEntries, count);
+    uint32_t maxKeyStep = 0;
+    int32_t minValue = sorted[first].value, maxValue = sorted[first].value;
+    for (size_t i = first; i < end; ++i) {
+      if (i != first) {
+        maxKeyStep = std::max(maxKeyStep, static_cast<uint32_t>(sorted[i].key) - static_cast<uint32_t>(sorted[i - 1].key));
+      }
+      minValue = std::min(minValue, sorted[i].value);
+      maxValue = std::max(maxValue, sorted[i].value);
+    }
+    Group& group = groups[g];
+    group.firstKey = sorted[first].key;
+    group.minValue = minValue;
+    group.bit = static_cast<uint32_t>(totalBits);
+    group.keyBits = static_cast<uint8_t>(BitsFor(maxKeyStep));
+    group.valueBits = static_cast<uint8_t>(BitsFor(static_cast<uint32_t>(maxValue) - static_cast<uint32_t>(minValue)));
+    totalBits += (end - first) * (size_t{group.keyBits} + group.valueBits);
+  }
+  if (totalBits / 8 + groups.size() * sizeof(Group) + 8 > count * sizeof(Pair)) {
+    groups.clear();
+    groups.shrink_to_fit();
+    plain = sorted;
+    return;
+  }
+  words.assign(totalBits / 64 + 2, 0);
+  for (size_t g = 0; g < groups.size(); ++g) {
+    const Group& group = groups[g];
+    const size_t first = g * kGroupEntries;
+    const size_t end = std::min(first + kGroupEntries, count);
+    const size_t width = size_t{group.keyBits} + group.valueBits;
+    if (width == 0) continue;
+    for (size_t i = first; i < end; ++i) {
+      const uint64_t step = i == first ? 0 : static_cast<uint32_t>(sorted[i].key) - static_cast<uint32_t>(sorted[i - 1].key);
+      const uint64_t entry =
+          step | (uint64_t{static_cast<uint32_t>(sorted[i].value) - static_cast<uint32_t>(group.minValue)} << group.keyBits);
+      const size_t bit = group.bit + (i - first) * width;
+      words[bit / 64] |= entry << (bit % 64);
+      if (bit % 64 != 0 && bit % 64 + width > 64) words[bit / 64 + 1] |= entry >> (64 - bit % 64);
+    }
+  }
+}
+
+uint64_t CompactInt32Map::PackedBlock::Read(size_t bit, unsigned width) const {
+  if (width == 0) return 0;
+  uint64_t v = words[bit / 64] >> (bit % 64);
+  if (bit % 64 != 0 && bit % 64 + width > 64) v |= words[bit / 64 + 1] << (64 - bit % 64);
+  return v & Mask(width);
+}
 
 void CompactInt32Map::Add(int32_t key, int32_t value) {
   if (tail_.size() == kBlockEntries) {
     SortTail();
-    full_.push_back(std::move(tail_));
-    tail_ = Block();
-    // The map is large: the next block gets its whole size at once instead
-    // of growing through copies.
-    tail_.reserve(kBlockEntries);
+    full_.emplace_back(tail_);
+    tail_.clear();
+    // The tail keeps its capacity: the map is large, and the next block
+    // fills the same room.
     tailSorted_ = 0;
   }
   tail_.push_back(Pair{key, value});
@@ -50,7 +112,23 @@ const int32_t* CompactInt32Map::Find(int32_t key) const {
   }
   if (const Pair* p = LastOf(tail_.data(), tail_.data() + tailSorted_, key)) return &p->value;
   for (auto b = full_.rbegin(); b != full_.rend(); ++b) {
-    if (const Pair* p = LastOf(b->data(), b->data() + b->size(), key)) return &p->value;
+    if (!b->plain.empty()) {
+      if (const Pair* p = LastOf(b->plain.data(), b->plain.data() + b->plain.size(), key)) return &p->value;
+      continue;
+    }
+    // The last pair of this key lies in the last group whose first key is not
+    // above it: a later group starts above the key.
+    const auto after = std::upper_bound(b->groups.begin(), b->groups.end(), key,
+                                        [](int32_t k, const PackedBlock::Group& g) { return k < g.firstKey; });
+    if (after == b->groups.begin()) continue;
+    bool hit = false;
+    b->DecodeGroup(static_cast<size_t>(after - b->groups.begin() - 1), [&](int32_t k, int32_t v) {
+      if (k == key) {
+        found_ = v;
+        hit = true;
+      }
+    });
+    if (hit) return &found_;
   }
   return nullptr;
 }
@@ -63,8 +141,11 @@ void CompactInt32Map::Clear() {
 }
 
 size_t CompactInt32Map::MemoryBytes() const {
-  size_t bytes = full_.capacity() * sizeof(Block) + tail_.capacity() * sizeof(Pair);
-  for (const Block& b : full_) bytes += b.capacity() * sizeof(Pair);
+  size_t bytes = full_.capacity() * sizeof(PackedBlock) + tail_.capacity() * sizeof(Pair);
+  for (const PackedBlock& b : full_) {
+    bytes += b.groups.capacity() * sizeof(PackedBlock::Group) + b.words.capacity() * sizeof(uint64_t) +
+             b.plain.capacity() * sizeof(Pair);
+  }
   return bytes;
 }
 

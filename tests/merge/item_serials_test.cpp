@@ -304,9 +304,70 @@ TEST(ItemSerialMap, RepeatsFindTheValueAddedLastAcrossBlocksAndLookUps) {
     ASSERT_TRUE(model.count(k));
   });
   EXPECT_EQ(visited, kAdds);
-  // 8 bytes an entry, plus at most one block not yet full and the block table.
+  // At most 8 bytes an entry, plus one block not yet full and the block table.
   EXPECT_LE(map.MemoryBytes(), static_cast<size_t>(kAdds) * 8 + CompactInt32Map::kBlockEntries * 8 + 4096);
 }
+
+// Full blocks are packed in as many bits as their largest key step and value
+// spread need: from none (one key, one value) to all 64 (the extremes of both
+// in one block). Each case fills two blocks and a part of a third and must
+// give back exactly what a plain map of the last additions holds, every pair
+// added to ForEach, and no more memory than its bits plus the tail.
+struct PackedCase {
+  const char* name;
+  int32_t (*key)(int64_t i);
+  int32_t (*value)(int64_t i);
+  double maxBytesPerPair;  // of the full blocks
+};
+
+class PackedBlocksTest : public ::testing::TestWithParam<PackedCase> {};
+
+TEST_P(PackedBlocksTest, GiveBackTheLastValueOfEveryKey) {
+  const PackedCase& c = GetParam();
+  const int64_t kAdds = 2 * static_cast<int64_t>(CompactInt32Map::kBlockEntries) + 4321;
+  ItemSerialMap map;
+  std::map<int32_t, int32_t> model;
+  std::map<std::pair<int32_t, int32_t>, int64_t> added;
+  for (int64_t i = 0; i < kAdds; ++i) {
+    map.Add(c.key(i), c.value(i));
+    model[c.key(i)] = c.value(i);
+    ++added[{c.key(i), c.value(i)}];
+  }
+  for (const auto& [k, v] : model) {
+    const int32_t* got = map.Find(k);
+    ASSERT_NE(got, nullptr) << c.name << " key " << k;
+    ASSERT_EQ(*got, v) << c.name << " key " << k;
+  }
+  for (const int32_t absent : {INT32_MIN, -1, 0, 1, INT32_MAX}) {
+    EXPECT_EQ(map.Find(absent) != nullptr, model.count(absent) == 1) << c.name << " key " << absent;
+  }
+  map.ForEach([&](int32_t k, int32_t v) { --added[{k, v}]; });
+  for (const auto& [pair, left] : added) ASSERT_EQ(left, 0) << c.name << " pair " << pair.first << "," << pair.second;
+  const double fullPairs = 2.0 * CompactInt32Map::kBlockEntries;
+  EXPECT_LE(static_cast<double>(map.MemoryBytes()),
+            fullPairs * c.maxBytesPerPair + CompactInt32Map::kBlockEntries * 8 + 4096)
+      << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PackedBlocksTest,
+    ::testing::Values(
+        // Old serials given out in sequence, new ones too: a bit or two each.
+        PackedCase{"Sequential", [](int64_t i) { return static_cast<int32_t>(i + 1000); },
+                   [](int64_t i) { return static_cast<int32_t>(i + 1); }, 2.6},
+        // The same, added in reverse and with every key twice (last wins).
+        PackedCase{"RepeatedDescending", [](int64_t i) { return static_cast<int32_t>(-(i / 2)); },
+                   [](int64_t i) { return static_cast<int32_t>(i * 3); }, 3.6},
+        // One key, one value: no bits at all, only the group headers.
+        PackedCase{"OneKeyOneValue", [](int64_t) { return 7; }, [](int64_t) { return -7; }, 0.3},
+        // The extremes of both ranges in every block: kept as plain pairs.
+        PackedCase{"Extremes",
+                   [](int64_t i) {
+                     return i % 3 == 0 ? INT32_MIN : i % 3 == 1 ? INT32_MAX : static_cast<int32_t>(i * 40503);
+                   },
+                   [](int64_t i) { return i % 2 ? INT32_MIN + static_cast<int32_t>(i) : INT32_MAX - static_cast<int32_t>(i); },
+                   8.0}),
+    [](const ::testing::TestParamInfo<PackedCase>& info) { return std::string(info.param.name); });
 
 TEST(WriteItemNumbers, ChangesOnlyTheTwoValues) {
   TempDir dir;
