@@ -358,8 +358,9 @@ void RunMergeStages(RunContext& ctx, const RunStages& stages, RunReport& report)
   for (const auto& step : order) {
     const std::function<void(RunContext&)>& stage = *step.first;
     if (stage) Timed(report, step.second, [&] { stage(ctx); });
-    // The record files stay open to the end, their windows need not: the
-    // stages after the character stage read none of them.
+    // The record files stay open to the end, their read windows need not: a
+    // stage that reads one again takes a new window, and none after the
+    // character stage does.
     for (DbSourceFile* file : {ctx.MasterIdFile.get(), ctx.SlaveIdFile.get(), ctx.MasterHumFile.get(),
                                ctx.SlaveHumFile.get(), ctx.MasterQelFile.get(), ctx.SlaveQelFile.get(),
                                ctx.MasterHeroQelFile.get(), ctx.SlaveHeroQelFile.get()}) {

@@ -1,6 +1,7 @@
 #include "support/compact_int32_map.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace razere {
 
@@ -12,15 +13,6 @@ struct KeyLess {
     return a.key < b.key;
   }
 };
-
-unsigned BitsFor(uint32_t v) {
-  unsigned bits = 0;
-  while (v != 0) {
-    ++bits;
-    v >>= 1;
-  }
-  return bits;
-}
 
 }  // namespace
 
@@ -43,8 +35,8 @@ CompactInt32Map::PackedBlock::PackedBlock(const Block& sorted) : count(sorted.si
     group.firstKey = sorted[first].key;
     group.minValue = minValue;
     group.bit = static_cast<uint32_t>(totalBits);
-    group.keyBits = static_cast<uint8_t>(BitsFor(maxKeyStep));
-    group.valueBits = static_cast<uint8_t>(BitsFor(static_cast<uint32_t>(maxValue) - static_cast<uint32_t>(minValue)));
+    group.keyBits = static_cast<uint8_t>(std::bit_width(maxKeyStep));
+    group.valueBits = static_cast<uint8_t>(std::bit_width(static_cast<uint32_t>(maxValue) - static_cast<uint32_t>(minValue)));
     totalBits += (end - first) * (size_t{group.keyBits} + group.valueBits);
   }
   if (totalBits / 8 + groups.size() * sizeof(Group) + 8 > count * sizeof(Pair)) {

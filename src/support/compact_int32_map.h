@@ -11,10 +11,10 @@
 // A full block is packed in groups of kGroupEntries pairs: each key as its
 // difference from the key before it, each value as its difference from the
 // group's least value, both in as few bits as the group's largest difference
-// needs. Serials handed out in
-// sequence and old serials that a server gave out in sequence pack to a few
-// bytes a pair. A block that would take more than 8 bytes a pair with its
-// group headers stays as plain pairs: no block takes more than that.
+// needs. Serials handed out in sequence, and old serials that a server gave
+// out in sequence, pack to a few bytes a pair. A block that would take more
+// than 8 bytes a pair with its group headers stays as plain pairs: no block
+// takes more than that.
 //
 // Memory: the packed blocks, plus one partly filled tail of at most
 // kBlockEntries pairs (8 bytes each). No structure is ever rebuilt as a
