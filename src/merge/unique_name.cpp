@@ -21,17 +21,17 @@ std::string TruncateAnsiName(std::string_view Source, int32_t MaxBytes) {
 }
 
 bool MakeUniqueName(std::string_view Source, int32_t L0, const NameTakenFn& inSetA, const NameTakenFn& inSetB,
-                    std::string& NewName) {
+                    std::string& NewName, NameKeyFn keyOf) {
   NewName.assign(Source);
-  // The suffix letters are lower-case ASCII, which name keys leave alone, and
-  // a name key never looks ahead past a byte it has classified, so the key of
+  // The suffix letters are lower-case ASCII, which both keys leave alone, and
+  // a key never looks ahead past a character it has classified, so the key of
   // prefix + suffix is the key of the prefix followed by the suffix: one key
   // buffer per pass, no allocation per candidate.
   std::string prefix;
   std::string key;
   for (int32_t k = 1; k <= 4; ++k) {
     prefix = TruncateAnsiName(Source, L0 - (k - 1));
-    key = NameKey(prefix);
+    key = keyOf(prefix);
     const size_t keyLen = key.size();
     key.append(static_cast<size_t>(k), 'a');
     char* suffix = key.data() + keyLen;
@@ -70,9 +70,9 @@ void ThrowNoFreeName(NameInstance instance, std::string_view gbkName) {
 }
 
 std::string MakeUniqueNameOrThrow(NameInstance instance, std::string_view Source, int32_t L0,
-                                  const NameTakenFn& inSetA, const NameTakenFn& inSetB) {
+                                  const NameTakenFn& inSetA, const NameTakenFn& inSetB, NameKeyFn keyOf) {
   std::string newName;
-  if (!MakeUniqueName(Source, L0, inSetA, inSetB, newName)) ThrowNoFreeName(instance, Source);
+  if (!MakeUniqueName(Source, L0, inSetA, inSetB, newName, keyOf)) ThrowNoFreeName(instance, Source);
   return newName;
 }
 

@@ -3,14 +3,17 @@
 // four letters a..z.
 //
 // Names are GBK byte strings throughout. Two names are the same when their
-// name keys (support/ansi.h NameKey) are equal, so candidates that differ
-// from a taken name only in ASCII letter case are taken too.
+// name keys are equal (support/ansi.h NameKey; for guilds, whose names are
+// file names, FileNameKey), so candidates that differ from a taken name only
+// in letter case are taken too.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+
+#include "support/ansi.h"
 
 namespace razere {
 
@@ -30,13 +33,19 @@ std::string TruncateAnsiName(std::string_view Source, int32_t MaxBytes);
 // Asks whether a name key is in a name set.
 using NameTakenFn = std::function<bool(std::string_view nameKey)>;
 
+// The key two names are the same under: NameKey, or FileNameKey for names
+// that become file names (support/ansi.h). Must leave the suffix letters
+// a..z alone and look at no byte past the character it folds.
+using NameKeyFn = std::string (*)(std::string_view gbkName);
+
 // Pass k = 1..4: prefix := TruncateAnsiName(Source, L0 - (k - 1)), then the
 // k-letter suffixes aa..zz in dictionary order; the first candidate whose name
-// key is in neither set is stored in NewName and true returned. When all
-// kUniqueNameCandidates are taken, NewName is the pass-4 prefix + "zzzz" and
-// the result is false; callers must not use that name (see ThrowNoFreeName).
+// key (keyOf) is in neither set is stored in NewName and true returned. When
+// all kUniqueNameCandidates are taken, NewName is the pass-4 prefix + "zzzz"
+// and the result is false; callers must not use that name (see
+// ThrowNoFreeName).
 bool MakeUniqueName(std::string_view Source, int32_t L0, const NameTakenFn& inSetA, const NameTakenFn& inSetB,
-                    std::string& NewName);
+                    std::string& NewName, NameKeyFn keyOf = NameKey);
 
 // What is being renamed, for the message of a failed search.
 enum class NameInstance { Account, Character, Hero, Guild, Shop };
@@ -47,6 +56,6 @@ enum class NameInstance { Account, Character, Hero, Guild, Shop };
 
 // MakeUniqueName, throwing ThrowNoFreeName instead of returning a duplicate.
 std::string MakeUniqueNameOrThrow(NameInstance instance, std::string_view Source, int32_t L0,
-                                  const NameTakenFn& inSetA, const NameTakenFn& inSetB);
+                                  const NameTakenFn& inSetA, const NameTakenFn& inSetB, NameKeyFn keyOf = NameKey);
 
 }  // namespace razere

@@ -49,9 +49,10 @@ void MergeGuilds(const RunSettings& run, const CharacterStageProducts& character
   services.Bar.SetPosition(0);
 
   const NameRenameMap* renames = characters.CharRenames.get();
-  // A candidate is refused when a guild of either store has its name key, and
-  // when it could not be a file name (a letter appended to a short prefix can
-  // spell a device name).
+  // A candidate is refused when a guild of either store has its guild name
+  // key (so that it never shares files with another guild on the servers),
+  // and when it could not be a file name (a letter appended to a short prefix
+  // can spell a device name).
   const NameTakenFn takenInMerged = [&merged](std::string_view key) {
     return merged.m_GuildBaseList.Exists(key) || !IsSafeGuildFileName(GbkToUtf8(key));
   };
@@ -64,8 +65,9 @@ void MergeGuilds(const RunSettings& run, const CharacterStageProducts& character
     services.ShowStatusText(1, "正在合并(%d/%d):" + g.sGuildName);
 
     std::string gbkName = Utf8ToGbk(g.sGuildName);
-    if (merged.m_GuildBaseList.Exists(NameKey(gbkName))) {
-      gbkName = MakeUniqueNameOrThrow(NameInstance::Guild, gbkName, kCharNameKeep, takenInMerged, waitingInSlave);
+    if (merged.m_GuildBaseList.Exists(FileNameKey(gbkName))) {
+      gbkName = MakeUniqueNameOrThrow(NameInstance::Guild, gbkName, kCharNameKeep, takenInMerged, waitingInSlave,
+                                      FileNameKey);
       const std::string newName = GbkToUtf8(gbkName);
       out.GuildRenameLines->push_back(g.sGuildName + " => " + newName);
       g.sGuildName = newName;
@@ -81,7 +83,7 @@ void MergeGuilds(const RunSettings& run, const CharacterStageProducts& character
     }
     for (std::string& name : g.AgreeList) RenameInPlace(renames, name);
 
-    merged.m_GuildBaseList.Add(NameKey(gbkName), std::move(guild));
+    merged.m_GuildBaseList.Add(FileNameKey(gbkName), std::move(guild));
   }
   slave.UnLoadList();
 

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstring>
 #include <optional>
+#include <stdexcept>
+#include <unordered_map>
 
 #include "support/ansi.h"
 #include "support/fields.h"
@@ -82,7 +84,7 @@ void ReadSettings(TGuild& g, const IniProfile& ini, const CharacterNameSet& HumL
   g.sRecruitNotice = ini.ReadString(kGuild, kRecruitNotice, "");
   g.sSystemRankName = ini.ReadString(kGuild, kSystemRankName, "");
 
-  auto present = [&HumList](std::string_view name) { return HumList && HumList(GuildNameKey(name)); };
+  auto present = [&HumList](std::string_view name) { return HumList && HumList(MemberNameKey(name)); };
   for (const IniKeyValue& kv : ListedKeys(ini, kApply)) {
     if (kv.value.empty()) continue;
     std::string name, a, b, c;
@@ -152,7 +154,9 @@ uint32_t MonotonicTickCount() {
   return static_cast<uint32_t>(static_cast<uint64_t>(ms.count()));
 }
 
-std::string GuildNameKey(std::string_view utf8Name) { return NameKey(Utf8ToGbk(utf8Name)); }
+std::string GuildNameKey(std::string_view utf8Name) { return FileNameKey(Utf8ToGbk(utf8Name)); }
+
+std::string MemberNameKey(std::string_view utf8Name) { return NameKey(Utf8ToGbk(utf8Name)); }
 
 bool IsSafeGuildFileName(std::string_view name) {
   if (name.empty() || name.size() > kGuildNameMaxFileBytes) return false;
@@ -289,7 +293,7 @@ void TGuildBase::ReadText(TGuild& g, const std::string& txtPath, const Character
         case Section::Member:
           if (rank == nullptr) break;
           for (std::string_view name : SplitFields(rest, kListDividers)) {
-            if (HumList && HumList(GuildNameKey(name))) rank->MemberList.emplace_back(name);
+            if (HumList && HumList(MemberNameKey(name))) rank->MemberList.emplace_back(name);
           }
           break;
         case Section::None:
@@ -321,10 +325,18 @@ void TGuildBase::ReadText(TGuild& g, const std::string& txtPath, const Character
 void TGuildBase::SaveToFile(const std::string& FilePath) {
   const std::string baseDir = JoinPath(FilePath, "GuildBase");
   const std::string guildsDir = JoinPath(baseDir, guild_folder::kGuildsFolder) + "/";
+  // Two guilds whose names fold together would write one pair of files on
+  // the servers: the second would silently replace the first.
+  std::unordered_map<std::string, const std::string*> byKey;
   for (const auto& node : m_GuildBaseList) {
     const std::string& name = node.Item->sGuildName;
     if (!IsSafeGuildFileName(name)) {
       throw UnsafeGuildName(name, "保存到 " + guildsDir, "to be saved in " + guildsDir);
+    }
+    const auto [at, fresh] = byKey.try_emplace(GuildNameKey(name), &name);
+    if (!fresh) {
+      throw std::runtime_error("行会“" + ShownName(*at->second) + "”与“" + ShownName(name) +
+                               "”的文件名只差字母大小写，在服务器上是同一组文件，不能同时保存到 " + guildsDir);
     }
   }
 

@@ -7,8 +7,11 @@
 // describes both.
 //
 // Text in memory is UTF-8 as decoded from the files (lossless, see
-// support/ansi.h). Names are compared through the name key of their GBK form,
-// so that "Abc" and "abc" are one guild or one character.
+// support/ansi.h). Names are compared through a key of their GBK form:
+// characters through the name key, so that "Abc" and "abc" are one
+// character; guilds through the file name key, so that two names the
+// servers' file systems take for one file name ("Abc", "abc", and likewise
+// fullwidth "Ａbc" and "ａbc") are one guild.
 //
 // Guild names become file names. A name that cannot safely be one (see
 // IsSafeGuildFileName) is refused when loading and when saving with
@@ -41,11 +44,16 @@ uint32_t MonotonicTickCount();
 using TickSource = std::function<uint32_t()>;
 
 // The character name set a load filters members against: true when a name
-// key (support/ansi.h NameKey of the GBK name) belongs to a live character.
+// key (MemberNameKey) belongs to a live character.
 using CharacterNameSet = std::function<bool(std::string_view nameKey)>;
 
-// The name key of a UTF-8 name: NameKey of its GBK form.
+// The key a guild is told apart by, and listed under in m_GuildBaseList:
+// FileNameKey of the GBK form of its UTF-8 name.
 std::string GuildNameKey(std::string_view utf8Name);
+
+// The key of a member's, applicant's or approved applicant's UTF-8 name, as
+// the character name set takes it: NameKey of its GBK form.
+std::string MemberNameKey(std::string_view utf8Name);
 
 // Whether a guild name (UTF-8, already trimmed) can be used as the base of
 // its two file names inside the "Guilds" folder, on this platform and on the
@@ -120,8 +128,8 @@ class TGuildBase {
   // supplied). Replaces the store's content; the owner sets m_sSetupFileName
   // and m_boMasterServer first. Members, applicants and approvals whose name
   // is not in HumList are dropped. A later line of GuildList.txt with the
-  // name key of an earlier one is skipped: both would read and write the
-  // same files. Throws UnsafeGuildName for a name that cannot be a file
+  // GuildNameKey of an earlier one is skipped: on the servers both read and
+  // write the same files. Throws UnsafeGuildName for a name that cannot be a file
   // name, FileError for a settings file, GuildList.txt or guild file that
   // exists but cannot be read (or whose presence cannot be looked at).
   void LoadFromFile(const std::string& FilePath, const CharacterNameSet& HumList);
@@ -138,7 +146,7 @@ class TGuildBase {
 
   int32_t Count() const { return m_GuildBaseList.Count(); }
 
-  // Name key of the guild name -> guild, in GuildList.txt order.
+  // GuildNameKey of the guild name -> guild, in GuildList.txt order.
   GuildList m_GuildBaseList;
   // The server's !Setup.txt; its section Guild names the text file sections.
   std::string m_sSetupFileName;

@@ -265,6 +265,39 @@ std::string NameKey(std::string_view gbkName) {
   return key;
 }
 
+std::string FileNameKey(std::string_view gbkName) {
+  // Upper-case trail bytes of one lead byte, and how far the lower case of
+  // each lies (GBK keeps both cases of a script in two parallel runs).
+  struct CaseRun {
+    unsigned char lead, firstUpper, lastUpper;
+    int lowerOffset;
+  };
+  static constexpr CaseRun kRuns[] = {
+      {0xA2, 0xF1, 0xFA, -0x50},  // Roman numerals I..X -> i..x
+      {0xA3, 0xC1, 0xDA, +0x20},  // fullwidth A..Z -> a..z
+      {0xA6, 0xA1, 0xB8, +0x20},  // Greek
+      {0xA7, 0xA1, 0xC1, +0x30},  // Cyrillic, IO included
+  };
+  std::string key(gbkName);
+  const size_t n = key.size();
+  for (size_t i = 0; i < n; ++i) {
+    const auto b = static_cast<unsigned char>(key[i]);
+    if (IsLeadByte(b)) {
+      if (++i == n) break;
+      const auto trail = static_cast<unsigned char>(key[i]);
+      for (const CaseRun& r : kRuns) {
+        if (b == r.lead && trail >= r.firstUpper && trail <= r.lastUpper) {
+          key[i] = static_cast<char>(trail + r.lowerOffset);
+          break;
+        }
+      }
+    } else if (b >= 'A' && b <= 'Z') {
+      key[i] = static_cast<char>(b + ('a' - 'A'));
+    }
+  }
+  return key;
+}
+
 std::string TruncateAnsi(std::string_view gbk, size_t maxBytes) {
   if (gbk.size() <= maxBytes) return std::string(gbk);
   size_t i = 0;

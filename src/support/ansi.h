@@ -29,6 +29,17 @@ std::string Utf8ToGbk(std::string_view utf8, bool* lossy = nullptr);
 // the end is copied unchanged. No decode.
 std::string NameKey(std::string_view gbkName);
 
+// The key under which Windows' file systems tell file names apart, on GBK
+// bytes: NameKey's ASCII folding, and besides it every GBK letter that has
+// its other case in GBK folded to the lower case: the fullwidth Latin
+// letters (A3C1..A3DA -> A3E1..A3FA), the Greek (A6A1..A6B8 -> A6C1..A6D8),
+// the Cyrillic (A7A1..A7C1 -> A7D1..A7F1) and the Roman numerals I..X
+// (A2F1..A2FA -> A2A1..A2AA): 93 pairs, all that GBK holds. A trail byte is
+// never folded on its own, so a character whose trail byte is an ASCII letter
+// stays what it is. For names that become file names (guilds): two names with
+// one key would share one file on the servers. Same length as the name.
+std::string FileNameKey(std::string_view gbkName);
+
 // The longest prefix of `gbk` of at most maxBytes bytes that does not end in
 // a lead byte whose trail byte was cut off.
 std::string TruncateAnsi(std::string_view gbk, size_t maxBytes);

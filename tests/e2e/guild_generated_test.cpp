@@ -112,7 +112,7 @@ TEST(GeneratedGuildsTest, BothSidesHoldGuildsThatExerciseTheMerge) {
     const std::set<std::string> chars = LiveIndexKeys(server->paths.Hum, IndexRecords::CharactersAndHeroes);
     int real = 0, gone = 0;
     for (const std::string& g : GuildList(folder)) {
-      for (const std::string& n : NamedCharacters(folder, g)) (chars.count(GuildNameKey(n)) ? real : gone)++;
+      for (const std::string& n : NamedCharacters(folder, g)) (chars.count(MemberNameKey(n)) ? real : gone)++;
     }
     EXPECT_GT(real, 3 * gone);
     EXPECT_GT(gone, 0);
@@ -177,7 +177,7 @@ TEST(GeneratedGuildsTest, MergedGuildFolderIsConsistent) {
     for (const std::string& g : lines) {
       for (const std::string& n : NamedCharacters(out, g)) {
         ++named;
-        EXPECT_TRUE(chars.count(GuildNameKey(n))) << g << ": " << n;
+        EXPECT_TRUE(chars.count(MemberNameKey(n))) << g << ": " << n;
       }
     }
     EXPECT_GT(named, 10u);

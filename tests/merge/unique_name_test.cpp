@@ -159,6 +159,20 @@ TEST(MakeUniqueName, KeysAreNameKeysOfCandidates) {
   EXPECT_EQ(tried, (std::vector<std::string>{"abc" + kZhong + "a", "abc" + kZhong + "b", "abc" + kZhong + "c"}));
 }
 
+// Guild names are file names: a candidate that differs from a taken name
+// only in a fullwidth letter's case is taken too, and the name keeps its case.
+TEST(MakeUniqueName, KeysAreTheGivenKeysOfCandidates) {
+  const std::string fullB = "\xA3\xC2";  // fullwidth B; its lower case is A3 E2
+  std::set<std::string> taken{FileNameKey("\xA3\xE2" "eta") + "a"};
+  const NameTakenFn inA = [&taken](std::string_view key) { return taken.count(std::string(key)) > 0; };
+  const NameTakenFn none = [](std::string_view) { return false; };
+  std::string newName;
+  ASSERT_TRUE(MakeUniqueName(fullB + "ETa", kCharNameKeep, inA, none, newName, FileNameKey));
+  EXPECT_EQ(newName, fullB + "ETab");
+  ASSERT_TRUE(MakeUniqueName(fullB + "ETa", kCharNameKeep, inA, none, newName));  // the name key tells them apart
+  EXPECT_EQ(newName, fullB + "ETaa");
+}
+
 TEST(MakeUniqueNameOrThrow, ExhaustionEndsTheRunNamingInstanceAndName) {
   const NameTakenFn all = [](std::string_view) { return true; };
   try {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -77,7 +78,7 @@ class GuildMergeTest : public ::testing::Test {
 constexpr bool kMaster = true;
 constexpr bool kSlave = false;
 
-TEST_F(GuildMergeTest, NameDifferingOnlyInAsciiCaseIsRenamedFullWidthLetterIsNot) {
+TEST_F(GuildMergeTest, NameDifferingOnlyInAsciiCaseIsRenamed) {
   Put(kMaster, "GuildList.txt", {"Dragon"});
   Put(kSlave, "GuildList.txt", {"DRAGON", "Ｄragon"});
   MergeGuilds(ctx);
@@ -96,6 +97,95 @@ TEST_F(GuildMergeTest, NameDifferingOnlyInAsciiCaseIsRenamedFullWidthLetterIsNot
   EXPECT_EQ(ctx.SlaveGuildBase->Count(), 0);
   EXPECT_NE(std::find(host.statuses.begin(), host.statuses.end(), "正在合并(1/2):DRAGON"), host.statuses.end());
 }
+
+// Guild names are file names, and Windows' file systems take two names that
+// differ only in the case of any letter GBK has in both cases for one name:
+// such guilds would share one pair of files. Each guild here carries its
+// own notice, so a guild that read or wrote another's files shows.
+struct FoldCase {
+  const char* label;
+  Lines master, slave;
+  Lines merged;   // the new GuildList.txt
+  Lines renames;  // 行会名称更改记录.txt
+};
+void PrintTo(const FoldCase& c, std::ostream* os) { *os << c.label; }
+
+class GuildFoldTest : public GuildMergeTest, public ::testing::WithParamInterface<FoldCase> {
+ protected:
+  // Writes each listed guild's files once (a repeated name has one pair on
+  // a server), with a notice naming the side and the guild.
+  void PutSide(bool master, const Lines& names) {
+    Put(master, "GuildList.txt", names);
+    std::set<std::string> written;
+    for (const std::string& n : names) {
+      if (!written.insert(GuildNameKey(n)).second) continue;
+      Put(master, "Guilds/" + n + ".ini", {"[Guild]", "GuildName=" + n, "BuildPoint=7"});
+      Put(master, "Guilds/" + n + ".txt", {"公告", "+" + Notice(master, n), " ", "敌对行会", " ", "联盟行会"});
+    }
+  }
+  static std::string Notice(bool master, const std::string& name) {
+    return std::string(master ? "主库 " : "从库 ") + name;
+  }
+};
+
+TEST_P(GuildFoldTest, NoGuildSharesFilesWithAnother) {
+  const FoldCase& c = GetParam();
+  PutSide(kMaster, c.master);
+  PutSide(kSlave, c.slave);
+  MergeGuilds(ctx);
+  EXPECT_EQ(LinesOf(Out("GuildList.txt")), c.merged);
+  EXPECT_EQ(Renames(), c.renames);
+
+  // Each merged guild holds its own files, named after its new name.
+  std::map<std::string, std::string> oldNameOf;
+  for (const std::string& line : c.renames) {
+    const size_t arrow = line.find(" => ");
+    oldNameOf[line.substr(arrow + 4)] = line.substr(0, arrow);
+  }
+  std::set<std::string> keys;
+  for (const std::string& g : c.merged) {
+    EXPECT_TRUE(keys.insert(GuildNameKey(g)).second) << g << " folds onto another guild";
+    const bool renamed = oldNameOf.count(g) > 0;
+    const bool fromMaster = !renamed && std::find(c.master.begin(), c.master.end(), g) != c.master.end();
+    EXPECT_EQ(OutIni(g, "Guild", "GuildName"), g);
+    EXPECT_EQ(OutIni(g, "Guild", "BuildPoint"), "7") << g;
+    const Lines text = LinesOf(Out("Guilds/" + g + ".txt"));
+    ASSERT_GE(text.size(), 2u) << g;
+    EXPECT_EQ(text[1], "+" + Notice(fromMaster, renamed ? oldNameOf[g] : g)) << g;
+  }
+  // Nothing else was written: each guild has its own two files.
+  size_t files = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(Out("Guilds"))) ++files;
+  EXPECT_EQ(files, 2 * c.merged.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, GuildFoldTest,
+    ::testing::Values(
+        FoldCase{"FullwidthAcrossTheSides", {"ＢETa"}, {"ｂETa"}, {"ＢETa", "ｂETaa"}, {"ｂETa => ｂETaa"}},
+        FoldCase{"Greek", {"天Ω"}, {"天ω"}, {"天Ω", "天ωa"}, {"天ω => 天ωa"}},
+        FoldCase{"Cyrillic", {"Волк"}, {"ВОЛК"}, {"Волк", "ВОЛКa"}, {"ВОЛК => ВОЛКa"}},
+        FoldCase{"RomanNumeral", {"三国Ⅲ"}, {"三国ⅲ"}, {"三国Ⅲ", "三国ⅲa"}, {"三国ⅲ => 三国ⅲa"}},
+        FoldCase{"MixedWithAsciiCase", {"Ｄragon"}, {"ｄRAGON"}, {"Ｄragon", "ｄRAGONa"}, {"ｄRAGON => ｄRAGONa"}},
+        // 丄 (81 41) and 乤 (81 61) differ in a trail byte, never a letter.
+        FoldCase{"TrailByteIsNoLetter", {"丄"}, {"乤"}, {"丄", "乤"}, {}},
+        // The first candidate folds onto a master guild, the second onto a
+        // slave guild still waiting.
+        FoldCase{"NewNameAvoidsFoldedNamesOfBothStores",
+                 {"ＢETa", "ＢETaA"},
+                 {"ｂETa", "ＢETAB"},
+                 {"ＢETa", "ＢETaA", "ｂETac", "ＢETAB"},
+                 {"ｂETa => ｂETac"}},
+        // Two lines of one side that fold together name one guild (on a
+        // server both read the same files): it is loaded once.
+        FoldCase{"PairInTheMasterAlone", {"ＢETa", "ｂETa", "Ⅻ"}, {"Wolves"}, {"ＢETa", "Ⅻ", "Wolves"}, {}},
+        FoldCase{"PairInTheSlaveAlone", {"Wolves"}, {"ｂETa", "ＢETa"}, {"Wolves", "ｂETa"}, {}},
+        FoldCase{"PairInTheSlaveFoldingOntoAMasterGuild",
+                 {"ｂeta"},
+                 {"ＢETa", "ｂETa"},
+                 {"ｂeta", "ＢETaa"},
+                 {"ＢETa => ＢETaa"}}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(GuildMergeTest, NewNamesAvoidSlaveGuildsStillWaiting) {
   Put(kMaster, "GuildList.txt", {"abc"});
@@ -269,7 +359,7 @@ TEST(GuildMergeAfterCharacterStage, GuildFilesNameOnlyCharactersOfTheNewHumDbAnd
       named.push_back(v);
     }
   }
-  for (const std::string& n : named) EXPECT_TRUE(humKeys.count(GuildNameKey(n))) << n;
+  for (const std::string& n : named) EXPECT_TRUE(humKeys.count(MemberNameKey(n))) << n;
   std::sort(named.begin(), named.end());
   // Master guilds are filtered by the merged index, which holds the slave's
   // Kim too; slave guilds by the slave's own names, so Mia leaves BEARSa.

@@ -43,7 +43,7 @@ class GuildStoreTest : public ::testing::Test {
   void Put(std::string_view rel, const Lines& lines) { testing::PutGbk(Src(rel), CrLf(lines)); }
 
   void Chars(std::initializer_list<std::string> names) {
-    for (const std::string& n : names) chars.insert(GuildNameKey(n));
+    for (const std::string& n : names) chars.insert(MemberNameKey(n));
   }
   void Load() {
     store.LoadFromFile((dir.path() / "src" / "GuildBase").string() + "/",
@@ -464,6 +464,24 @@ TEST_F(GuildStoreTest, SaveRefusesUnsafeNamesBeforeWritingAnything) {
   EXPECT_THROW(Save(), UnsafeGuildName);
   EXPECT_FALSE(fs::exists(Out("")));
   EXPECT_FALSE(fs::exists(dir.path() / "escape.ini"));
+}
+
+// Two guilds that would write one pair of files on the servers, however
+// they got into the store, end the save before anything is written.
+TEST_F(GuildStoreTest, SaveRefusesTwoGuildsWhoseNamesFoldTogether) {
+  for (std::string name : {"ＢETa", "Wolves", "ｂeta"}) {
+    auto g = std::make_unique<TGuild>();
+    g->sGuildName = name;
+    store.m_GuildBaseList.Add(name, std::move(g));
+  }
+  try {
+    Save();
+    FAIL() << "expected an error";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("ＢETa"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("ｂeta"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(fs::exists(Out("")));
 }
 
 TEST_F(GuildStoreTest, WriteFailureIsAnError) {

@@ -2,13 +2,31 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <clocale>
+#include <cwctype>
+#include <locale.h>
+#endif
+
+#include "fixtures/files.h"
+#include "support/file_system.h"
 #include "support/gbk_table.h"
+#include "support/utf8.h"
 
 namespace razere {
 namespace {
@@ -145,6 +163,120 @@ TEST(AnsiNameKey, FoldsOnlySingleByteAsciiLetters) {
   // 丄 (81 41) and 乤 (81 61) differ only in the trail byte's ASCII case.
   EXPECT_NE(NameKey("\x81\x41"), NameKey("\x81\x61"));
   EXPECT_EQ(NameKey("Hero\xD6\xD0"), NameKey("hERO\xD6\xD0"));
+}
+
+// Bytes of a fullwidth, Greek, Cyrillic or Roman numeral letter.
+std::string Gbk2(unsigned lead, unsigned trail) {
+  return {static_cast<char>(lead), static_cast<char>(trail)};
+}
+
+TEST(AnsiFileNameKey, FoldsEveryGbkLetterPairAndAsciiButNoTrailByte) {
+  const struct {
+    const char* name;
+    std::string in;
+    std::string key;
+  } cases[] = {
+      {"ascii as the name key", "AbC-xyZ_09", "abc-xyz_09"},
+      {"empty", "", ""},
+      {"fullwidth B", "\xA3\xC2" "ETa", "\xA3\xE2" "eta"},
+      {"fullwidth b stays", "\xA3\xE2" "ETa", "\xA3\xE2" "eta"},
+      {"fullwidth A and Z, the ends of the run", "\xA3\xC1\xA3\xDA", "\xA3\xE1\xA3\xFA"},
+      {"fullwidth @ and [ beside the run", "\xA3\xC0\xA3\xDB", "\xA3\xC0\xA3\xDB"},
+      {"fullwidth digit", "\xA3\xB1", "\xA3\xB1"},
+      {"Greek Alpha and Omega", "\xA6\xA1\xA6\xB8", "\xA6\xC1\xA6\xD8"},
+      {"Greek past Omega", "\xA6\xB9", "\xA6\xB9"},
+      {"Cyrillic A, IO and YA", "\xA7\xA1\xA7\xA7\xA7\xC1", "\xA7\xD1\xA7\xD7\xA7\xF1"},
+      {"Cyrillic past YA", "\xA7\xC2", "\xA7\xC2"},
+      {"Roman numerals I and X", "\xA2\xF1\xA2\xFA", "\xA2\xA1\xA2\xAA"},
+      {"Roman numeral XI has no lower case in GBK", "\xA2\xFB", "\xA2\xFB"},
+      {"a letter run's trail under another lead", "\xB0\xC1\xD6\xD0", "\xB0\xC1\xD6\xD0"},
+      {"mixed with ASCII case", "Dr\xA3\xC1Gon\xA6\xA3", "dr\xA3\xE1gon\xA6\xC3"},
+      // 丄 (81 41): its trail byte is an ASCII 'A' and is never folded.
+      {"trail byte 0x41 kept", "\x81\x41" "A", "\x81\x41" "a"},
+      {"trail byte 0x5A kept", "\x81\x5A", "\x81\x5A"},
+      {"lone lead at end", "A\xA3", "a\xA3"},
+      {"lead byte swallows what follows", "\xA3" "A", "\xA3" "A"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(FileNameKey(c.in), c.key) << c.name;
+    EXPECT_EQ(NameKey(FileNameKey(c.in)), FileNameKey(c.in)) << c.name << ": folds at least what NameKey folds";
+  }
+  EXPECT_EQ(FileNameKey("\xA3\xC2" "ETa"), FileNameKey("\xA3\xE2" "eta"));
+  EXPECT_NE(FileNameKey("\x81\x41"), FileNameKey("\x81\x61"));
+}
+
+// Every double-byte GBK character and its code point; invalid pairs left out.
+std::vector<std::pair<std::string, char32_t>> GbkDoubleByteCharacters() {
+  std::vector<std::pair<std::string, char32_t>> out;
+  for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+    for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
+      const std::string gbk = Gbk2(lead, trail);
+      const std::string utf8 = GbkToUtf8(gbk);
+      char32_t cp = 0;
+      if (DecodeUtf8At(utf8, 0, cp, true) != utf8.size() || IsSurrogate(cp)) continue;
+      out.emplace_back(gbk, cp);
+    }
+  }
+  return out;
+}
+
+// The upper case of one code point as the platform's own tables give it:
+// what Windows' file systems compare file names by.
+std::optional<char32_t> UpperCase(char32_t cp) {
+#if defined(_WIN32)
+  if (cp > 0xFFFF) return cp;
+  wchar_t c = static_cast<wchar_t>(cp);
+  CharUpperBuffW(&c, 1);
+  return static_cast<char32_t>(c);
+#else
+  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  if (utf8 == static_cast<locale_t>(nullptr)) return std::nullopt;
+  return static_cast<char32_t>(towupper_l(static_cast<wint_t>(cp), utf8));
+#endif
+}
+
+// Two GBK characters have one file name key exactly when they have one upper
+// case: every pair the platform folds is folded, nothing else is.
+TEST(AnsiFileNameKey, FoldsTheCasePairsOfTheGbkTableAndNothingElse) {
+  if (!UpperCase(U'a')) GTEST_SKIP() << "no C.UTF-8 locale to take the upper case from";
+  std::map<char32_t, std::set<std::string>> byUpper;
+  std::map<std::string, std::set<std::string>> byKey;
+  int folded = 0;
+  for (const auto& [gbk, cp] : GbkDoubleByteCharacters()) {
+    byUpper[*UpperCase(cp)].insert(gbk);
+    const std::string key = FileNameKey(gbk);
+    byKey[key].insert(gbk);
+    if (key != gbk) ++folded;
+  }
+  for (const auto& [upper, same] : byUpper) {
+    EXPECT_EQ(byKey[FileNameKey(*same.begin())], same) << "U+" << std::hex << static_cast<uint32_t>(upper);
+  }
+  EXPECT_EQ(folded, 26 + 24 + 33 + 10);
+}
+
+// What the key stands for: on Windows, two files whose names differ only by
+// one of these pairs are one file; a trail byte's ASCII case makes another.
+TEST(AnsiFileNameKey, PairsAreOneFileOnWindows) {
+#if !defined(_WIN32)
+  GTEST_SKIP() << "file names here tell every letter case apart";
+#else
+  testing::ScratchDir dir;
+  int pairs = 0;
+  for (const auto& [gbk, cp] : GbkDoubleByteCharacters()) {
+    const std::string key = FileNameKey(gbk);
+    if (key == gbk) continue;
+    ++pairs;
+    const std::filesystem::path upper = dir.path() / PathFromText("g" + GbkToUtf8(gbk) + ".txt");
+    const std::filesystem::path lower = dir.path() / PathFromText("g" + GbkToUtf8(key) + ".txt");
+    testing::WriteBytes(upper, "x");
+    EXPECT_TRUE(std::filesystem::exists(lower)) << GbkToUtf8(gbk);
+    std::filesystem::remove(lower);
+    EXPECT_FALSE(std::filesystem::exists(upper)) << GbkToUtf8(gbk);
+  }
+  EXPECT_EQ(pairs, 93);
+  testing::WriteBytes(dir.path() / PathFromText(GbkToUtf8("\x81\x41")), "x");
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / PathFromText(GbkToUtf8("\x81\x61"))));
+#endif
 }
 
 TEST(AnsiTruncate, CutsOnCharacterBoundary) {

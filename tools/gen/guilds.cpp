@@ -25,6 +25,7 @@ namespace {
 constexpr uint64_t kMasterGuildNameStream = 80;
 constexpr uint64_t kSlaveGuildNameStream = 81;
 constexpr uint64_t kGuildContentStream = 82;  // + 1 for the slave
+constexpr uint64_t kFoldNameStream = 84;
 
 const std::vector<std::string> kWords = {"天下", "霸业", "龙腾", "王者", "风云", "战神", "傲世", "无双",
                                          "江湖", "逍遥", "盛世", "凌霄", "血色", "皇朝", "蓝月", "烈焰",
@@ -37,6 +38,10 @@ const std::vector<std::string> kNotices = {"本周六晚八点攻城，全员集
 const std::vector<std::string> kRecruitNotices = {"欢迎加入", "招收40级以上战士", "", "每晚八点活动"};
 // A 30-byte name (15 double-byte characters): a new name must cut it.
 const std::string kLongGuildName = "天下第一霸业龙腾王者风云战神傲";
+// Names with letters that GBK holds in both cases (fullwidth, Greek,
+// Cyrillic, Roman numerals): on the servers' file systems a name that
+// differs only in such a letter's case names the same files.
+const std::vector<std::string> kFoldWords = {"ＢETa", "Ｔｉｇｅｒ", "Ωμεγα盟", "Волк", "三国Ⅲ", "Ⅴ字军", "αβ之家"};
 
 std::string AsciiWord(GenRandom& rng) {
   std::string w = rng.Pick(kAsciiWords);
@@ -65,23 +70,61 @@ std::string FreshName(GenRandom& rng) {
   }
 }
 
+// Guild names are told apart as the servers' file systems tell file names
+// apart: FileNameKey.
+std::string Key(const std::string& gbkName) { return FileNameKey(gbkName); }
+
 // Adds a fresh name whose key is in neither set; digits make it free when
 // the words run out.
 std::string FreshFreeName(GenRandom& rng, const std::unordered_set<std::string>& other,
                           std::unordered_set<std::string>& own) {
   std::string name = FreshName(rng);
-  for (int n = 2; other.count(NameKey(name)) || own.count(NameKey(name)); ++n) {
+  for (int n = 2; other.count(Key(name)) || own.count(Key(name)); ++n) {
     name = FreshName(rng) + std::to_string(n);
   }
-  own.insert(NameKey(name));
+  own.insert(Key(name));
   return name;
 }
 
 std::unordered_set<std::string> KeysOf(const std::vector<std::string>& names) {
   std::unordered_set<std::string> keys;
-  for (const std::string& n : names) keys.insert(NameKey(n));
+  for (const std::string& n : names) keys.insert(Key(n));
   return keys;
 }
+
+// The name with its first letter that GBK holds in both cases in the other
+// case (a name without one comes back unchanged): the same name on the
+// servers, as a hand edit or another server spells it.
+std::string FoldVariant(const std::string& gbk) {
+  const std::string key = FileNameKey(gbk);
+  for (size_t i = 0; i + 1 < gbk.size(); ++i) {
+    const auto lead = static_cast<unsigned char>(gbk[i]);
+    if (!IsLeadByte(lead)) continue;
+    if (lead < 0xA2 || lead > 0xA7) {  // no letter with two cases outside A2..A7
+      ++i;
+      continue;
+    }
+    std::string twin = gbk;
+    if (key[i + 1] != gbk[i + 1]) {
+      twin[i + 1] = key[i + 1];  // upper case -> its lower case
+      return twin;
+    }
+    // A lower-case letter or none: look for the upper case it is the key of.
+    const std::string own = gbk.substr(i, 2);
+    for (unsigned t = 0x40; t <= 0xFE; ++t) {
+      std::string other = own;
+      other[1] = static_cast<char>(t);
+      if (other != own && FileNameKey(other) == own) {
+        twin[i + 1] = other[1];
+        return twin;
+      }
+    }
+    ++i;
+  }
+  return gbk;
+}
+
+bool HasFoldLetter(const std::string& gbk) { return FoldVariant(gbk) != gbk; }
 
 std::vector<std::string> SlaveGuildNames(const GenOptions& o, const std::vector<std::string>& master) {
   GenRandom rng(MixSeed(o.seed, kSlaveGuildNameStream));
@@ -104,16 +147,25 @@ std::vector<std::string> SlaveGuildNames(const GenOptions& o, const std::vector<
         unused.pop_back();
         if (rng.Below(3) == 0 && HasAsciiLetter(name)) name = CaseVariant(name, rng);
       }
-      own.insert(NameKey(name));
+      own.insert(Key(name));
       names.push_back(name);
       // The first new name this collision would take, as a guild of its own
       // still waiting in the slave's list when the collision is merged.
       const std::string trap = TruncateAnsiName(name, kCharNameKeep) + "a";
-      if (!trapPlaced && static_cast<int32_t>(names.size()) < o.guilds && !masterKeys.count(NameKey(trap)) &&
-          !own.count(NameKey(trap))) {
-        own.insert(NameKey(trap));
+      if (!trapPlaced && static_cast<int32_t>(names.size()) < o.guilds && !masterKeys.count(Key(trap)) &&
+          !own.count(Key(trap))) {
+        own.insert(Key(trap));
         names.push_back(trap);
         trapPlaced = true;
+      }
+      // The master's second guild differing only in the case of a letter
+      // beyond ASCII: a collision all the same.
+      const auto second = std::find(unused.begin(), unused.end(), size_t{1});
+      if (first && second != unused.end() && static_cast<int32_t>(names.size()) < o.guilds &&
+          HasFoldLetter(master[1])) {
+        unused.erase(second);
+        names.push_back(FoldVariant(master[1]));
+        own.insert(Key(names.back()));
       }
       continue;
     }
@@ -158,8 +210,15 @@ class GuildWriter {
     // One line with blanks around its name.
     std::string& padded = list[rng_.Below(list.size())];
     padded = "  " + padded + "\t";
+    // A repeated line with a letter beyond ASCII in its other case: on the
+    // servers the same guild, with the same files (none of its own here).
+    for (size_t i = names_.size(); i-- > 0;) {
+      if (!HasFoldLetter(names_[i])) continue;
+      list.insert(list.begin() + static_cast<std::ptrdiff_t>(i + 1), GbkToUtf8(FoldVariant(names_[i])));
+      break;
+    }
     if (slave) {
-      // A repeated line in another letter case, and a blank last line.
+      // A repeated line in another ASCII letter case, and a blank last line.
       for (size_t i = 0; i < names_.size(); ++i) {
         if (!HasAsciiLetter(names_[i])) continue;
         list.insert(list.begin() + static_cast<std::ptrdiff_t>(i + 1), GbkToUtf8(CaseVariant(names_[i], rng_)));
@@ -336,7 +395,12 @@ std::vector<std::string> MasterGuildNames(const GenOptions& o) {
   GenRandom rng(MixSeed(o.seed, kMasterGuildNameStream));
   std::unordered_set<std::string> own;
   names.push_back(Utf8ToGbk(kLongGuildName));
-  own.insert(NameKey(names.back()));
+  own.insert(Key(names.back()));
+  if (o.guilds >= 2) {
+    GenRandom foldRng(MixSeed(o.seed, kFoldNameStream));
+    names.push_back(Utf8ToGbk(foldRng.Pick(kFoldWords)));
+    own.insert(Key(names.back()));
+  }
   const std::unordered_set<std::string> none;
   while (static_cast<int32_t>(names.size()) < o.guilds) names.push_back(FreshFreeName(rng, none, own));
   return names;

@@ -6,14 +6,18 @@
 // installation's Hum.DB and Qel.DB both hold (some spelled in another letter
 // case), apart from a few names of characters deleted since; ranks carry
 // the rank limits of section RankNameMaxMember; enemy and allied guilds name
-// other guilds of the same side. The slave reuses some of the master's guild
-// names (some in another letter case, one a long name that a new name must
-// cut), and holds a guild named like the new name such a collision would
-// take first, so that the merge has to look past it. Some guilds have no
-// settings file, some settings files lack MemberMaxLimit or hold junk, and
-// applicant values come with out-of-range and missing fields, as hand-kept
-// folders do; the slave's GuildList.txt repeats one name in another letter
-// case and ends with a blank line.
+// other guilds of the same side. The master's second guild has a letter
+// beyond ASCII that GBK holds in both cases (fullwidth, Greek, Cyrillic, a
+// Roman numeral). The slave reuses some of the master's guild names (some in
+// another letter case, one a long name that a new name must cut, and the
+// master's second guild with that letter in its other case), and holds a
+// guild named like the new name such a collision would take first, so that
+// the merge has to look past it. Some guilds have no settings file, some
+// settings files lack MemberMaxLimit or hold junk, and applicant values come
+// with out-of-range and missing fields, as hand-kept folders do; each side's
+// GuildList.txt repeats one name with a letter beyond ASCII in its other case
+// (on the servers the same files), the slave's also one in another ASCII
+// letter case, and the slave's ends with a blank line.
 #pragma once
 
 #include <string>
