@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,9 @@
 #include "fixtures/files.h"
 #include "fixtures/generated_pair.h"
 #include "gen/generator.h"
+#include "stages/guild_store.h"
 #include "support/ansi.h"
+#include "support/iniprofile.h"
 
 namespace razere {
 namespace {
@@ -198,6 +201,39 @@ TEST(WindowsBuild, MergesTheSamePairToTheSameBytesAsTheLinuxBuild) {
     if (linuxHistory[i].empty() && windowsHistory[i].empty()) continue;
     EXPECT_EQ(HistoryFields(windowsHistory[i], WindowsPath(windowsRoot), linuxRoot.string()),
               HistoryFields(linuxHistory[i], "", ""));
+  }
+
+  // No guild lost under Windows' file names: the pair holds guilds whose
+  // names differ only in the case of a letter beyond ASCII (across the sides,
+  // and repeated in one side's list), and every guild of both sides is in
+  // the merged list, each with settings of its own.
+  auto guildNames = [](const fs::path& folder) {
+    std::vector<std::string> names;
+    std::set<std::string> keys;
+    for (std::string line : testing::GbkLines(folder / "GuildList.txt")) {
+      line.erase(0, line.find_first_not_of(" \t"));
+      line.erase(line.find_last_not_of(" \t") + 1);
+      if (!line.empty() && keys.insert(GuildNameKey(line)).second) names.push_back(line);
+    }
+    return names;
+  };
+  const std::vector<std::string> masterGuilds = guildNames(pair.dir / "master" / "Qel200" / "GuildBase");
+  const std::vector<std::string> slaveGuilds = guildNames(pair.dir / "slave" / "Qel200" / "GuildBase");
+  int foldedOnly = 0;
+  for (const std::string& s : slaveGuilds) {
+    for (const std::string& m : masterGuilds) {
+      foldedOnly += GuildNameKey(s) == GuildNameKey(m) && NameKey(Utf8ToGbk(s)) != NameKey(Utf8ToGbk(m));
+    }
+  }
+  EXPECT_GE(foldedOnly, 1) << "the generated pair holds no guilds that differ only beyond ASCII";
+  const fs::path merged = windowsRoot / "save" / "GuildBase";
+  const std::vector<std::string> guilds = testing::GbkLines(merged / "GuildList.txt");
+  EXPECT_EQ(guilds.size(), masterGuilds.size() + slaveGuilds.size());
+  size_t settingsFiles = 0;
+  for (const auto& e : fs::directory_iterator(merged / "Guilds")) settingsFiles += e.path().extension() == ".ini";
+  EXPECT_EQ(settingsFiles, guilds.size());
+  for (const std::string& g : guilds) {
+    EXPECT_EQ(IniReadString(merged / "Guilds" / (g + ".ini"), "Guild", "GuildName", ""), g);
   }
 }
 
