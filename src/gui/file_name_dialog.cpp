@@ -10,25 +10,11 @@
 #include <QPushButton>
 #include <QUrl>
 
-#include "app/settings.h"
-#include "app/text_file_pairs.h"
 #include "gui/widgets.h"
 
 namespace razere::gui {
 
-namespace {
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
-
-// root is below-root prefix test on the separator-normalised root.
-bool StripRoot(const std::string& path, std::string root, std::string& rest) {
-  root = Trim(root);
-  if (root.empty()) return false;
-  if (!IsSeparator(root.back())) root += kPathSep;
-  if (path.size() <= root.size() || path.compare(0, root.size(), root) != 0) return false;
-  rest = path.substr(root.size());
-  return true;
-}
-}  // namespace
+using window::Side;
 
 bool AcceptFileDrag(QDragEnterEvent* event) {
   if (!event->mimeData()->hasUrls()) return false;
@@ -44,19 +30,17 @@ std::vector<std::string> DroppedPaths(QDropEvent* event) {
   return paths;
 }
 
-TFrmFileName::TFrmFileName(QWidget* owner, RunContext& ctx, std::function<void()> onPairsAdded)
+TFrmFileName::TFrmFileName(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                         Qt::WindowCloseButtonHint),
-      ctx_(ctx),
-      onPairsAdded_(std::move(onPairsAdded)) {
+                         Qt::WindowCloseButtonHint) {
   setObjectName("FrmFileName");
-  setWindowTitle(QString::fromUtf8("合并的文本文件"));
+  setWindowTitle(QString::fromUtf8(window::kPairDialogCaption));
   setFont(WindowFont());
   setFixedSize(602, 581);
   setAcceptDrops(true);
 
-  auto side = [this](const char* title, int top, const char* editName, const char* listName, ButtonEdit*& edit,
-                     QListWidget*& list) {
+  auto side = [this](const char* title, int top, const char* editName, const char* listName, Side which,
+                     ButtonEdit*& edit, QListWidget*& list) {
     auto* group = new QGroupBox(QString::fromUtf8(title), this);
     group->setGeometry(16, top, 577, 257);
     auto* label = new QLabel("QelServer:", group);
@@ -66,28 +50,30 @@ TFrmFileName::TFrmFileName(QWidget* owner, RunContext& ctx, std::function<void()
     list->setObjectName(listName);
     list->setGeometry(8, 48, 561, 193);
     InstallFileColourDelegate(list);
-    connect(edit, &ButtonEdit::buttonClicked, this, [this, e = edit] { PickRoot(e); });
+    connect(edit, &ButtonEdit::buttonClicked, this, [this, which] { model_->PickRoot(which); });
   };
-  side("主库", 8, "EditMasterQelServer", "ListBoxMaster", EditMasterQelServer, ListBoxMaster);
-  side("从库", 280, "EditSlaveQelServer", "ListBoxSlave", EditSlaveQelServer, ListBoxSlave);
+  side("主库", 8, "EditMasterQelServer", "ListBoxMaster", Side::Master, EditMasterQelServer, ListBoxMaster);
+  side("从库", 280, "EditSlaveQelServer", "ListBoxSlave", Side::Slave, EditSlaveQelServer, ListBoxSlave);
 
   ButtonAddFilleName = new QPushButton(QString::fromUtf8("添加(&A)"), this);
   ButtonAddFilleName->setObjectName("ButtonAddFilleName");
   ButtonAddFilleName->setGeometry(271, 544, 75, 25);
-  connect(ButtonAddFilleName, &QPushButton::clicked, this, &TFrmFileName::ButtonAddFilleNameClick);
+  connect(ButtonAddFilleName, &QPushButton::clicked, this, [this] { model_->ButtonAddFilleNameClick(); });
   ButtonClear = new QPushButton(QString::fromUtf8("清空"), this);
   ButtonClear->setObjectName("ButtonClear");
   ButtonClear->setGeometry(360, 544, 75, 25);
-  connect(ButtonClear, &QPushButton::clicked, this, &TFrmFileName::ButtonClearClick);
+  connect(ButtonClear, &QPushButton::clicked, this, [this] { model_->ButtonClearClick(); });
 }
 
-void TFrmFileName::PickRoot(ButtonEdit* edit) {
-  QString start = edit->text();
-  if (!FolderExists(S(start))) start.clear();
-  const QString chosen =
-      QFileDialog::getExistingDirectory(this, QString::fromUtf8("请选择你的服务端文件夹"), start);
-  if (chosen.isEmpty()) return;
-  edit->setText(Q(WithTrailingSeparator(S(chosen))));
+std::string TFrmFileName::RootText(Side side) const { return S(Root(side)->text()); }
+
+void TFrmFileName::SetRootText(Side side, const std::string& text) { Root(side)->setText(Q(text)); }
+
+void TFrmFileName::SetLines(const std::vector<std::string>& master, const std::vector<std::string>& slave) {
+  for (auto [list, lines] : {std::pair{ListBoxMaster, &master}, std::pair{ListBoxSlave, &slave}}) {
+    list->clear();
+    for (const std::string& line : *lines) list->addItem(Q(line));
+  }
 }
 
 void TFrmFileName::ShowNearOwner() {
@@ -99,92 +85,20 @@ void TFrmFileName::ShowNearOwner() {
   raise();
 }
 
-std::string TFrmFileName::RelativePart(const std::string& FileName, const std::string& masterRoot,
-                                       const std::string& slaveRoot) {
-  std::string rest;
-  if (StripRoot(FileName, masterRoot, rest) || StripRoot(FileName, slaveRoot, rest)) return rest;
-  int seen = 0;
-  for (size_t i = 0; i < FileName.size(); ++i) {
-    if (IsSeparator(FileName[i]) && ++seen == 2) return FileName.substr(i + 1);
-  }
-  return FileName;
+void TFrmFileName::FocusRoot(Side side) { Root(side)->setFocus(); }
+
+void TFrmFileName::Message(window::MessageKind kind, const std::string& text, const std::string& caption) {
+  ShowMessageOf(this, kind, text, caption);
 }
 
-bool TFrmFileName::Add(const std::string& FileName) {
-  const std::string master = Trim(S(EditMasterQelServer->text()));
-  const std::string slave = Trim(S(EditSlaveQelServer->text()));
-  std::string relative;
-#ifdef _WIN32
-  relative = RelativePart(FileName, master, slave);
-#else
-  // Paths here have no drive letter: the part after the second separator is
-  // not the part below a root, and would name a wrong file under both.
-  if (!StripRoot(FileName, master, relative) && !StripRoot(FileName, slave, relative)) return false;
-#endif
-  ListBoxMaster->addItem(Q(WithTrailingSeparator(master) + relative));
-  ListBoxSlave->addItem(Q(WithTrailingSeparator(slave) + relative));
-  return true;
-}
-
-void TFrmFileName::ShellDragDrop(const std::string& path) {
-  if (FolderExists(path)) return;
-  auto refuse = [this](ButtonEdit* edit, const char* text) {
-    ShowNearOwner();
-    edit->setFocus();
-    // During a run a box waiting for its click would hold the run still.
-    if (runActive_) {
-      ShowNotice(this, text, "提示信息");
-    } else {
-      ShowMessageBox(this, text, "提示信息");
-    }
-  };
-  if (!FolderExists(Trim(S(EditMasterQelServer->text())))) {
-    refuse(EditMasterQelServer, "请设置正确的主库“QelServer”目录！！！");
-    return;
-  }
-  if (!FolderExists(Trim(S(EditSlaveQelServer->text())))) {
-    refuse(EditSlaveQelServer, "请设置正确的从库“QelServer”目录！！！");
-    return;
-  }
-  if (!Add(path)) {
-    refuse(EditMasterQelServer,
-           ("拖入的文件不在主库或从库的“QelServer”目录下：" + path + " ！！！").c_str());
-    return;
-  }
-  ShowNearOwner();
-}
-
-void TFrmFileName::ButtonAddFilleNameClick() {
-  // The run reads the pair list until its end (the replacement included):
-  // the collected lines stay for a click after the run.
-  if (runActive_) {
-    ShowNotice(this, "正在合区，请等待合区完成后再添加！！！", "提示信息");
-    return;
-  }
-  const int lines = std::min(ListBoxMaster->count(), ListBoxSlave->count());
-  for (int i = 0; i < lines; ++i) {
-    const std::string master = S(ListBoxMaster->item(i)->text());
-    const std::string slave = S(ListBoxSlave->item(i)->text());
-    if (!FileExists(master) || !FileExists(slave)) continue;
-    if (TextFilePairExists(ctx_, master, slave)) continue;
-    ctx_.TextFilePairs.push_back(TTextFileName{master, slave});
-  }
-  ButtonClearClick();
-  if (onPairsAdded_) onPairsAdded_();
-  hide();
-}
-
-void TFrmFileName::ButtonClearClick() {
-  ListBoxMaster->clear();
-  ListBoxSlave->clear();
+std::optional<std::string> TFrmFileName::PickFolder(const std::string& title, const std::string& start) {
+  const QString chosen = QFileDialog::getExistingDirectory(this, Q(title), Q(start));
+  if (chosen.isEmpty()) return std::nullopt;
+  return S(chosen);
 }
 
 void TFrmFileName::dragEnterEvent(QDragEnterEvent* event) { AcceptFileDrag(event); }
 
-void TFrmFileName::dropEvent(QDropEvent* event) { ShellDrop(DroppedPaths(event)); }
-
-void TFrmFileName::ShellDrop(const std::vector<std::string>& paths) {
-  for (const std::string& path : paths) ShellDragDrop(path);
-}
+void TFrmFileName::dropEvent(QDropEvent* event) { model_->ShellDrop(DroppedPaths(event)); }
 
 }  // namespace razere::gui

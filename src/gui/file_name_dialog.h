@@ -1,13 +1,14 @@
-// TFrmFileName: collects text-file pairs from files dropped onto either
-// window; its add button moves the complete pairs into the pair list.
+// TFrmFileName: the pair dialog in Qt, a view of window::PairDialogModel. It
+// collects text-file pairs from files dropped onto either window; its add
+// button moves the complete pairs into the pair list.
 #pragma once
 
 #include <QDialog>
-#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "merge/run_context.h"
+#include "window/window_model.h"
 
 class QListWidget;
 class QPushButton;
@@ -16,12 +17,12 @@ namespace razere::gui {
 
 class ButtonEdit;
 
-class TFrmFileName : public QDialog {
+class TFrmFileName : public QDialog, public window::PairView {
   Q_OBJECT
  public:
-  // onPairsAdded runs after the add button appended pairs (the main window
-  // refills its list and shows its text page).
-  TFrmFileName(QWidget* owner, RunContext& ctx, std::function<void()> onPairsAdded);
+  explicit TFrmFileName(QWidget* owner);
+  // The model the dialog's controls act on; set once, right after both exist.
+  void SetModel(window::PairDialogModel* model) { model_ = model; }
 
   ButtonEdit* EditMasterQelServer;
   ButtonEdit* EditSlaveQelServer;
@@ -30,37 +31,30 @@ class TFrmFileName : public QDialog {
   QPushButton* ButtonAddFilleName;
   QPushButton* ButtonClear;
 
-  // The drop handler of both windows, once per dropped path.
-  void ShellDragDrop(const std::string& path);
-  void ShellDrop(const std::vector<std::string>& paths);
-  // Collects one file: its path below the server root, under both roots.
-  // False (nothing collected) for a file below neither root.
-  bool Add(const std::string& FileName);
+  // The drop handler of both windows.
+  void ShellDrop(const std::vector<std::string>& paths) { model_->ShellDrop(paths); }
+  bool Add(const std::string& FileName) { return model_->Add(FileName); }
 
-  // The part of FileName that Add puts below each root: the path below the
-  // master or slave root when FileName lies below one, otherwise everything
-  // after its second separator (the whole path when it has fewer).
-  static std::string RelativePart(const std::string& FileName, const std::string& masterRoot,
-                                  const std::string& slaveRoot);
-
-  void ButtonAddFilleNameClick();
-  void ButtonClearClick();
-
-  // While a run works on the pair list the add button keeps its lines for
-  // later (and says so) instead of changing the list under the run.
-  void SetRunActive(bool active) { runActive_ = active; }
+  // window::PairView.
+  std::string RootText(window::Side side) const override;
+  void SetRootText(window::Side side, const std::string& text) override;
+  void SetLines(const std::vector<std::string>& master, const std::vector<std::string>& slave) override;
+  void ShowNearOwner() override;
+  void Hide() override { hide(); }
+  void FocusRoot(window::Side side) override;
+  void Message(window::MessageKind kind, const std::string& text, const std::string& caption) override;
+  std::optional<std::string> PickFolder(const std::string& title, const std::string& start) override;
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 
  private:
-  void PickRoot(ButtonEdit* edit);
-  void ShowNearOwner();
+  ButtonEdit* Root(window::Side side) const {
+    return side == window::Side::Master ? EditMasterQelServer : EditSlaveQelServer;
+  }
 
-  RunContext& ctx_;
-  std::function<void()> onPairsAdded_;
-  bool runActive_ = false;
+  window::PairDialogModel* model_ = nullptr;
 };
 
 // Drops of files onto a window: the local paths of the dropped URLs.

@@ -1,9 +1,12 @@
-// TFrmMain: the main window. It is the run's host: the driver runs on this
-// window's thread and paints the progress bar and LabelMsg through it.
+// TFrmMain: the main window in Qt. The run's host is its model: the driver
+// runs on this window's thread and paints the progress bar and LabelMsg
+// through it.
 #pragma once
 
 #include <QWidget>
 #include <array>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,9 +15,11 @@
 #include "app/side_rows.h"
 #include "merge/run_context.h"
 #include "support/progress.h"
+#include "window/window_model.h"
 
 class QCheckBox;
 class QLabel;
+class QLineEdit;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
@@ -41,36 +46,52 @@ struct MainWindowOptions {
   RunStages Stages;           // what the start button runs
 };
 
-class TFrmMain : public QWidget, public IHost {
+// The view of window::MainWindowModel, which decides everything; this class
+// draws and forwards what the operator does.
+class TFrmMain : public QWidget, public window::MainView {
   Q_OBJECT
  public:
   explicit TFrmMain(MainWindowOptions options, QWidget* parent = nullptr);
   ~TFrmMain() override;
 
-  // IHost.
-  void PaintProgress(int32_t position, int32_t minimum, int32_t maximum) override;
-  void PaintStatus(const std::string& text) override;
+  // window::MainView.
+  std::string EditText(window::EditId id) const override;
+  void SetEditText(window::EditId id, const std::string& text) override;
+  void SetEditLocked(window::EditId id, bool locked) override;
+  bool Checked(window::CheckId id) const override;
+  void SetChecked(window::CheckId id, bool on) override;
+  void SetCheckVisible(window::CheckId id, bool visible) override;
+  void SetCheckEnabled(window::CheckId id, bool enabled) override;
+  void SetButtonEnabled(window::ButtonId id, bool enabled) override;
+  void SetPairLines(const std::vector<std::string>& lines) override;
+  std::vector<size_t> SelectedPairRows() const override;
+  void ShowPage(int page) override;
+  void SetStatus(const std::string& text) override;
+  void SetProgress(int32_t position, int32_t minimum, int32_t maximum) override;
+  std::optional<std::string> PickFile(const std::string& filter, const std::string& start) override;
+  std::optional<std::string> PickFolder(const std::string& title, const std::string& start) override;
+  void Message(window::MessageKind kind, const std::string& text, const std::string& caption) override;
+  void FocusWindow() override;
+  void FocusStart() override;
   void ProcessEvents() override;
-  void ShowMessage(const std::string& text, const std::string& caption) override;
-  bool IsShuttingDown() const override { return shuttingDown_; }
-  void SetStartEnabled(bool on) override;
+  void ShowPreview(const RunReport& report) override;
 
   // The values of the controls that a run reads.
-  WindowState ReadWindowState() const;
+  WindowState ReadWindowState() const { return model_->ReadWindowState(); }
 
-  void ButtonOKClick();
+  void ButtonOKClick() { model_->ButtonOKClick(); }
   // The whole run as a dry run: nothing written; its report in a dialog.
-  void ButtonPreviewClick();
-  void ButtonAddFilleNameClick();
-  void ButtonDelFilleNameClick();
-  void ButtonSaveFilleNameClick();
-  void RefillFileNameList();
+  void ButtonPreviewClick() { model_->ButtonPreviewClick(); }
+  void ButtonAddFilleNameClick() { model_->ButtonAddFilleNameClick(); }
+  void ButtonDelFilleNameClick() { model_->ButtonDelFilleNameClick(); }
+  void ButtonSaveFilleNameClick() { model_->ButtonSaveFilleNameClick(); }
   // The drop handler: each dropped path goes to the pair dialog.
-  void ShellDrop(const std::vector<std::string>& paths);
+  void ShellDrop(const std::vector<std::string>& paths) { model_->ShellDrop(paths); }
 
-  RunContext& Context() { return ctx_; }
+  RunContext& Context() { return model_->Context(); }
+  window::MainWindowModel& Model() { return *model_; }
   TFrmFileName* FileNameDialog() { return frmFileName_; }
-  bool ShowOK() const { return boShowOK_; }
+  bool ShowOK() const { return model_->ShowOK(); }
 
   ButtonEdit* EditSavePath;
   QCheckBox* CheckBoxAutoSaveDBMasterServer;
@@ -100,22 +121,15 @@ class TFrmMain : public QWidget, public IHost {
 
  private:
   void BuildControls();
-  QWidget* BuildSideGroup(QWidget* page, const char* title, int left, const char* prefix, SideControls& side,
-                          ServerPaths& paths, bool master);
-  void ConnectPicker(const SideRow& row, ButtonEdit* edit, SideControls& side, ServerPaths& paths, bool master);
-  void FormCreate();
-  void FillSide(SideControls& side, const SideEdits& edits);
-  void PickFile(ButtonEdit* edit, const QString& filter);
-  // Every edit that a run must not see change: 基本设置, both sides, the text page.
-  std::vector<ButtonEdit*> Edits() const;
-  // What 开始合并 would refuse about the save folder edit and these pairs; "" when nothing.
-  std::string PairListRefusalOf(std::vector<TTextFileName> pairs) const;
+  void BuildSideGroup(QWidget* page, const char* title, int left, const char* prefix, SideControls& side);
+  void Connect();
+  QLineEdit* LineEdit(window::EditId id) const;
+  QCheckBox* CheckBox(window::CheckId id) const;
+  QPushButton* Button(window::ButtonId id) const;
 
-  RunContext ctx_;
   MainWindowOptions options_;
   TFrmFileName* frmFileName_ = nullptr;
-  bool boShowOK_ = false;
-  bool shuttingDown_ = false;
+  std::unique_ptr<window::MainWindowModel> model_;
 };
 
 }  // namespace razere::gui

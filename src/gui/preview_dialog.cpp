@@ -7,7 +7,7 @@
 #include <QTableWidget>
 
 #include "gui/widgets.h"
-#include "support/errors.h"
+#include "window/window_model.h"
 
 namespace razere::gui {
 
@@ -29,15 +29,12 @@ void AddRow(QTableWidget* table, const QStringList& cells) {
   for (int c = 0; c < cells.size(); ++c) table->setItem(row, c, new QTableWidgetItem(cells[c]));
 }
 
-QString Count(int64_t n) { return n < 0 ? QString("-") : QString::number(n); }
-QString Name(const std::string& gbk) { return Q(ReportName(gbk)); }
-
 }  // namespace
 
 TPreviewDialog::TPreviewDialog(QWidget* owner, RunReport report)
     : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), report_(std::move(report)) {
   setObjectName("FrmPreview");
-  setWindowTitle(QString::fromUtf8("合区预览"));
+  setWindowTitle(QString::fromUtf8(window::kPreviewCaption));
   setFont(WindowFont());
   setFixedSize(602, 441);
 
@@ -45,37 +42,22 @@ TPreviewDialog::TPreviewDialog(QWidget* owner, RunReport report)
   Pages->setObjectName("PagePreview");
   Pages->setGeometry(8, 8, 586, 389);
 
-  TableCounts = MakeTable(nullptr, "TableCounts", {QString::fromUtf8("数据"), QString::fromUtf8("主库"),
-                                                   QString::fromUtf8("从库"), QString::fromUtf8("新数据")});
-  const std::pair<const char*, int64_t ReportCounts::*> kinds[] = {
-      {"帐号", &ReportCounts::accounts}, {"人物", &ReportCounts::characters}, {"英雄", &ReportCounts::heroes},
-      {"行会", &ReportCounts::guilds},   {"摊位", &ReportCounts::shops},      {"摊位物品", &ReportCounts::shopItems},
-      {"邮件", &ReportCounts::mails}};
-  for (const auto& [label, field] : kinds) {
-    AddRow(TableCounts, {QString::fromUtf8(label), Count(report_.master.*field), Count(report_.slave.*field),
-                         Count(report_.result.*field)});
-  }
-  Pages->addTab(TableCounts, QString::fromUtf8("数量"));
-
-  TableRemoved = MakeTable(nullptr, "TableRemoved",
-                           {QString::fromUtf8("类别"), QString::fromUtf8("原因"), QString::fromUtf8("名称")});
-  for (const ReportRemoved& e : report_.removed) AddRow(TableRemoved, {Q(e.kind), Q(e.reason), Name(e.name)});
-  Pages->addTab(TableRemoved, QString::fromUtf8("清理(%1)").arg(report_.removed.size()));
-
-  TableRenames = MakeTable(nullptr, "TableRenames",
-                           {QString::fromUtf8("类别"), QString::fromUtf8("原名"), QString::fromUtf8("新名")});
-  const std::pair<const char*, const std::vector<ReportRename>*> renames[] = {
-      {"帐号", &report_.accountRenames}, {"人物", &report_.characterRenames},
-      {"行会", &report_.guildRenames},   {"摊位", &report_.shopRenames}};
-  int renamed = 0;
-  for (const auto& [label, list] : renames) {
-    for (const ReportRename& r : *list) {
-      const char* kind = r.hero ? "英雄" : label;
-      AddRow(TableRenames, {QString::fromUtf8(kind), Name(r.oldName), Name(r.newName)});
-      ++renamed;
+  // The tables of the model, in its order: counts, removals, renames.
+  QTableWidget** tables[] = {&TableCounts, &TableRemoved, &TableRenames};
+  const char* names[] = {"TableCounts", "TableRemoved", "TableRenames"};
+  const std::vector<window::PreviewTable> model = window::PreviewTables(report_);
+  for (size_t t = 0; t < model.size() && t < 3; ++t) {
+    QStringList headers;
+    for (const std::string& h : model[t].headers) headers << Q(h);
+    QTableWidget* table = MakeTable(nullptr, names[t], headers);
+    for (const auto& row : model[t].rows) {
+      QStringList cells;
+      for (const std::string& c : row) cells << Q(c);
+      AddRow(table, cells);
     }
+    *tables[t] = table;
+    Pages->addTab(table, Q(model[t].caption));
   }
-  Pages->addTab(TableRenames, QString::fromUtf8("改名(%1)").arg(renamed));
 
   ButtonSave = new QPushButton(QString::fromUtf8("保存报告(&S)"), this);
   ButtonSave->setObjectName("ButtonSave");
@@ -92,13 +74,10 @@ TPreviewDialog::TPreviewDialog(QWidget* owner, RunReport report)
 }
 
 bool TPreviewDialog::SaveReport(const std::string& path) {
-  try {
-    WriteRunReport(path, report_);
-    return true;
-  } catch (const std::exception& e) {
-    ShowMessageBox(this, e.what(), "提示信息");
-    return false;
-  }
+  const std::string error = window::SavePreviewReport(report_, path);
+  if (error.empty()) return true;
+  ShowMessageBox(this, error, kCaption);
+  return false;
 }
 
 }  // namespace razere::gui

@@ -62,8 +62,7 @@ void SpinEdit::SetText(const QString& text) { lineEdit()->setText(text); }
 
 void SpinEdit::stepBy(int steps) {
   if (isReadOnly()) return;
-  const int64_t next = int64_t{SpinEditValue(S(Text()))} + steps;
-  SetText(QString::number(std::clamp<int64_t>(next, INT32_MIN, INT32_MAX)));
+  SetText(Q(window::SteppedSpinText(S(Text()), steps)));
 }
 
 void SetMessageSink(MessageSink sink) { Sink() = std::move(sink); }
@@ -107,8 +106,12 @@ QFont WindowFont() {
 
 void InstallFileColourDelegate(QListWidget* list) { list->setItemDelegate(new FileColourDelegate(list)); }
 
-bool FileExists(const std::string& path) { return !path.empty() && Fs().KindOf(path) == FileKind::File; }
-
-bool FolderExists(const std::string& path) { return !path.empty() && Fs().KindOf(path) == FileKind::Folder; }
+void ShowMessageOf(QWidget* owner, window::MessageKind kind, const std::string& text, const std::string& caption) {
+  switch (kind) {
+    case window::MessageKind::Question: return ShowMessageBox(owner, text, caption);
+    case window::MessageKind::Plain: return ShowMessageBox(owner, text, caption, true);
+    case window::MessageKind::Notice: return ShowNotice(owner, text, caption);
+  }
+}
 
 }  // namespace razere::gui

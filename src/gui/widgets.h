@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "window/window_model.h"
+
 class QWidget;
 class QListWidget;
 
@@ -59,6 +61,8 @@ void ShowMessageBox(QWidget* owner, const std::string& text, const std::string& 
 // for its click would hold still. A notice still open with the same text is
 // raised instead of shown twice.
 void ShowNotice(QWidget* owner, const std::string& text, const std::string& caption);
+// One of the model's kinds of message through the two above.
+void ShowMessageOf(QWidget* owner, window::MessageKind kind, const std::string& text, const std::string& caption);
 
 // The window font: 宋体 at 9 points, or a CJK font of the platform when it is
 // missing.
@@ -67,7 +71,7 @@ QFont WindowFont();
 // Paints a list box line in blue when the named file exists, in red when not.
 void InstallFileColourDelegate(QListWidget* list);
 
-bool FileExists(const std::string& path);
-bool FolderExists(const std::string& path);
+using window::FileExists;
+using window::FolderExists;
 
 }  // namespace razere::gui

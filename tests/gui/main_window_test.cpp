@@ -655,23 +655,6 @@ TEST_F(GuiTest, DialogCollectsDropsAndAddsOnlyCompleteNewPairs) {
   EXPECT_EQ(dialog->ListBoxMaster->count(), 0);
 }
 
-TEST(GuiRelativePart, BelowARootOrAfterTheSecondSeparator) {
-  struct Case {
-    const char* file;
-    const char* expected;
-  };
-  const Case cases[] = {
-      {"/m/Qel200/Envir/A.txt", "Qel200/Envir/A.txt"},          // below the master root
-      {"/x/y/s/Qel200/B.txt", "Qel200/B.txt"},                  // below the slave root
-      {"/ServerA/Qel200/Envir/A.txt", "Qel200/Envir/A.txt"},    // "/" is the drive root
-      {"D:\\ServerA\\Qel200\\Envir\\A.txt", "Qel200\\Envir\\A.txt"},
-      {"/A.txt", "/A.txt"},  // fewer than two separators: whole
-      {"", ""},
-  };
-  for (const Case& c : cases)
-    EXPECT_EQ(TFrmFileName::RelativePart(c.file, "/m/", "/x/y/s"), c.expected) << c.file;
-}
-
 }  // namespace
 }  // namespace razere::gui
 
