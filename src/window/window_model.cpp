@@ -508,9 +508,16 @@ void MainWindowModel::SetStartEnabled(bool on) {
   // The start button has the focus when it is clicked; disabled, it would
   // hand it to the next edit, all of its text selected.
   if (!on) view_.FocusWindow();
+  // While the start button is off every edit is locked: they lock before it
+  // goes off and unlock after it is on again.
+  if (!on) {
+    for (const EditId& e : AllEdits()) view_.SetEditLocked(e, true);
+  }
   view_.SetButtonEnabled(ButtonId::OK, on);
   view_.SetButtonEnabled(ButtonId::Preview, on);
-  for (const EditId& e : AllEdits()) view_.SetEditLocked(e, !on);
+  if (on) {
+    for (const EditId& e : AllEdits()) view_.SetEditLocked(e, false);
+  }
   view_.SetButtonEnabled(ButtonId::AddFilleName, on);
   view_.SetButtonEnabled(ButtonId::DelFilleName, on && !view_.SelectedPairRows().empty());
   pairs_.SetRunActive(!on);

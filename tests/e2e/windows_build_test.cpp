@@ -126,52 +126,52 @@ std::vector<std::string> HistoryFields(const std::string& line, const std::strin
   return fields;
 }
 
-TEST(WindowsBuild, MergesTheSamePairToTheSameBytesAsTheLinuxBuild) {
+// The Windows build's programs and Wine, from the environment; empty when
+// they are not named (the tests skip then).
+struct WindowsTools {
+  std::string bin, wine;
+  bool Named() const { return !bin.empty() && !wine.empty(); }
+};
+
+WindowsTools Tools() {
   const char* bin = std::getenv("RAZERE_WINDOWS_BIN");
   const char* wine = std::getenv("RAZERE_WINE");
-  if (bin == nullptr || wine == nullptr || *bin == '\0' || *wine == '\0') {
-    GTEST_SKIP() << "RAZERE_WINDOWS_BIN and RAZERE_WINE name no Windows build";
-  }
-  ScratchDir scratch;
+  return {bin ? bin : "", wine ? wine : ""};
+}
+
+gen::GeneratedPair SmallPair(const fs::path& where) {
   gen::GenOptions o = testing::StagePairOptions();
   o.guilds = 6;
   o.shops = 8;
   o.shopItems = 30;
   o.mails = 30;
-  const gen::GeneratedPair pair = gen::GeneratePair(o, scratch.path() / "pair");
+  return gen::GeneratePair(o, where);
+}
 
-  // Each run on its own copy; the Windows one below a folder with a Chinese
-  // name, which must survive the arguments, Config.ini (GBK) and every path
-  // the program makes from them.
-  const fs::path linuxRoot = scratch.path() / "linux";
-  const fs::path windowsRoot = scratch.path() / "合区 windows";
-  for (const fs::path& root : {linuxRoot, windowsRoot}) {
-    fs::create_directories(root / "save");
-    fs::copy(pair.dir / "master", root / "master", fs::copy_options::recursive);
-    fs::copy(pair.dir / "slave", root / "slave", fs::copy_options::recursive);
-  }
+// A copy of the pair below root, with its save folder, and its Config.ini.
+void PrepareRoot(const gen::GeneratedPair& pair, const fs::path& root, bool windows) {
+  fs::create_directories(root / "save");
+  fs::copy(pair.dir / "master", root / "master", fs::copy_options::recursive);
+  fs::copy(pair.dir / "slave", root / "slave", fs::copy_options::recursive);
+  WriteConfig(pair, root, windows);
+}
 
-  WriteConfig(pair, linuxRoot, false);
-  const testing::CliResult onLinux = testing::RunCli({"merge", "--config", (linuxRoot / "Config.ini").string(), "--quiet"});
-  ASSERT_EQ(onLinux.exitCode, 0) << onLinux.err;
+// Runs a shell command line; its output in the failure text.
+::testing::AssertionResult Shell(const std::string& command, const fs::path& log) {
+  const int status = std::system((command + " >" + testing::ShellQuote(log.string()) + " 2>&1 </dev/null").c_str());
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << command << "\n" << testing::Slurp(log);
+}
 
-  WriteConfig(pair, windowsRoot, true);
-  ASSERT_NE(testing::Slurp(windowsRoot / "Config.ini").find("Replace=1"), std::string::npos);
-  const fs::path out = scratch.path() / "wine.out";
-  const fs::path err = scratch.path() / "wine.err";
-  const std::string command = testing::ShellQuote(wine) + " " + testing::ShellQuote(std::string(bin) + "/razere-cli.exe") +
-                              " merge --config " + testing::ShellQuote(WindowsPath(windowsRoot / "Config.ini")) +
-                              " --quiet >" + testing::ShellQuote(out.string()) + " 2>" +
-                              testing::ShellQuote(err.string()) + " </dev/null";
-  const int status = std::system(command.c_str());
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-      << "razere-cli.exe: " << testing::Slurp(out) << testing::Slurp(err);
-
+// The save folder and the master of two runs: the same files, the same
+// bytes apart from the times each run writes; the merge histories the same
+// line for line, each run's own root mapped to one name.
+void ExpectSameResult(const fs::path& a, const std::string& aRoot, const fs::path& b, const std::string& bRoot) {
   for (const char* folder : {"save", "master"}) {
-    std::map<std::string, std::string> linuxFiles = FileTree(linuxRoot / folder, true);
-    std::map<std::string, std::string> windowsFiles = FileTree(windowsRoot / folder, true);
-    ASSERT_GT(linuxFiles.size(), 10u) << folder;
-    for (auto* files : {&linuxFiles, &windowsFiles}) {
+    std::map<std::string, std::string> aFiles = FileTree(a / folder, true);
+    std::map<std::string, std::string> bFiles = FileTree(b / folder, true);
+    ASSERT_GT(aFiles.size(), 10u) << folder;
+    for (auto* files : {&aFiles, &bFiles}) {
       MaskTimes(*files);
       // Compared line by line below; in the master, its backup is the
       // generated history, the same on both sides.
@@ -179,29 +179,49 @@ TEST(WindowsBuild, MergesTheSamePairToTheSameBytesAsTheLinuxBuild) {
       files->erase("LoginSrv/IDDB/合区历史.txt");
     }
     std::vector<std::string> onlyOne, differ;
-    for (const auto& [name, bytes] : linuxFiles) {
-      const auto it = windowsFiles.find(name);
-      if (it == windowsFiles.end()) onlyOne.push_back("Linux only: " + name);
+    for (const auto& [name, bytes] : aFiles) {
+      const auto it = bFiles.find(name);
+      if (it == bFiles.end()) onlyOne.push_back("first only: " + name);
       else if (it->second != bytes) differ.push_back(name);
     }
-    for (const auto& [name, bytes] : windowsFiles) {
-      if (!linuxFiles.count(name)) onlyOne.push_back("Windows only: " + name);
+    for (const auto& [name, bytes] : bFiles) {
+      if (!aFiles.count(name)) onlyOne.push_back("second only: " + name);
     }
     EXPECT_TRUE(onlyOne.empty()) << folder << ": " << ::testing::PrintToString(onlyOne);
     EXPECT_TRUE(differ.empty()) << folder << ": " << ::testing::PrintToString(differ);
   }
-
-  // The merge history: the same fingerprints and the same slave, named by
-  // each run in its own platform's form.
-  const std::vector<std::string> linuxHistory = testing::GbkLines(linuxRoot / "save" / "合区历史.txt");
-  const std::vector<std::string> windowsHistory = testing::GbkLines(windowsRoot / "save" / "合区历史.txt");
-  ASSERT_EQ(linuxHistory.size(), windowsHistory.size());
-  ASSERT_FALSE(linuxHistory.empty());
-  for (size_t i = 0; i < linuxHistory.size(); ++i) {
-    if (linuxHistory[i].empty() && windowsHistory[i].empty()) continue;
-    EXPECT_EQ(HistoryFields(windowsHistory[i], WindowsPath(windowsRoot), linuxRoot.string()),
-              HistoryFields(linuxHistory[i], "", ""));
+  const std::vector<std::string> aHistory = testing::GbkLines(a / "save" / "合区历史.txt");
+  const std::vector<std::string> bHistory = testing::GbkLines(b / "save" / "合区历史.txt");
+  ASSERT_EQ(aHistory.size(), bHistory.size());
+  ASSERT_FALSE(aHistory.empty());
+  for (size_t i = 0; i < aHistory.size(); ++i) {
+    if (aHistory[i].empty() && bHistory[i].empty()) continue;
+    EXPECT_EQ(HistoryFields(aHistory[i], aRoot, "ROOT"), HistoryFields(bHistory[i], bRoot, "ROOT"));
   }
+}
+
+TEST(WindowsBuild, MergesTheSamePairToTheSameBytesAsTheLinuxBuild) {
+  const WindowsTools tools = Tools();
+  if (!tools.Named()) GTEST_SKIP() << "RAZERE_WINDOWS_BIN and RAZERE_WINE name no Windows build";
+  ScratchDir scratch;
+  const gen::GeneratedPair pair = SmallPair(scratch.path() / "pair");
+
+  // Each run on its own copy; the Windows one below a folder with a Chinese
+  // name, which must survive the arguments, Config.ini (GBK) and every path
+  // the program makes from them.
+  const fs::path linuxRoot = scratch.path() / "linux";
+  const fs::path windowsRoot = scratch.path() / "合区 windows";
+  PrepareRoot(pair, linuxRoot, false);
+  PrepareRoot(pair, windowsRoot, true);
+
+  const testing::CliResult onLinux = testing::RunCli({"merge", "--config", (linuxRoot / "Config.ini").string(), "--quiet"});
+  ASSERT_EQ(onLinux.exitCode, 0) << onLinux.err;
+
+  ASSERT_NE(testing::Slurp(windowsRoot / "Config.ini").find("Replace=1"), std::string::npos);
+  ASSERT_TRUE(Shell(testing::ShellQuote(tools.wine) + " " + testing::ShellQuote(tools.bin + "/razere-cli.exe") +
+                        " merge --config " + testing::ShellQuote(WindowsPath(windowsRoot / "Config.ini")) + " --quiet",
+                    scratch.path() / "wine.log"));
+  ExpectSameResult(windowsRoot, WindowsPath(windowsRoot), linuxRoot, linuxRoot.string());
 
   // No guild lost under Windows' file names: the pair holds guilds whose
   // names differ only in the case of a letter beyond ASCII (across the sides,
@@ -234,6 +254,61 @@ TEST(WindowsBuild, MergesTheSamePairToTheSameBytesAsTheLinuxBuild) {
   EXPECT_EQ(settingsFiles, guilds.size());
   for (const std::string& g : guilds) {
     EXPECT_EQ(IniReadString(merged / "Guilds" / (g + ".ini"), "Guild", "GuildName", ""), g);
+  }
+}
+
+
+// razere.exe, the window for Windows, started beside its Config.ini and
+// driven from another process through its controls (razere-window-driver),
+// merges the pair as razere-cli.exe does: 开始合并 pressed by a message, and
+// by a mouse click at its place on the screen. The driver checks that every
+// edit is read-only and closing refused while the run works, and that keys
+// typed afterwards reach no edit. Needs a display (DISPLAY: Xvfb) and
+// xdotool for the click.
+TEST(WindowsBuild, TheWindowMergesThePairAsRazereCliExeDoes) {
+  const WindowsTools tools = Tools();
+  if (!tools.Named()) GTEST_SKIP() << "RAZERE_WINDOWS_BIN and RAZERE_WINE name no Windows build";
+  const char* display = std::getenv("DISPLAY");
+  if (display == nullptr || *display == '\0' || !fs::exists(fs::path(tools.bin) / "razere.exe")) {
+    GTEST_SKIP() << "no display for the window, or no razere.exe";
+  }
+  ScratchDir scratch;
+  const gen::GeneratedPair pair = SmallPair(scratch.path() / "pair");
+  const std::string wine = testing::ShellQuote(tools.wine) + " ";
+  const std::string driver = wine + testing::ShellQuote(tools.bin + "/razere-window-driver.exe");
+
+  const fs::path cliRoot = scratch.path() / "cli";
+  PrepareRoot(pair, cliRoot, true);
+  ASSERT_TRUE(Shell(wine + testing::ShellQuote(tools.bin + "/razere-cli.exe") + " merge --config " +
+                        testing::ShellQuote(WindowsPath(cliRoot / "Config.ini")) + " --quiet",
+                    scratch.path() / "cli.log"));
+
+  for (const bool mouse : {false, true}) {
+    SCOPED_TRACE(mouse ? "a mouse click" : "BM_CLICK");
+    // The program's folder is the root: Config.ini lies beside razere.exe.
+    const fs::path root = scratch.path() / (mouse ? "窗口 mouse" : "窗口 message");
+    PrepareRoot(pair, root, true);
+    fs::copy_file(fs::path(tools.bin) / "razere.exe", root / "razere.exe");
+    const std::string start = wine + testing::ShellQuote((root / "razere.exe").string()) + " >" +
+                              testing::ShellQuote((root.parent_path() / "window.log").string()) + " 2>&1 &";
+    std::string script = start + "\n";
+    if (mouse) {
+      // The driver watches first; then 开始合并 is clicked at its client
+      // position (344, 414; 75 x 25) in the window's X window, which under
+      // Xvfb without a window manager is its client area.
+      script += driver + " merge & driver=$!\n"
+                "window=$(xdotool search --sync --onlyvisible --name 'razere \\(64' | head -1) || exit 1\n"
+                "sleep 2\n"
+                "xdotool mousemove --window \"$window\" 381 426 click 1\n"
+                "wait $driver\n";
+    } else {
+      script += driver + " merge --click\n";
+    }
+    const fs::path scriptFile = scratch.path() / "drive.sh";
+    testing::WriteBytes(scriptFile, script);
+    EXPECT_TRUE(Shell("timeout 600 sh " + testing::ShellQuote(scriptFile.string()), scratch.path() / "drive.log"));
+    Shell(driver + " close", scratch.path() / "close.log");  // whatever happened, no window stays
+    ExpectSameResult(root, WindowsPath(root), cliRoot, WindowsPath(cliRoot));
   }
 }
 
