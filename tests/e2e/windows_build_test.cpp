@@ -288,6 +288,12 @@ TEST(WindowsBuild, TheWindowMergesThePairAsRazereCliExeDoes) {
     // The program's folder is the root: Config.ini lies beside razere.exe.
     const fs::path root = scratch.path() / (mouse ? "窗口 mouse" : "窗口 message");
     PrepareRoot(pair, root, true);
+    // A day count of four digits: shown with a thousands separator, the spin
+    // edit would read back as 0 and the run would store (and clean with) 0.
+    std::string config = testing::Slurp(root / "Config.ini");
+    ASSERT_NE(config.find("MinDay=90"), std::string::npos);
+    config.replace(config.find("MinDay=90"), 9, "MinDay=1000");
+    testing::WriteBytes(root / "Config.ini", config);
     fs::copy_file(fs::path(tools.bin) / "razere.exe", root / "razere.exe");
     const std::string start = wine + testing::ShellQuote((root / "razere.exe").string()) + " >" +
                               testing::ShellQuote((root.parent_path() / "window.log").string()) + " 2>&1 &";
@@ -309,6 +315,8 @@ TEST(WindowsBuild, TheWindowMergesThePairAsRazereCliExeDoes) {
     EXPECT_TRUE(Shell("timeout 600 sh " + testing::ShellQuote(scriptFile.string()), scratch.path() / "drive.log"));
     Shell(driver + " close", scratch.path() / "close.log");  // whatever happened, no window stays
     ExpectSameResult(root, WindowsPath(root), cliRoot, WindowsPath(cliRoot));
+    EXPECT_NE(testing::Slurp(root / "Config.ini").find("MinDay=1000\r\n"), std::string::npos)
+        << testing::Slurp(root / "Config.ini");
   }
 }
 
