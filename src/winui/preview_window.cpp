@@ -68,13 +68,9 @@ class PreviewWindow {
   }
 
   static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_NCCREATE) {
-      auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
-      SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-      static_cast<PreviewWindow*>(cs->lpCreateParams)->hwnd_ = hwnd;
-    }
-    auto* self = reinterpret_cast<PreviewWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    auto* self = WindowObject<PreviewWindow>(hwnd, msg, lp);
     if (self == nullptr) return DefWindowProcW(hwnd, msg, wp, lp);
+    self->hwnd_ = hwnd;
     switch (msg) {
       case WM_NOTIFY: {
         const auto* hdr = reinterpret_cast<const NMHDR*>(lp);

@@ -47,6 +47,17 @@ HWND MakeTopWindow(const wchar_t* cls, const std::string& caption, DWORD style, 
 // stored at creation (GWLP_USERDATA): static LRESULT T::Proc(T*, HWND, ...).
 void RegisterWindowClass(const wchar_t* cls, WNDPROC proc, bool dialogBackground = true);
 
+// The object a window was made for (the last argument of CreateWindowExW),
+// kept in GWLP_USERDATA from WM_NCCREATE on; null before.
+template <class T>
+T* WindowObject(HWND hwnd, UINT msg, LPARAM lp) {
+  if (msg == WM_NCCREATE) {
+    const auto* cs = reinterpret_cast<const CREATESTRUCTW*>(lp);
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+  }
+  return reinterpret_cast<T*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+}
+
 // A page of the main window's or the preview's tab control: a plain child
 // window that passes its controls' notifications to its parent.
 HWND MakePage(HWND parent, int x, int y, int w, int h);
