@@ -11,9 +11,9 @@
 namespace razere::cli {
 
 // Call on a program's App before adding any option or subcommand: a
-// subcommand copies the help flag, the option group, its own group label,
-// the formatter and the failure message from its parent when it is added.
-// Adds --version to app, printing VersionLine(app's name).
+// subcommand copies the help flag, the group it is listed under, the
+// formatter (with its labels) and the failure message from its parent when
+// it is added. Adds --version to app, printing VersionLine(app's name).
 void UseChineseHelp(CLI::App& app);
 
 // A usage error of CLI11 in Chinese, without the hint to the help: one line
