@@ -140,7 +140,7 @@ bool CheckNoInterruptedReplacement(const RunContext& ctx, Refusals& say) {
   for (const std::string& path : left) list += (list.empty() ? "" : "\r\n") + path;
   return say.Refuse("主库文件的替换上次未完成，留下了：\r\n\r\n" + list +
                     "\r\n\r\n主库可能新旧文件混杂（旧文件为 .bak，新文件为 .razere-new）。请先核对并恢复主库，"
-                    "删除 .razere-new 文件后再合并。(an earlier replacement of the master was interrupted)");
+                    "删除 .razere-new 文件后再合并。");
 }
 
 // The rows' checks, the master's rows before the slave's, each side in row order.
@@ -206,7 +206,7 @@ struct HistoryUpdate {
 // names, with every item duplicated; so would a master merged with itself.
 bool CheckNotMergedBefore(const RunContext& ctx, HistoryUpdate& history, Refusals& say) {
   if (SharesRecordFile(ctx.Master, ctx.Slave)) {
-    return say.Refuse("主库与从库是同一组数据文件，不能合并！！！ (the master and the slave are the same files)");
+    return say.Refuse("主库与从库是同一组数据文件，不能合并！！！");
   }
   const SideFingerprint slave = FingerprintSide(ctx.Slave);
   history.masterLines = ReadMasterHistory(ctx.Master);
@@ -214,7 +214,7 @@ bool CheckNotMergedBefore(const RunContext& ctx, HistoryUpdate& history, Refusal
   if (when) {
     return say.Refuse("该从库已于 " + *when + " 合并到主库，不能再次合并！！！\r\n\r\n合区历史：" +
                       MasterHistoryPath(ctx.Master) +
-                      "\r\n确需再次合并时，请先删除其中的那一行。(this slave was merged into the master before)");
+                      "\r\n确需再次合并时，请先删除其中的那一行。");
   }
   history.line = HistoryLine(NowDateTime(), ctx.Slave, slave);
   return true;
@@ -430,8 +430,7 @@ void VerifyNewDataSet(RunContext& ctx) {
   const DataSetCheckResult result = CheckDataSet(SaveFolderFiles(ctx.SavePath), options);
   if (result.problems.empty()) return;
   constexpr size_t kListed = 50;
-  std::string text = "新数据未通过校验，没有替换主库！保存目录中的新数据保留以供检查。(the new data set failed its checks; the "
-                     "master was not replaced)\r\n";
+  std::string text = "新数据未通过校验，没有替换主库！保存目录中的新数据保留以供检查。\r\n";
   for (size_t i = 0; i < result.problems.size() && i < kListed; ++i) text += "\r\n" + result.problems[i].text;
   if (result.problems.size() > kListed) {
     text += "\r\n……共 " + std::to_string(result.problems.size()) + " 个问题";

@@ -109,8 +109,7 @@ std::string SpaceRefusal(const std::vector<SpaceNeed>& needs) {
   for (const SpaceNeed& need : needs) {
     if (need.needed <= need.free) continue;
     return std::string(need.master ? "主库" : "保存目录") + "所在的磁盘空间不足！！！\r\n\r\n" + need.folder +
-           "\r\n需要：" + Megabytes(need.needed, true) + "，可用：" + Megabytes(need.free, false) +
-           "\r\n\r\n(not enough free disk space)";
+           "\r\n需要：" + Megabytes(need.needed, true) + "，可用：" + Megabytes(need.free, false);
   }
   return {};
 }

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "cli/chinese_help.h"
+
 namespace razere::cli {
 
 std::span<const Command> Commands() {
@@ -12,7 +14,8 @@ std::span<const Command> Commands() {
 }
 
 int RunCommandLine(int argc, char** argv) {
-  CLI::App app{"razere-cli: merges two game-server installations into one", "razere-cli"};
+  CLI::App app{"razere-cli：把两套游戏服务器的数据合并为一套（合区）", "razere-cli"};
+  UseChineseHelp(app);
   app.require_subcommand(1);
   struct Registered {
     CLI::App* command;
@@ -26,8 +29,7 @@ int RunCommandLine(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    const int rc = app.exit(e);
-    return rc == 0 ? kExitOk : kExitUsage;
+    return PrintParseError(app, e) == 0 ? kExitOk : kExitUsage;
   }
   for (const Registered& r : registered) {
     if (r.command->parsed()) return r.run();

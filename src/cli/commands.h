@@ -31,9 +31,9 @@ struct Command {
 // The table: X(function, name, description), one row per command, in the
 // order of the help text.
 #define RAZERE_CLI_COMMANDS(X)                                                                  \
-  X(MergeCommand, "merge", "Merge the slave installation into the master's data set")            \
-  X(VerifyCommand, "verify", "Check a merged data set (a save folder or an installation root)")                 \
-  X(EncodeSetupValueCommand, "encode-setup-value", "Print TEXT encoded as a !Setup.txt web-service value")
+  X(MergeCommand, "merge", "把从库合并进主库的数据，在保存目录中写出新的一套数据")                       \
+  X(VerifyCommand, "verify", "检查合并后的数据（保存目录或服务器根目录）")                               \
+  X(EncodeSetupValueCommand, "encode-setup-value", "把 TEXT 编码为 !Setup.txt 中网络服务项的值并输出")
 
 #define RAZERE_CLI_DECLARE_COMMAND(function, name, description) CommandRunner function(CLI::App& command);
 RAZERE_CLI_COMMANDS(RAZERE_CLI_DECLARE_COMMAND)
@@ -44,7 +44,7 @@ std::span<const Command> Commands();
 
 // Parses the command line against the table and runs the one command named:
 // no command, an unknown one or bad options are usage errors (kExitUsage);
-// --help prints the help text and gives kExitOk.
+// --help prints the help text and --version the build, both giving kExitOk.
 int RunCommandLine(int argc, char** argv);
 
 }  // namespace razere::cli

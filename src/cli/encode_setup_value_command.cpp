@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/console_text.h"
 #include "support/codecs.h"
 #include "support/iniprofile.h"
 
@@ -26,7 +27,7 @@ int RunEncode(const EncodeOptions& o) {
   if (o.fillOption->count() > 0) {
     const std::optional<int32_t> v = ParseIniInt(o.fill);
     if (!v || *v < 0 || *v > 255) {
-      std::fprintf(stderr, "--fill: not a byte value (0 to 255, decimal or 0x hexadecimal): %s\n", o.fill.c_str());
+      PrintText(stderr, "--fill 的值不是字节值（0 到 255，十进制或以 0x 开头的十六进制）：" + o.fill + "\n");
       return kExitUsage;
     }
     fill = static_cast<uint8_t>(*v);
@@ -41,8 +42,8 @@ int RunEncode(const EncodeOptions& o) {
 CommandRunner EncodeSetupValueCommand(CLI::App& command) {
   auto o = std::make_shared<EncodeOptions>();
   CLI::App* cmd = &command;
-  cmd->add_option("TEXT", o->text, "The value to encode (UTF-8)")->required();
-  o->fillOption = cmd->add_option("--fill", o->fill, "Fill byte of the format, 0 to 255 (default 0)");
+  cmd->add_option("TEXT", o->text, "要编码的值（UTF-8）")->required();
+  o->fillOption = cmd->add_option("--fill", o->fill, "格式中的填充字节，0 到 255（默认 0）")->type_name("BYTE");
   return [o] { return RunEncode(*o); };
 }
 

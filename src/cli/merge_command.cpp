@@ -43,7 +43,7 @@ void WriteStats(const std::string& file) {
   try {
     WriteFileAtomic(PathFromText(file), FormatProcessStats(CurrentProcessStats()));
   } catch (const std::exception& e) {
-    PrintText(stderr, "--stats: " + std::string(e.what()) + "\n");
+    PrintText(stderr, "--stats：" + std::string(e.what()) + "\n");
   }
 }
 
@@ -52,9 +52,11 @@ std::string ExecutableFolder() {
   return TextOfPath(program.empty() ? fs::current_path() : program);
 }
 
-void AddSwitch(CLI::App* cmd, const std::string& name, std::optional<bool>& target, const std::string& help) {
-  cmd->add_flag_callback("--" + name, [&target] { target = true; }, help);
-  cmd->add_flag_callback("--no-" + name, [&target] { target = false; });
+// --name and --no-name; with neither, the value stored in the settings file holds.
+void AddSwitch(CLI::App* cmd, const std::string& name, std::optional<bool>& target, const std::string& on,
+               const std::string& off) {
+  cmd->add_flag_callback("--" + name, [&target] { target = true; }, on);
+  cmd->add_flag_callback("--no-" + name, [&target] { target = false; }, off);
 }
 
 // A report that cannot be written fails the command: a script reads it.
@@ -64,7 +66,7 @@ bool WriteReport(const std::string& file, const RunReport& report) {
     WriteRunReport(file, report);
     return true;
   } catch (const std::exception& e) {
-    PrintText(stderr, "--report: " + std::string(e.what()) + "\n");
+    PrintText(stderr, "--report：" + std::string(e.what()) + "\n");
     return false;
   }
 }
@@ -72,11 +74,11 @@ bool WriteReport(const std::string& file, const RunReport& report) {
 int RunMerge(MergeOptions& o) {
   std::optional<int32_t> minDay, minLevel;
   if (o.minDayOption->count() > 0 && !(minDay = ParseDecimal(o.minDay, DecimalSign::kPlusThenAny))) {
-    PrintText(stderr, "--min-day: not a decimal integer: " + o.minDay + "\n");
+    PrintText(stderr, "--min-day 的值不是十进制整数：" + o.minDay + "\n");
     return kExitUsage;
   }
   if (o.minLevelOption->count() > 0 && !(minLevel = ParseDecimal(o.minLevel, DecimalSign::kPlusThenAny))) {
-    PrintText(stderr, "--min-level: not a decimal integer: " + o.minLevel + "\n");
+    PrintText(stderr, "--min-level 的值不是十进制整数：" + o.minLevel + "\n");
     return kExitUsage;
   }
 
@@ -130,27 +132,27 @@ int RunMerge(MergeOptions& o) {
 CommandRunner MergeCommand(CLI::App& command) {
   auto o = std::make_shared<MergeOptions>();
   CLI::App* cmd = &command;
-  cmd->add_option("--config", o->config, "Settings file; its folder is the program folder");
-  cmd->add_option("--pairs", o->pairs, "Text-file pair list (default: TextFileName.txt of the program folder)");
-  cmd->add_option("--master", o->master, "Master server root; derives the master's paths");
-  cmd->add_option("--slave", o->slave, "Slave server root; derives the slave's paths");
-  cmd->add_option("--save", o->save, "Save folder");
-  AddSwitch(cmd, "clean", o->clean, "Drop inactive low-level characters");
-  o->minDayOption = cmd->add_option("--min-day", o->minDay, "Clean-up bound: days without login");
-  o->minLevelOption = cmd->add_option("--min-level", o->minLevel, "Clean-up bound: character level");
-  AddSwitch(cmd, "replace", o->replace, "Replace the master's files with the new ones");
-  AddSwitch(cmd, "backup", o->backup, "Keep the master's old files as .bak when replacing");
-  AddSwitch(cmd, "gmm", o->gmm, "Merge consignment-sale data through the web service");
-  cmd->add_flag("--quiet", o->quiet, "No status line");
-  cmd->add_flag("--no-space-check", o->noSpaceCheck,
-                "Skip the free-space check before writing (for file systems whose free space says little)");
+  cmd->add_option("--config", o->config, "设置文件；它所在的目录即程序目录")->type_name("FILE");
+  cmd->add_option("--pairs", o->pairs, "文本文件对照表（默认：程序目录中的 TextFileName.txt）")->type_name("FILE");
+  cmd->add_option("--master", o->master, "主库服务器根目录；主库的各个路径由它得出")->type_name("ROOT");
+  cmd->add_option("--slave", o->slave, "从库服务器根目录；从库的各个路径由它得出")->type_name("ROOT");
+  cmd->add_option("--save", o->save, "保存目录")->type_name("DIR");
+  AddSwitch(cmd, "clean", o->clean, "清理长期未登录的低等级人物", "不清理人物");
+  o->minDayOption = cmd->add_option("--min-day", o->minDay, "清理条件：未登录的天数")->type_name("N");
+  o->minLevelOption = cmd->add_option("--min-level", o->minLevel, "清理条件：人物等级")->type_name("N");
+  AddSwitch(cmd, "replace", o->replace, "用新数据替换主库的文件", "不替换主库的文件");
+  AddSwitch(cmd, "backup", o->backup, "替换时把主库的旧文件保留为 .bak", "替换时不保留主库的旧文件");
+  AddSwitch(cmd, "gmm", o->gmm, "通过网络服务合并寄售数据", "不合并寄售数据");
+  cmd->add_flag("--quiet", o->quiet, "不显示状态行");
+  cmd->add_flag("--no-space-check", o->noSpaceCheck, "写入前不检查磁盘剩余空间（用于剩余空间说明不了问题的文件系统）");
   cmd->add_flag("--dry-run", o->dryRun,
-                "Run every check and stage, writing and removing nothing (not the save folder, the master or Config.ini)");
+                "执行所有检查和步骤，但不写入也不删除任何文件（保存目录、主库和 Config.ini 都不变）");
   cmd->add_option("--report", o->reportFile,
-                  "Write what the run did (or, with --dry-run, would do) to FILE as JSON: counts, removals, renames, "
-                  "serials, files, times");
+                  "把本次运行做了（加 --dry-run 时：将要做）的事以 JSON 写入 FILE：数量、删除、改名、物品序号、文件、用时")
+      ->type_name("FILE");
   cmd->add_option("--stats", o->statsFile,
-                  "At exit, write the run's bytes read and written, CPU seconds and peak memory to FILE (benchmarks)");
+                  "退出时把本次运行读写的字节数、CPU 秒数和内存峰值写入 FILE（用于基准测试）")
+      ->type_name("FILE");
   return [o] { return RunMerge(*o); };
 }
 

@@ -24,7 +24,7 @@ struct VerifyOptions {
 int RunVerify(const VerifyOptions& o) {
   for (const std::string& path : o.paths) {
     if (Fs().KindOf(PathFromText(path)) != FileKind::Folder) {
-      PrintText(stderr, "verify: not a folder: " + path + "\n");
+      PrintText(stderr, "verify：不是目录：" + path + "\n");
       return kExitUsage;
     }
   }
@@ -53,10 +53,9 @@ int RunVerify(const VerifyOptions& o) {
     return kExitUnexpected;
   }
   if (problems == 0) {
-    PrintText(stdout, "没有发现问题 (no problems found)\n");
+    PrintText(stdout, "没有发现问题\n");
   } else {
-    const std::string n = std::to_string(problems);
-    PrintText(stdout, "发现 " + n + " 个问题 (" + n + " problems found)\n");
+    PrintText(stdout, "发现 " + std::to_string(problems) + " 个问题\n");
   }
   if (std::fflush(stdout) != 0) return kExitUnexpected;
   return problems == 0 ? kExitOk : kExitRefused;
@@ -66,7 +65,7 @@ int RunVerify(const VerifyOptions& o) {
 
 CommandRunner VerifyCommand(CLI::App& command) {
   auto o = std::make_shared<VerifyOptions>();
-  command.add_option("PATH", o->paths, "A save folder or an installation root")->required();
+  command.add_option("PATH", o->paths, "保存目录或服务器根目录")->type_name("DIR")->required();
   return [o] { return RunVerify(*o); };
 }
 

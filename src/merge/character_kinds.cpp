@@ -22,7 +22,7 @@ void CharacterKind::FinishRecord(const CharacterStageIO& io, std::span<uint8_t> 
     const std::string_view name = ReadName(rec.data(), rec.size(), kSlots[kNameSlot]);
     if (!io.services.MailStore->New(name)) {
       throw std::runtime_error("无法在新的 Email.db 中登记人物“" + GbkToUtf8(name) +
-                               "”：邮件数据库未打开。(the new Email.db is not open)");
+                               "”：邮件数据库未打开。");
     }
   }
   RenumberCharDataItems(io.out, rec, item.side == kSideMaster);

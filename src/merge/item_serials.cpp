@@ -85,17 +85,17 @@ void RenumberHeroItems(CharacterStageProducts& products, uint8_t* record, bool m
 }
 
 void WriteItemNumbers(const std::filesystem::path& setupFile, int32_t ItemNumber, int32_t ItemNumberEx) {
-  const std::string what = "保存物品序号失败 (cannot store the item serial counters in \"" + TextOfPath(setupFile) + "\")";
+  const std::string what = "保存物品序号失败：无法把物品序号计数器写入“" + TextOfPath(setupFile) + "”";
   // A read-only settings file is the operator's word that it must not change;
   // the replacement by rename would not notice the flag.
-  if (Fs().IsReadOnly(setupFile)) throw std::runtime_error(what + ": the file is read-only");
+  if (Fs().IsReadOnly(setupFile)) throw std::runtime_error(what + "：该文件是只读的");
   try {
     IniProfile ini(setupFile);
     ini.WriteString("Setup", "ItemNumber", std::to_string(ItemNumber));
     ini.WriteString("Setup", "ItemNumberEx", std::to_string(ItemNumberEx));
     ini.Save();
   } catch (const std::exception& e) {
-    throw std::runtime_error(what + ": " + e.what());
+    throw std::runtime_error(what + "：" + e.what());
   }
 }
 

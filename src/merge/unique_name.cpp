@@ -53,20 +53,16 @@ bool MakeUniqueName(std::string_view Source, int32_t L0, const NameTakenFn& inSe
 }
 
 void ThrowNoFreeName(NameInstance instance, std::string_view gbkName) {
-  const char* zh = "名称";
-  const char* en = "name";
+  const char* kind = "名称";
   switch (instance) {
-    case NameInstance::Account: zh = "帐号"; en = "account"; break;
-    case NameInstance::Character: zh = "人物"; en = "character"; break;
-    case NameInstance::Hero: zh = "英雄"; en = "hero"; break;
-    case NameInstance::Guild: zh = "行会"; en = "guild"; break;
-    case NameInstance::Shop: zh = "摊位"; en = "shop"; break;
+    case NameInstance::Account: kind = "帐号"; break;
+    case NameInstance::Character: kind = "人物"; break;
+    case NameInstance::Hero: kind = "英雄"; break;
+    case NameInstance::Guild: kind = "行会"; break;
+    case NameInstance::Shop: kind = "摊位"; break;
   }
-  const std::string name = GbkToUtf8(gbkName);
-  const std::string count = std::to_string(kUniqueNameCandidates);
-  throw std::runtime_error(std::string("无法为") + zh + "“" + name + "”生成新名称：" + count +
-                           " 个候选名称均已被占用。(no free new name for " + en + " \"" + name + "\": all " +
-                           count + " candidates are taken)");
+  throw std::runtime_error(std::string("无法为") + kind + "“" + GbkToUtf8(gbkName) + "”生成新名称：" +
+                           std::to_string(kUniqueNameCandidates) + " 个候选名称均已被占用。");
 }
 
 std::string MakeUniqueNameOrThrow(NameInstance instance, std::string_view Source, int32_t L0,

@@ -179,16 +179,13 @@ bool IsSafeGuildFileName(std::string_view name) {
 }
 
 namespace {
-std::string UnsafeMessage(std::string_view name, std::string_view whereZh, std::string_view whereEn) {
-  const std::string shown = ShownName(name);
-  return "行会名称“" + shown + "”不能用作文件名（" + std::string(whereZh) +
-         "），请修改或删除该行会后重新合并！(guild name \"" + shown + "\" " + std::string(whereEn) +
-         " cannot be used as a file name)";
+std::string UnsafeMessage(std::string_view name, std::string_view where) {
+  return "行会名称“" + ShownName(name) + "”不能用作文件名（" + std::string(where) + "），请修改或删除该行会后重新合并！";
 }
 }  // namespace
 
-UnsafeGuildName::UnsafeGuildName(std::string_view name, std::string_view whereZh, std::string_view whereEn)
-    : std::runtime_error(UnsafeMessage(name, whereZh, whereEn)), name_(name) {}
+UnsafeGuildName::UnsafeGuildName(std::string_view name, std::string_view where)
+    : std::runtime_error(UnsafeMessage(name, where)), name_(name) {}
 
 TGuildBase::TGuildBase() : m_GuildBaseList(kGuildListBuckets) {}
 
@@ -236,7 +233,7 @@ void TGuildBase::LoadFromFile(const std::string& FilePath, const CharacterNameSe
     if (name.empty()) continue;
     if (!IsSafeGuildFileName(name)) {
       const std::string line = std::to_string(i + 1);
-      throw UnsafeGuildName(name, listPath + " 第 " + line + " 行", "on line " + line + " of " + listPath);
+      throw UnsafeGuildName(name, listPath + " 第 " + line + " 行");
     }
     std::string key = GuildNameKey(name);
     if (m_GuildBaseList.Exists(key)) continue;  // same files as the earlier line
@@ -331,7 +328,7 @@ void TGuildBase::SaveToFile(const std::string& FilePath) {
   for (const auto& node : m_GuildBaseList) {
     const std::string& name = node.Item->sGuildName;
     if (!IsSafeGuildFileName(name)) {
-      throw UnsafeGuildName(name, "保存到 " + guildsDir, "to be saved in " + guildsDir);
+      throw UnsafeGuildName(name, "保存到 " + guildsDir);
     }
     const auto [at, fresh] = byKey.try_emplace(GuildNameKey(name), &name);
     if (!fresh) {

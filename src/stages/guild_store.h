@@ -63,12 +63,12 @@ std::string MemberNameKey(std::string_view utf8Name);
 // kGuildNameMaxFileBytes bytes long.
 bool IsSafeGuildFileName(std::string_view utf8Name);
 
-// A guild name that cannot be a file name. Ends the run; the message (Chinese
-// for the operator, English in brackets) names the guild and where it came from.
+// A guild name that cannot be a file name. Ends the run; the message names
+// the guild and where it came from.
 class UnsafeGuildName : public std::runtime_error {
  public:
-  // whereZh / whereEn: where the name was found, e.g. a file and line.
-  UnsafeGuildName(std::string_view name, std::string_view whereZh, std::string_view whereEn);
+  // where: where the name was found, e.g. a file and line.
+  UnsafeGuildName(std::string_view name, std::string_view where);
   const std::string& GuildName() const { return name_; }
 
  private:

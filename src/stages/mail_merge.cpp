@@ -40,7 +40,7 @@ constexpr std::string_view kMergeText = "正在合并邮件(%d/%d) Email.DB";
 constexpr TXoProcessStatues kSkippedStatus = XoStatus(xops_delete) | XoStatus(xops_occupy) | XoStatus(xops_read);
 
 TXoCustomDatabase& Store(MailStageIO io) {
-  if (!io.services.MailStore) throw std::runtime_error("邮件合并失败：新的 Email.db 未打开。(no mail store)");
+  if (!io.services.MailStore) throw std::runtime_error("邮件合并失败：新的 Email.db 未打开。");
   return *io.services.MailStore;
 }
 
@@ -105,13 +105,13 @@ struct KeptMail {
   void operator()(uint8_t* payload, int32_t len) const {
     const auto n = static_cast<size_t>(mail_payload::kSize);
     if (len != mail_payload::kSize || source->ReadAt(offset, payload, n) < n) {
-      throw FileError(FileOp::Read, source->Path(), "the file became shorter while its mails were copied");
+      throw FileError(FileOp::Read, source->Path(), "复制邮件期间文件变短了，请先停止服务器再合区");
     }
     for (int32_t k = 0; k < mail_payload::kAttachmentCount; ++k) {
       if (serials[k] != 0) StoreInt32LE(AttachmentSerial(payload, k), serials[k]);
     }
     if (Digest(payload) != digest) {
-      throw FileError(FileOp::Read, source->Path(), "a mail changed while the mails were copied");
+      throw FileError(FileOp::Read, source->Path(), "复制邮件期间有邮件被改动，请先停止服务器再合区");
     }
   }
 };
@@ -198,7 +198,7 @@ MailCopyStats CopyMails(MailStageIO io, const fs::path& source, bool masterSide)
     if (store.AddFrom(recipient, mail_payload::kSize, std::move(mail)) < 0) {
       // A refused mail would take its unread items with it.
       throw std::runtime_error("无法把邮件写入新的 Email.db（收件人“" + GbkToUtf8(recipient) +
-                               "”）：邮件数据库未打开或数据大小不符。(mail store refused the mail)");
+                               "”）：邮件数据库未打开或数据大小不符。");
     }
     ++stats.kept;
   }

@@ -316,7 +316,7 @@ void WriteItems(const ShopStageIO& io, const THashList<std::string>& renamedShop
       // The servers must be stopped during a merge: a record that changed
       // between the two reads would be written half old, half new.
       throw std::runtime_error("ShopItem.dat 在合并中被改动：" + path + "（记录位置 " + std::to_string(r.offset) +
-                               "）。请先停止服务器再合区。(shop item file changed during the merge)");
+                               "）。请先停止服务器再合区。");
     }
     if (!master) ApplySlaveItemRenames(io, record, renamedShops);
     uint8_t* serial = record + shop_item_rec::kSerial;

@@ -43,7 +43,7 @@ const char* FileOpText(FileOp op);
 //   <operation>：<path> (<reason>)
 //   重命名文件失败：<path> -> <second path> (<reason>)
 // The reason is the system's text for the error (strerror, FormatMessage) or
-// a short English phrase of our own for failures that have no system error.
+// a short Chinese phrase of our own for failures that have no system error.
 class FileError : public std::runtime_error {
  public:
   FileError(FileOp op, std::filesystem::path path, std::string reason, std::filesystem::path secondPath = {});

@@ -127,7 +127,7 @@ void WriteFileAtomic(const fs::path& path, std::string_view bytes) {
     case FileKind::None:
     case FileKind::File: break;
     case FileKind::Folder: throw FileError(FileOp::Write, path, std::strerror(EISDIR));
-    case FileKind::Other: throw FileError(FileOp::Write, path, "not a regular file");
+    case FileKind::Other: throw FileError(FileOp::Write, path, "不是普通文件");
     case FileKind::Unknown: break;  // creating the temporary file beside it reports why
   }
   AtomicFileWriter out(target, 0);

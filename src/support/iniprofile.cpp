@@ -73,7 +73,7 @@ std::string_view ReadValue(std::string_view value) {
 bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 
 [[noreturn]] void ThrowBadName(const fs::path& file, const std::string& what) {
-  throw std::runtime_error("cannot store " + what + " in settings file \"" + TextOfPath(file) + "\"");
+  throw std::runtime_error("无法把" + what + "写入设置文件“" + TextOfPath(file) + "”");
 }
 
 }  // namespace
@@ -214,12 +214,12 @@ void IniProfile::WriteString(std::string_view section, std::string_view key, std
   const std::string_view sec = Trim(section);
   const std::string_view k = Trim(key);
   if (HasLineBreak(sec) || sec.find(']') != std::string_view::npos) {
-    ThrowBadName(FFileName, "section name \"" + std::string(section) + "\"");
+    ThrowBadName(FFileName, "节名“" + std::string(section) + "”");
   }
   if (HasLineBreak(k) || k.find('=') != std::string_view::npos || (!k.empty() && (k[0] == '[' || k[0] == ';'))) {
-    ThrowBadName(FFileName, "key \"" + std::string(key) + "\"");
+    ThrowBadName(FFileName, "键名“" + std::string(key) + "”");
   }
-  if (HasLineBreak(value)) ThrowBadName(FFileName, "a value with a line break for key \"" + std::string(key) + "\"");
+  if (HasLineBreak(value)) ThrowBadName(FFileName, "含换行的值（键“" + std::string(key) + "”）");
 
   if (const std::optional<size_t> idx = FindKey(sec, k)) {
     Line& line = FLines[*idx];

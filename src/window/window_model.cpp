@@ -4,6 +4,7 @@
 #include <exception>
 #include <utility>
 
+#include "app/build_tag.h"
 #include "app/text_file_pairs.h"
 #include "support/file_system.h"
 
@@ -11,8 +12,6 @@ namespace razere::window {
 
 namespace {
 
-// The main window's caption; " (64位)" follows it once the window is made.
-constexpr const char* kWindowCaption = "[v0.1]  razere";
 constexpr const char* kDateWarning = "要保证你电脑的日期正确，否则会导致计算的天数错误，误删人物数据！";
 constexpr const char* kCloseRefused = "正在合区，请等待合区完成后再关闭！！！";
 constexpr const char* kAddDuringRun = "正在合区，请等待合区完成后再添加！！！";
@@ -235,7 +234,8 @@ MainWindowModel::MainWindowModel(MainView& view, PairView& pairView, std::string
   };
 }
 
-std::string MainWindowModel::Caption() { return std::string(kWindowCaption) + " (64位)"; }
+// The build in brackets, as --version names it.
+std::string MainWindowModel::Caption() { return std::string("[") + BuildTag() + "]  razere (64位)"; }
 
 SideEdits MainWindowModel::ReadSide(Side side) const {
   SideEdits e;

@@ -16,8 +16,9 @@ using testing::RunCli;
 TEST(CommandTable, HelpListsEveryCommandWithItsDescription) {
   const auto r = RunCli({"--help"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  for (const char* line : {"merge", "Merge the slave installation into the master's data set", "encode-setup-value",
-                           "Print TEXT encoded as a !Setup.txt web-service value"}) {
+  for (const char* line : {"merge", "把从库合并进主库的数据，在保存目录中写出新的一套数据", "verify",
+                           "检查合并后的数据（保存目录或服务器根目录）", "encode-setup-value",
+                           "把 TEXT 编码为 !Setup.txt 中网络服务项的值并输出"}) {
     EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
   }
 }

@@ -588,8 +588,8 @@ TEST(RazereGenCommandTest, PairWritesTheFoldersAndPrintsASummary) {
                                        "--items-per-char", "5", "--collision-rate", "0.5", "--seed", "9", "--now",
                                        "2024-06-01", "--mails", "100", "--guilds", "4"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_NE(r.out.find("razere-gen: pair in " + out), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("30 accounts, 8 characters, 3 heroes"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("razere-gen：已在 " + out), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("30 个帐号、8 个人物、3 个英雄"), std::string::npos) << r.out;
   EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
   for (const char* rel : {"master/LoginSrv/IDDB/ID.DB", "slave/DBServer/FDB/Qel.DB", "program/Config.ini"}) {
     EXPECT_TRUE(fs::is_regular_file(fs::path(out) / rel)) << rel;
@@ -614,7 +614,7 @@ TEST(RazereGenCommandTest, ServerWritesOneInstallation) {
   ScratchDir dir;
   CliResult r = RunTool("razere-gen", {"server", "--out", dir.str() + "one", "--side", "slave", "--chars", "3"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_NE(r.out.find("slave installation in"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("写出从库："), std::string::npos) << r.out;
   EXPECT_TRUE(fs::is_regular_file(dir.path() / "one/DBServer/FDB/Hum.DB"));
   EXPECT_TRUE(fs::is_regular_file(dir.path() / "one/Qel200/!Setup.txt"));
   EXPECT_TRUE(fs::is_directory(dir.path() / "one/Qel200/GuildBase"));

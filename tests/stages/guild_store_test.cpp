@@ -446,7 +446,7 @@ TEST_F(GuildStoreTest, UnsafeNameInTheListRefusesTheLoadAndReadsNothingOutside) 
   } catch (const UnsafeGuildName& e) {
     EXPECT_EQ(e.GuildName(), "../evil");
     EXPECT_NE(std::string(e.what()).find("../evil"), std::string::npos);
-    EXPECT_NE(std::string(e.what()).find("line 2"), std::string::npos);
+    EXPECT_NE(std::string(e.what()).find("第 2 行"), std::string::npos);
   }
 }
 

@@ -21,8 +21,8 @@ constexpr int32_t kMaxRecords = 10'000'000;
 
 void RequireRange(const char* what, double v, double lo, double hi) {
   if (!(v >= lo && v <= hi)) {  // NaN fails too
-    throw std::invalid_argument(std::string(what) + " must lie in " + std::to_string(static_cast<int64_t>(lo)) +
-                                ".." + std::to_string(static_cast<int64_t>(hi)));
+    throw std::invalid_argument("--" + std::string(what) + " 的值须在 " + std::to_string(static_cast<int64_t>(lo)) +
+                                " 到 " + std::to_string(static_cast<int64_t>(hi)) + " 之间");
   }
 }
 
@@ -56,13 +56,13 @@ void ValidateOptions(const GenOptions& o) {
   RequireRange("chars", o.chars, 0, kMaxRecords);
   RequireRange("heroes", o.heroes, 0, kMaxRecords);
   RequireRange("items-per-char", o.itemsPerChar, 0, 497);
-  if (!(o.collisionRate >= 0 && o.collisionRate <= 1)) throw std::invalid_argument("collision-rate must lie in 0..1");
+  if (!(o.collisionRate >= 0 && o.collisionRate <= 1)) throw std::invalid_argument("--collision-rate 的值须在 0 到 1 之间");
   RequireRange("guilds", o.guilds, 0, kMaxRecords);
   RequireRange("shops", o.shops, 0, kMaxRecords);
   RequireRange("shop-items", o.shopItems, 0, kMaxRecords);
   RequireRange("mails", o.mails, 0, kMaxRecords);
   RequireRange("sparse-qel-gib", o.sparseQelGib, 0, 1024);
-  if (!std::isfinite(o.now) || o.now < 0) throw std::invalid_argument("now must be a date-time");
+  if (!std::isfinite(o.now) || o.now < 0) throw std::invalid_argument("--now 的值须是日期时间");
 }
 
 double ReferenceNow(const GenOptions& o) { return o.now > 0 ? o.now : std::floor(NowDateTime()); }

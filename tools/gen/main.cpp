@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/chinese_help.h"
+#include "cli/console_text.h"
 #include "gen/generator.h"
 #include "support/ansi.h"
 #include "support/datetime.h"
@@ -21,6 +23,7 @@
 
 namespace fs = std::filesystem;
 using namespace razere::gen;
+using razere::cli::PrintText;
 
 namespace {
 
@@ -37,26 +40,27 @@ struct Cli {
 };
 
 void AddSizeOptions(CLI::App* cmd, Cli& c) {
-  cmd->add_option("--out", c.out, "Folder to write into (created; must be empty unless --force)")->required();
-  cmd->add_option("--seed", c.o.seed, "Random seed; the same options (and --now) give the same bytes")->capture_default_str();
-  cmd->add_option("--accounts", c.o.accounts, "Live accounts per installation")->capture_default_str();
-  cmd->add_option("--chars", c.o.chars, "Live characters (Qel.DB records) per installation")->capture_default_str();
-  cmd->add_option("--heroes", c.o.heroes, "Live heroes (HeroQel.DB records) per installation")->capture_default_str();
-  cmd->add_option("--items-per-char", c.o.itemsPerChar, "Average occupied item slots per character (0..497)")
+  cmd->add_option("--out", c.out, "写入的目录（会被创建；不加 --force 时必须为空）")->type_name("DIR")->required();
+  cmd->add_option("--seed", c.o.seed, "随机种子；相同的选项（及 --now）写出相同的字节")->capture_default_str();
+  cmd->add_option("--accounts", c.o.accounts, "每套服务器的有效帐号数")->capture_default_str();
+  cmd->add_option("--chars", c.o.chars, "每套服务器的有效人物数（Qel.DB 记录）")->capture_default_str();
+  cmd->add_option("--heroes", c.o.heroes, "每套服务器的有效英雄数（HeroQel.DB 记录）")->capture_default_str();
+  cmd->add_option("--items-per-char", c.o.itemsPerChar, "每个人物平均占用的物品格数（0 到 497）")
       ->capture_default_str();
   cmd->add_option("--collision-rate", c.o.collisionRate,
-                  "Share of slave names (accounts, characters, heroes) also taken on the master (0..1)")
+                  "从库名称（帐号、人物、英雄）中主库也有的比例（0 到 1）")
       ->capture_default_str();
-  cmd->add_option("--now", c.now, "Reference date YYYY-MM-DD for login times and file dates (default: today)");
+  cmd->add_option("--now", c.now, "登录时间和文件日期的参考日期，YYYY-MM-DD（默认：今天）")->type_name("DATE");
   cmd->add_option("--sparse-qel-gib", c.o.sparseQelGib,
-                  "Master Qel.DB: put the last 3 live characters beyond N GiB, holes before them (0 = off)")
+                  "主库 Qel.DB：把最后 3 个有效人物放到 N GiB 之后，之前留空洞（0 为不用）")
+      ->type_name("N")
       ->capture_default_str();
-  cmd->add_option("--guilds", c.o.guilds, "Guilds (GuildBase/) per installation")->capture_default_str();
-  cmd->add_option("--shops", c.o.shops, "Player shops (Shop.dat records) per installation")->capture_default_str();
-  cmd->add_option("--shop-items", c.o.shopItems, "Items on sale (ShopItem.dat records) per installation")
+  cmd->add_option("--guilds", c.o.guilds, "每套服务器的行会数（GuildBase/）")->capture_default_str();
+  cmd->add_option("--shops", c.o.shops, "每套服务器的摊位数（Shop.dat 记录）")->capture_default_str();
+  cmd->add_option("--shop-items", c.o.shopItems, "每套服务器在售的物品数（ShopItem.dat 记录）")
       ->capture_default_str();
-  cmd->add_option("--mails", c.o.mails, "Mail slots (Email.db) per installation")->capture_default_str();
-  cmd->add_flag("--force", c.force, "Write into a folder that is not empty (files of the same names are replaced)");
+  cmd->add_option("--mails", c.o.mails, "每套服务器的邮件格数（Email.db）")->capture_default_str();
+  cmd->add_flag("--force", c.force, "写入非空的目录（同名文件被替换）");
 }
 
 std::optional<double> ParseDate(const std::string& text) {
@@ -78,11 +82,10 @@ std::string Size(uint64_t bytes) {
 }
 
 std::string Describe(const ServerStats& s) {
-  return std::to_string(s.accounts) + " accounts, " + std::to_string(s.chars) + " characters, " +
-         std::to_string(s.heroes) + " heroes, " + std::to_string(s.items) + " items, " +
-         std::to_string(s.shopRecords) + " shops, " + std::to_string(s.shopItemRecords) + " shop items, " +
-         std::to_string(s.guilds) + " guilds, " + std::to_string(s.mailRecords) + " mails, " + Size(s.bytes) +
-         (s.sparseOffsets.empty() ? "" : " (sparse)");
+  return std::to_string(s.accounts) + " 个帐号、" + std::to_string(s.chars) + " 个人物、" + std::to_string(s.heroes) +
+         " 个英雄、" + std::to_string(s.items) + " 件物品、" + std::to_string(s.shopRecords) + " 个摊位、" +
+         std::to_string(s.shopItemRecords) + " 件摊位物品、" + std::to_string(s.guilds) + " 个行会、" +
+         std::to_string(s.mailRecords) + " 封邮件，共 " + Size(s.bytes) + (s.sparseOffsets.empty() ? "" : "（稀疏文件）");
 }
 
 bool NonEmptyFolder(const fs::path& p) {
@@ -100,27 +103,27 @@ bool NonEmptyFolder(const fs::path& p) {
 }
 
 int Run(int argc, char** argv) {
-  CLI::App app{"razere-gen: writes sample server installations (seeded, reproducible)", "razere-gen"};
+  CLI::App app{"razere-gen：写出示例服务器数据（由种子决定，可重现）", "razere-gen"};
+  razere::cli::UseChineseHelp(app);
   app.require_subcommand(1);
   Cli c;
-  CLI::App* pair = app.add_subcommand("pair", "A master and a slave installation, a save folder and a Config.ini");
+  CLI::App* pair = app.add_subcommand("pair", "写出一对服务器（主库和从库）、一个保存目录和一个 Config.ini");
   AddSizeOptions(pair, c);
-  CLI::App* server = app.add_subcommand("server", "One installation");
+  CLI::App* server = app.add_subcommand("server", "写出一套服务器");
   AddSizeOptions(server, c);
-  server->add_option("--side", c.side, "Which side of a pair to write (the slave collides with the master)")
+  server->add_option("--side", c.side, "写出一对中的哪一方（从库的部分名称与主库相同）")
       ->check(CLI::IsMember({"master", "slave"}))
       ->capture_default_str();
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    int rc = app.exit(e);
-    return rc == 0 ? kExitOk : kExitUsage;
+    return razere::cli::PrintParseError(app, e) == 0 ? kExitOk : kExitUsage;
   }
 
   if (!c.now.empty()) {
     std::optional<double> now = ParseDate(c.now);
     if (!now) {
-      std::fprintf(stderr, "razere-gen: --now: not a date YYYY-MM-DD: %s\n", c.now.c_str());
+      PrintText(stderr, "razere-gen：--now 的值不是 YYYY-MM-DD 格式的日期：" + c.now + "\n");
       return kExitUsage;
     }
     c.o.now = *now;
@@ -128,27 +131,28 @@ int Run(int argc, char** argv) {
   try {
     ValidateOptions(c.o);
   } catch (const std::invalid_argument& e) {
-    std::fprintf(stderr, "razere-gen: %s\n", e.what());
+    PrintText(stderr, "razere-gen：" + std::string(e.what()) + "\n");
     return kExitUsage;
   }
   if (!c.force && NonEmptyFolder(razere::PathFromText(c.out))) {
-    std::fprintf(stderr, "razere-gen: %s is not empty (use --force to write into it)\n", c.out.c_str());
+    PrintText(stderr, "razere-gen：" + c.out + " 不是空目录（要写入其中，请加 --force）\n");
     return kExitFailed;
   }
 
   try {
     if (pair->parsed()) {
       GeneratedPair p = GeneratePair(c.o, razere::PathFromText(c.out));
-      std::printf("razere-gen: pair in %s: master %s; slave %s; settings %s\n", razere::TextOfPath(p.dir).c_str(),
-                  Describe(p.master.stats).c_str(), Describe(p.slave.stats).c_str(), razere::TextOfPath(p.config).c_str());
+      PrintText(stdout, "razere-gen：已在 " + razere::TextOfPath(p.dir) + " 写出一对服务器：主库 " +
+                            Describe(p.master.stats) + "；从库 " + Describe(p.slave.stats) + "；设置文件 " +
+                            razere::TextOfPath(p.config) + "\n");
     } else {
       GenSide side = c.side == "slave" ? GenSide::Slave : GenSide::Master;
       GeneratedServer s = GenerateServer(c.o, razere::PathFromText(c.out), side);
-      std::printf("razere-gen: %s installation in %s: %s\n", c.side.c_str(), razere::TextOfPath(s.root).c_str(),
-                  Describe(s.stats).c_str());
+      PrintText(stdout, "razere-gen：已在 " + razere::TextOfPath(s.root) + " 写出" +
+                            (side == GenSide::Slave ? "从库" : "主库") + "：" + Describe(s.stats) + "\n");
     }
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "razere-gen: %s\n", e.what());
+    PrintText(stderr, "razere-gen：" + std::string(e.what()) + "\n");
     return kExitFailed;
   }
   return kExitOk;
@@ -157,9 +161,15 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 #if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+
 // Wide arguments (folder names in Chinese), handed on as UTF-8.
 int wmain(int argc, wchar_t** wargv) {
   razere::Utf8Arguments args(argc, wargv);
+  // Redirected output keeps its bytes (no CR before each LF), as on Linux.
+  ::_setmode(::_fileno(stdout), _O_BINARY);
+  ::_setmode(::_fileno(stderr), _O_BINARY);
   return Run(argc, args.argv());
 }
 #else
