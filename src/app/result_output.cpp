@@ -10,6 +10,7 @@
 #include "app/side_rows.h"
 #include "merge/accounts.h"
 #include "merge/character_collections.h"
+#include "merge/item_serials.h"
 #include "stages/guild_store.h"
 #include "stages/shop_merge.h"
 #include "support/ansi.h"
@@ -99,6 +100,10 @@ struct Replacement {
   // a master file without a new one does).
   bool keepWithoutSource = false;
   std::string staged;  // the copy next to target, once made
+  // The master's !Setup.txt: its own copy is staged and the run's item serial
+  // counters are written into that copy, so that they reach the master with
+  // the new items and never before them.
+  bool counters = false;
 };
 
 std::vector<Replacement> PlanReplacements(const RunContext& ctx) {
@@ -124,6 +129,10 @@ std::vector<Replacement> PlanReplacements(const RunContext& ctx) {
     }
   }
   for (const auto& pair : ctx.TextFilePairs) file(FileNamePart(pair.Master), pair.Master);
+  if (!ctx.Master.Setup.empty()) {
+    const std::string& setup = ctx.Master.Setup;
+    plan.push_back({setup, setup, setup, false, false, true, {}, true});
+  }
   // The merge history goes last: once it is in place every file is, so a
   // run started again after a kill at this point is refused as a repeat.
   if (!ctx.Master.ID.empty()) {
@@ -223,11 +232,14 @@ std::vector<std::string> InterruptedReplacementLeftovers(const RunContext& ctx) 
 void ReplaceMasterFiles(RunContext& ctx) {
   const ServerPaths& m = ctx.Master;
   // The database service rebuilds these; stale ones would index old records.
-  RemoveQuietly(FolderPart(m.Qel) + "Qel.DB.idx");
-  RemoveQuietly(FolderPart(m.HeroQel) + "HeroQel.DB.idx");
-  if (!ctx.Replace) return;
+  const std::string indexFiles[] = {FolderPart(m.Qel) + "Qel.DB.idx", FolderPart(m.HeroQel) + "HeroQel.DB.idx"};
+  if (!ctx.Replace) {
+    for (const std::string& f : indexFiles) RemoveQuietly(f);
+    return;
+  }
 
   std::vector<Replacement> plan = PlanReplacements(ctx);
+  if (!m.Setup.empty()) CheckItemNumbersWritable(PathFromText(m.Setup));
 
   // 1. Copy every new file next to its target. A failure leaves the master
   //    as it was: the copies made so far are removed again.
@@ -253,6 +265,7 @@ void ReplaceMasterFiles(RunContext& ctx) {
       } else {
         CopyFileDurably(PathFromText(r.source), PathFromText(r.staged), copied);
       }
+      if (r.counters) WriteItemNumbers(PathFromText(r.staged), ctx.ItemNumber, ctx.ItemNumberEx);
       Fs().SyncFolder(PathFromText(FolderPart(r.target)));
       ctx.Bar.ProcessEvents();
     }
@@ -265,7 +278,16 @@ void ReplaceMasterFiles(RunContext& ctx) {
 
   // 2. Retire each old file (backup or removal) and rename its copy into
   //    place. At every moment each master file exists in its old form, its
-  //    new form or its backup, under its own or a documented name.
+  //    new form or its backup, under its own or a documented name. The index
+  //    files go first: with a backup under a name the server does not read.
+  for (const std::string& f : indexFiles) {
+    if (!ctx.Backup) {
+      RemoveQuietly(f);
+    } else if (Exists(f)) {
+      RemoveQuietly(f + ".bak");
+      RenameOrThrow(f, f + ".bak");
+    }
+  }
   for (const Replacement& r : plan) {
     const std::string backup = r.old + ".bak";
     if (ctx.Backup) {

@@ -55,7 +55,12 @@ RunStages BuiltStages() {
     WebMerge(Settings(ctx), std::as_const(Characters(ctx)), Sale(ctx), ReadWebServiceOptions(PathFromText(ctx.ConfigFile)));
   };
   // The output step reads the whole context.
-  s.WriteItemNumbers = [](RunContext& ctx) { WriteItemNumbers(PathFromText(ctx.Master.Setup), ctx.ItemNumber, ctx.ItemNumberEx);
+  // With Replace the counters travel inside the replacement, in the staged
+  // copy of the master's !Setup.txt: written into the master before its new
+  // items were in place, they would sit below the serials of its old items
+  // whenever the replacement then failed.
+  s.WriteItemNumbers = [](RunContext& ctx) {
+    if (!ctx.Replace) WriteItemNumbers(PathFromText(ctx.Master.Setup), ctx.ItemNumber, ctx.ItemNumberEx);
   };
   s.WriteChangeLogs = WriteChangeLogs;
   s.ReplaceMasterFiles = ReplaceMasterFiles;

@@ -103,4 +103,8 @@ void DbWriter::Close() {
   file->Close();
 }
 
+void ThrowSourceChanged(const std::filesystem::path& file) {
+  throw std::runtime_error("合区过程中数据文件被改动：" + TextOfPath(file) + "，请先关闭游戏服务器！！！");
+}
+
 }  // namespace razere

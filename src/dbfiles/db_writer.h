@@ -47,7 +47,8 @@ class DbWriter {
   DbWriter& operator=(const DbWriter&) = delete;
 
   // Reads the record at offset of source; when the source holds fewer than a
-  // whole record there, writes nothing and returns false. Otherwise applies
+  // whole record there, writes nothing and returns false (the source changed
+  // since it was read: see ThrowSourceChanged). Otherwise applies
   // patch (if any) and appends the record. Throws FileError on I/O errors.
   bool Append(DbSourceFile& source, int64_t offset, const Patch& patch = {});
 
@@ -90,5 +91,9 @@ class DbWriter {
   std::optional<FileAppender> out_;     // appends to file_; small records gather in its buffer
   PooledBytes buf_;                     // big records: the record buffer, read into before use
 };
+
+// Ends the run: a record file is no longer what the run read from it (a
+// game server left running writes it). The message names the file.
+[[noreturn]] void ThrowSourceChanged(const std::filesystem::path& file);
 
 }  // namespace razere

@@ -107,10 +107,11 @@ void MergeAccounts(const RunSettings& run, RunServices& services, AccountStagePr
   for (AccountCollection::Node& node : master) {
     current = node.Item.get();
     services.ShowStatusText(1, StatusTextWithName("正在保存(%d/%d) ID.DB:", current->name));
+    // A record gone from its file since the load: the file changed under the run.
     if (current->side == kSideMaster) {
-      writer.Append(*accounts.MasterIdFile, current->offset);
-    } else {
-      writer.Append(*accounts.SlaveIdFile, current->offset, current->newName.empty() ? unchanged : rename);
+      if (!writer.Append(*accounts.MasterIdFile, current->offset)) ThrowSourceChanged(accounts.MasterIdFile->Path());
+    } else if (!writer.Append(*accounts.SlaveIdFile, current->offset, current->newName.empty() ? unchanged : rename)) {
+      ThrowSourceChanged(accounts.SlaveIdFile->Path());
     }
   }
   writer.Close();

@@ -99,7 +99,9 @@ void WriteData(const CharacterStageIO& io) {
   for (const auto& node : master) {
     current = &node.Item;
     io.services.ShowStatusText(1, StatusTextWithName(Kind::kSaveText, current->name.View(), Kind::kStatusMaxBytes));
-    writer.Append(Source(io.out.*Kind::kMasterFile, io.out.*Kind::kSlaveFile, current->side), current->offset, patch);
+    DbSourceFile& source = Source(io.out.*Kind::kMasterFile, io.out.*Kind::kSlaveFile, current->side);
+    // A record gone from its file since the load: the file changed under the run.
+    if (!writer.Append(source, current->offset, patch)) ThrowSourceChanged(source.Path());
   }
   writer.Close();
   EndWritePass(io, Kind::kDoneText, count);
@@ -176,12 +178,14 @@ void WriteHumDb(const CharacterStageIO& io) {
   for (const CharIndexCollection::Node& node : master) {
     current = node.Item.get();
     DbSourceFile& source = Source(io.out.MasterHumFile, io.out.SlaveHumFile, current->side);
+    bool whole = true;
     if (current->side == kSideMaster) {
-      writer.Append(source, current->offset);
+      whole = writer.Append(source, current->offset);
     } else {
       newAccount = RenamedTo(accountRenames, current->account);
-      writer.Append(source, current->offset, patchSlave);
+      whole = writer.Append(source, current->offset, patchSlave);
     }
+    if (!whole) ThrowSourceChanged(source.Path());
     const std::string& shown = current->newName.empty() ? current->name : current->newName;
     io.services.ShowStatusText(1, StatusTextWithName("正在保存(%d/%d) Hum.DB:", shown, kCharStatusMaxBytes));
   }

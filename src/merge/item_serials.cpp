@@ -84,11 +84,21 @@ void RenumberHeroItems(CharacterStageProducts& products, uint8_t* record, bool m
   RenumberHeroItems(products, std::span<uint8_t>(record, hero_rec::kSize), masterSide);
 }
 
-void WriteItemNumbers(const std::filesystem::path& setupFile, int32_t ItemNumber, int32_t ItemNumberEx) {
-  const std::string what = "保存物品序号失败：无法把物品序号计数器写入“" + TextOfPath(setupFile) + "”";
+namespace {
+std::string CountersFailure(const std::filesystem::path& setupFile) {
+  return "保存物品序号失败：无法把物品序号计数器写入“" + TextOfPath(setupFile) + "”";
+}
+}  // namespace
+
+void CheckItemNumbersWritable(const std::filesystem::path& setupFile) {
   // A read-only settings file is the operator's word that it must not change;
   // the replacement by rename would not notice the flag.
-  if (Fs().IsReadOnly(setupFile)) throw std::runtime_error(what + "：该文件是只读的");
+  if (Fs().IsReadOnly(setupFile)) throw std::runtime_error(CountersFailure(setupFile) + "：该文件是只读的");
+}
+
+void WriteItemNumbers(const std::filesystem::path& setupFile, int32_t ItemNumber, int32_t ItemNumberEx) {
+  const std::string what = CountersFailure(setupFile);
+  CheckItemNumbersWritable(setupFile);
   try {
     IniProfile ini(setupFile);
     ini.WriteString("Setup", "ItemNumber", std::to_string(ItemNumber));

@@ -108,4 +108,8 @@ void RenumberHeroItems(CharacterStageProducts& products, uint8_t* record, bool m
 // out serials that the merged items already carry.
 void WriteItemNumbers(const std::filesystem::path& setupFile, int32_t ItemNumber, int32_t ItemNumberEx);
 
+// The refusal WriteItemNumbers gives a read-only !Setup.txt, on its own: the
+// replacement asks before it stages anything.
+void CheckItemNumbersWritable(const std::filesystem::path& setupFile);
+
 }  // namespace razere

@@ -44,7 +44,14 @@ class ReplaceTest : public ::testing::Test {
     WriteBytes(ctx.SavePath + "GuildBase/Guilds/A.ini", "new A");
     WriteBytes(root + "DBServer/FDB/Qel.DB.idx", "idx");
     WriteBytes(root + "DBServer/FDB/HeroQel.DB.idx", "idx");
+    WriteBytes(ctx.Master.Setup, kOldSetup);
+    ctx.ItemNumber = 5;
+    ctx.ItemNumberEx = 0x3FFFFFFF + 2;
   }
+
+  // The master's settings before the merge: counters far above the new ones.
+  static constexpr const char* kOldSetup = "[Setup]\r\nItemNumber=9000\r\nItemNumberEx=1073750000\r\nName=s\r\n";
+  static constexpr const char* kNewSetup = "[Setup]\r\nItemNumber=5\r\nItemNumberEx=1073741825\r\nName=s\r\n";
 
   std::vector<std::pair<std::string, std::string>> Files() const {
     const ServerPaths& m = ctx.Master;
@@ -89,7 +96,14 @@ TEST_F(ReplaceTest, WithBackupTheNewFilesArriveAndTheOldOnesBecomeBackups) {
   EXPECT_EQ(Slurp(ctx.Master.Guild + "Guilds/A.ini"), "new A");
   EXPECT_EQ(Slurp(root + "Qel200/GuildBase.bak/GuildList.txt"), "old guilds");
   EXPECT_FALSE(fs::exists(root + "Qel200/GuildBase.bak/stale.txt"));
-  EXPECT_FALSE(fs::exists(root + "DBServer/FDB/Qel.DB.idx"));
+  // The counters arrive with the new files, the old settings and index
+  // files stay as backups.
+  EXPECT_EQ(Slurp(ctx.Master.Setup), kNewSetup);
+  EXPECT_EQ(Slurp(ctx.Master.Setup + ".bak"), kOldSetup);
+  for (const char* index : {"DBServer/FDB/Qel.DB.idx", "DBServer/FDB/HeroQel.DB.idx"}) {
+    EXPECT_FALSE(fs::exists(root + index)) << index;
+    EXPECT_EQ(Slurp(root + index + ".bak"), "idx") << index;
+  }
   for (const auto& [rel, _] : MasterTree()) {
     EXPECT_EQ(rel.find(".razere-"), std::string::npos) << rel;
   }
@@ -99,6 +113,8 @@ TEST_F(ReplaceTest, WithoutBackupTheOldFilesAreGone) {
   ctx.Replace = true;
   ReplaceMasterFiles(ctx);
   auto tree = MasterTree();
+  EXPECT_EQ(tree["Qel200/!Setup.txt"], kNewSetup);
+  tree.erase("Qel200/!Setup.txt");
   for (const auto& [rel, content] : tree) {
     EXPECT_EQ(content.substr(0, 4), "new ") << rel;
     EXPECT_EQ(rel.find(".bak"), std::string::npos) << rel;
@@ -139,9 +155,9 @@ TEST_F(ReplaceTest, ACopyFailingPartWayEndsWithAnErrorAndTheMasterKeepsEveryFile
   RAZERE_POSIX_ONLY("a file size limit");
   ctx.Replace = true;  // without backups a lost file could not be recovered
   WriteBytes(ctx.SavePath + "Qel.DB", std::string(64 * 1024, 'Q'));  // larger than the limit below
-  auto before = MasterTree();
-  before.erase("DBServer/FDB/Qel.DB.idx");
-  before.erase("DBServer/FDB/HeroQel.DB.idx");
+  // Everything stays: the index files, and !Setup.txt with its old counters
+  // (new ones far below the old items' serials would hand out duplicates).
+  const auto before = MasterTree();
 
   {
     // The file-size limit makes the copy's write fail (root ignores permissions).
@@ -151,6 +167,21 @@ TEST_F(ReplaceTest, ACopyFailingPartWayEndsWithAnErrorAndTheMasterKeepsEveryFile
   }
 
   EXPECT_EQ(MasterTree(), before);  // nothing replaced, no copies left behind
+}
+
+TEST_F(ReplaceTest, AReadOnlySettingsFileIsRefusedBeforeAnythingIsStaged) {
+  ctx.Replace = ctx.Backup = true;
+  fs::permissions(ctx.Master.Setup, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  const auto before = MasterTree();
+  try {
+    ReplaceMasterFiles(ctx);
+    ADD_FAILURE() << "replaced";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("只读"), std::string::npos) << e.what();
+  }
+  fs::permissions(ctx.Master.Setup, fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_EQ(MasterTree(), before);
 }
 
 TEST(DeleteFolderTree, RemovesEverythingBelowAndOptionallyTheFolder) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <type_traits>
 #include <optional>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "dbfiles/db_format.h"
 #include "dbfiles/xo_custom_database.h"
 #include "merge/accounts.h"
 #include "merge/character_kinds.h"
@@ -737,6 +739,56 @@ TEST(NameKeyBuf, SameAsNameKeyForAnyBytes) {
     std::string s(static_cast<size_t>(rng() % 80), '\0');
     for (char& c : s) c = static_cast<char>(rng() % 4 == 0 ? 'A' + rng() % 26 : rng() % 256);
     EXPECT_EQ(NameKeyBuf(s).View(), NameKey(s)) << i;
+  }
+}
+
+}  // namespace
+}  // namespace razere
+
+namespace razere {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A game server left running writes its record files while the run reads
+// them. A slave file that has lost its records by the time its write pass
+// copies them ends the run, naming the file, instead of writing a data set
+// without those records (and a header counting fewer).
+TEST(CharacterStageChangedInput, ARecordFileThatShrinksBeforeItsWritePassEndsTheRun) {
+  const struct {
+    const char* file;
+    const char* pass;  // the status text of the first record its write pass copies
+  } cases[] = {{"ID.DB", "正在保存(1/"}, {"Hum.DB", "正在保存(1/"}, {"Qel.DB", "正在保存(1/"},
+               {"HeroQel.DB", "正在保存(1/"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    SetClockForTesting(kNow);
+    MergeFixture f;
+    f.master.Char({.name = "Mia", .account = "m1", .lastLogin = kNow});
+    f.master.Hero({.name = "Pet", .account = "m1"});
+    f.slave.Char({.name = "Kim", .account = "s1", .lastLogin = kNow});
+    f.slave.Hero({.name = "Dog", .account = "s1"});
+    f.WriteInputs();
+    const fs::path slaveFile = f.dir.path() / "slave" / c.file;
+    bool shrunk = false;
+    f.host.onStatus = [&](const std::string& text) {
+      if (!shrunk && text.rfind(c.pass, 0) == 0 && text.find(std::string(") ") + c.file + ":") != std::string::npos) {
+        fs::resize_file(slaveFile, db_header::kSize);  // the header alone: every record gone
+        shrunk = true;
+      }
+    };
+    try {
+      LoadAccounts(f.ctx);
+      MergeCharacters(f.ctx);
+      ADD_FAILURE() << "the run went on";
+    } catch (const std::runtime_error& e) {
+      const std::string what = e.what();
+      EXPECT_NE(what.find("合区过程中数据文件被改动："), std::string::npos) << what;
+      EXPECT_NE(what.find(c.file), std::string::npos) << what;
+      EXPECT_NE(what.find("请先关闭游戏服务器！！！"), std::string::npos) << what;
+    }
+    EXPECT_TRUE(shrunk);
+    SetClockForTesting(std::nullopt);
   }
 }
 
