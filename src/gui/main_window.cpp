@@ -184,7 +184,10 @@ void TFrmMain::BuildSideGroup(QWidget* page, const char* title, int left, const 
 // Everything the operator does goes to the model, once the model exists.
 void TFrmMain::Connect() {
   for (const EditId& id : window::AllEdits()) {
-    if (id.IsSpin()) continue;
+    if (SpinEdit* spin = Spin(id)) {
+      spin->OnStep = [this, id](int steps) { model_->SpinStepped(id, steps); };
+      continue;
+    }
     auto* edit = static_cast<ButtonEdit*>(LineEdit(id));
     connect(edit, &QLineEdit::textChanged, this, [this, id](const QString& t) { model_->EditChanged(id, S(t)); });
     connect(edit, &ButtonEdit::buttonClicked, this, [this, id] { model_->EditButtonClicked(id); });
@@ -236,22 +239,25 @@ QPushButton* TFrmMain::Button(ButtonId id) const {
   return nullptr;
 }
 
+SpinEdit* TFrmMain::Spin(EditId id) const {
+  if (id.kind == EditId::ClearMinDay) return EditClearMinDay;
+  if (id.kind == EditId::ClearMinLevel) return EditClearMinLevel;
+  return nullptr;
+}
+
 std::string TFrmMain::EditText(EditId id) const {
-  if (id.kind == EditId::ClearMinDay) return S(EditClearMinDay->Text());
-  if (id.kind == EditId::ClearMinLevel) return S(EditClearMinLevel->Text());
+  if (SpinEdit* spin = Spin(id)) return S(spin->Text());
   QLineEdit* edit = LineEdit(id);
   return edit ? S(edit->text()) : std::string();
 }
 
 void TFrmMain::SetEditText(EditId id, const std::string& text) {
-  if (id.kind == EditId::ClearMinDay) return EditClearMinDay->SetText(Q(text));
-  if (id.kind == EditId::ClearMinLevel) return EditClearMinLevel->SetText(Q(text));
+  if (SpinEdit* spin = Spin(id)) return spin->SetText(Q(text));
   if (QLineEdit* edit = LineEdit(id)) edit->setText(Q(text));
 }
 
 void TFrmMain::SetEditLocked(EditId id, bool locked) {
-  if (id.kind == EditId::ClearMinDay) return EditClearMinDay->setReadOnly(locked);
-  if (id.kind == EditId::ClearMinLevel) return EditClearMinLevel->setReadOnly(locked);
+  if (SpinEdit* spin = Spin(id)) return spin->setReadOnly(locked);
   if (QLineEdit* edit = LineEdit(id)) static_cast<ButtonEdit*>(edit)->SetLocked(locked);
 }
 

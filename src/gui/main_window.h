@@ -123,7 +123,8 @@ class TFrmMain : public QWidget, public window::MainView {
   void BuildControls();
   void BuildSideGroup(QWidget* page, const char* title, int left, const char* prefix, SideControls& side);
   void Connect();
-  QLineEdit* LineEdit(window::EditId id) const;
+  QLineEdit* LineEdit(window::EditId id) const;  // null for a spin edit
+  SpinEdit* Spin(window::EditId id) const;        // null for any other edit
   QCheckBox* CheckBox(window::CheckId id) const;
   QPushButton* Button(window::ButtonId id) const;
 

@@ -61,8 +61,7 @@ QString SpinEdit::Text() const { return lineEdit()->text(); }
 void SpinEdit::SetText(const QString& text) { lineEdit()->setText(text); }
 
 void SpinEdit::stepBy(int steps) {
-  if (isReadOnly()) return;
-  SetText(Q(window::SteppedSpinText(S(Text()), steps)));
+  if (OnStep) OnStep(steps);
 }
 
 void SetMessageSink(MessageSink sink) { Sink() = std::move(sink); }

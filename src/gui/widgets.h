@@ -35,6 +35,7 @@ class ButtonEdit : public QLineEdit {
 
 // A spin edit without bounds whose value is its text read as a decimal
 // integer (0 when it is not a number); the text itself is never refused.
+// Its arrows and arrow keys go to OnStep, which sets the stepped text.
 class SpinEdit : public QAbstractSpinBox {
   Q_OBJECT
  public:
@@ -42,6 +43,7 @@ class SpinEdit : public QAbstractSpinBox {
   QString Text() const;
   void SetText(const QString& text);
   void stepBy(int steps) override;
+  std::function<void(int steps)> OnStep;
   QValidator::State validate(QString&, int&) const override { return QValidator::Acceptable; }
 
  protected:

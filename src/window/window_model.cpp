@@ -7,6 +7,7 @@
 #include "app/build_tag.h"
 #include "app/text_file_pairs.h"
 #include "support/file_system.h"
+#include "support/text_util.h"
 
 namespace razere::window {
 
@@ -27,10 +28,7 @@ size_t RootRow() {
 std::string FirstLine(const std::string& text) { return text.substr(0, text.find_first_of("\r\n")); }
 
 #if defined(_WIN32)
-char FoldForPath(char c) {
-  if (c == '/') return '\\';
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
-}
+char FoldForPath(char c) { return c == '/' ? '\\' : AsciiLower(c); }
 #else
 char FoldForPath(char c) { return c; }
 #endif
@@ -408,6 +406,11 @@ void MainWindowModel::RefillFileNameList() {
   for (const TTextFileName& pair : ctx_.TextFilePairs) lines.push_back(TextFilePairDisplay(pair));
   view_.SetPairLines(lines);
   view_.SetButtonEnabled(ButtonId::DelFilleName, false);
+}
+
+void MainWindowModel::SpinStepped(EditId id, int steps) {
+  if (runActive_ || !id.IsSpin()) return;  // a locked spin edit steps neither by arrows nor by keys
+  view_.SetEditText(id, SteppedSpinText(view_.EditText(id), steps));
 }
 
 void MainWindowModel::PairSelectionChanged() {

@@ -192,6 +192,8 @@ class MainWindowModel : public IHost {
   void EditChanged(EditId id, const std::string& text);
   void CheckClicked(CheckId id, bool on);
   void EditButtonClicked(EditId id);  // the picker of an edit
+  // The arrows (or arrow keys) of a spin edit, steps > 0 upwards.
+  void SpinStepped(EditId id, int steps);
   void PairSelectionChanged();
   void ButtonOKClick();
   void ButtonPreviewClick();

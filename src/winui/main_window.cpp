@@ -411,12 +411,7 @@ LRESULT MainWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       if (hdr->code == UDN_DELTAPOS && ready_) {
         const auto* delta = reinterpret_cast<const NMUPDOWN*>(lp);
         const int edit = static_cast<int>(hdr->idFrom) - id::SpinArrows;
-        if (const std::optional<EditId> e = EditOfControl(edit)) {
-          HWND box = Edit(*e);
-          if ((GetWindowLongW(box, GWL_STYLE) & ES_READONLY) == 0) {
-            SetEditText(*e, window::SteppedSpinText(EditText(*e), delta->iDelta));
-          }
-        }
+        if (const std::optional<EditId> e = EditOfControl(edit)) model_->SpinStepped(*e, delta->iDelta);
         return TRUE;  // the arrows keep no position of their own
       }
       return 0;

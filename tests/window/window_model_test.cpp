@@ -170,8 +170,13 @@ TEST_F(WindowModelTest, TypingARootDerivesThePathsAndTheDialogsRoot) {
 
 TEST_F(WindowModelTest, ARunLocksEveryEditAndRefusesToClose) {
   Open();
+  const EditId days{EditId::ClearMinDay};
+  model->SpinStepped(days, 1);
+  EXPECT_EQ(Text(days), "91");
   model->SetStartEnabled(false);
   for (const EditId& id : AllEdits()) EXPECT_TRUE(view.locked[Key(id)]);
+  model->SpinStepped(days, 1);  // a locked spin edit does not step
+  EXPECT_EQ(Text(days), "91");
   EXPECT_EQ(AllEdits().size(), 3u + 2 * 10 + 2);
   EXPECT_FALSE(view.enabled[ButtonId::OK]);
   EXPECT_FALSE(view.enabled[ButtonId::Preview]);
