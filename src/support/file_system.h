@@ -90,6 +90,10 @@ class FileSystem {
   // followLinks, else as Other. None only when nothing is there.
   virtual FileKind KindOf(const std::filesystem::path& path, bool followLinks = true) = 0;
   virtual int64_t FileSize(const std::filesystem::path& path) = 0;
+  // When the file's data last changed, in nanoseconds since 1970-01-01 UTC
+  // (the platform's resolution; the memory layer counts writes instead).
+  // Only compared for equality: a server that writes a file changes it.
+  virtual int64_t ModifiedTime(const std::filesystem::path& path) = 0;
 
   // Moves from over to, replacing a file at to in one step.
   virtual void Rename(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
@@ -161,6 +165,8 @@ class MemoryFileSystem : public FileSystem {
   ~MemoryFileSystem() override;
 
   void SetCapacity(uint64_t bytes);
+  // A test's stand-in for a server that touches a file without changing it.
+  void Touch(const std::filesystem::path& path);
   uint64_t BytesStored() const;
 
   // Test conveniences: whole contents, parents created as needed.
@@ -171,6 +177,7 @@ class MemoryFileSystem : public FileSystem {
                              const std::filesystem::path& permissionsOf = {}) override;
   FileKind KindOf(const std::filesystem::path& path, bool followLinks = true) override;
   int64_t FileSize(const std::filesystem::path& path) override;
+  int64_t ModifiedTime(const std::filesystem::path& path) override;
   void Rename(const std::filesystem::path& from, const std::filesystem::path& to) override;
   bool Remove(const std::filesystem::path& path) override;
   void MakeFolders(const std::filesystem::path& path) override;
@@ -204,6 +211,7 @@ class DiscardingFileSystem : public FileSystem {
                              const std::filesystem::path& permissionsOf = {}) override;
   FileKind KindOf(const std::filesystem::path& path, bool followLinks = true) override;
   int64_t FileSize(const std::filesystem::path& path) override;
+  int64_t ModifiedTime(const std::filesystem::path& path) override;
   void Rename(const std::filesystem::path& from, const std::filesystem::path& to) override;
   bool Remove(const std::filesystem::path& path) override;
   void MakeFolders(const std::filesystem::path& path) override;
@@ -232,6 +240,7 @@ class ForwardingFileSystem : public FileSystem {
                              const std::filesystem::path& permissionsOf = {}) override;
   FileKind KindOf(const std::filesystem::path& path, bool followLinks = true) override;
   int64_t FileSize(const std::filesystem::path& path) override;
+  int64_t ModifiedTime(const std::filesystem::path& path) override;
   void Rename(const std::filesystem::path& from, const std::filesystem::path& to) override;
   bool Remove(const std::filesystem::path& path) override;
   void MakeFolders(const std::filesystem::path& path) override;

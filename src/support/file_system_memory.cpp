@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <unordered_map>
 #include <mutex>
 #include <set>
 #include <vector>
@@ -45,11 +46,16 @@ struct MemoryFileSystem::State {
   std::map<std::string, Node> nodes;
   uint64_t capacity = UINT64_MAX;
   uint64_t stored = 0;  // bytes of the files' data
+  // Each file's last change, by its data: a count of changes, never a time.
+  std::unordered_map<const std::string*, int64_t> changed;
+  int64_t clock = 0;
+  void Changed(const std::string& data) { changed[&data] = ++clock; }
 
   State() { nodes["/"].folder = true; }
 
   // Requires mu.
   void Resize(std::string& data, size_t size, const fs::path& path, FileOp op) {
+    Changed(data);
     if (size > data.size()) {
       const uint64_t grow = size - data.size();
       if (stored + grow > capacity) Throw(op, path, ENOSPC);
@@ -67,7 +73,9 @@ struct MemoryFileSystem::State {
   // writes the same few large files for every input, and fresh memory would
   // cost its pages again each time. Requires mu.
   void Recycle(std::shared_ptr<std::string> data) {
-    if (data.use_count() != 1 || data->capacity() < kRecycleFrom || pool.size() >= kPoolSize) return;
+    if (data.use_count() != 1) return;
+    changed.erase(data.get());
+    if (data->capacity() < kRecycleFrom || pool.size() >= kPoolSize) return;
     data->clear();
     pool.push_back(std::move(data));
   }
@@ -113,9 +121,11 @@ class MemoryFile final : public File {
       if (state_->stored + len > state_->capacity) Throw(FileOp::Write, Path(), ENOSPC);
       state_->stored += len;
       data_->append(static_cast<const char*>(buf), len);
+      state_->Changed(*data_);
       return;
     }
     if (end > data_->size()) state_->Resize(*data_, end, Path(), FileOp::Write);
+    state_->Changed(*data_);
     if (len > 0) std::memcpy(data_->data() + offset, buf, len);
   }
 
@@ -186,6 +196,7 @@ std::unique_ptr<File> MemoryFileSystem::Open(const fs::path& path, OpenMode mode
   if (!parent->second.folder) Throw(failOp, path, ENOTDIR);
   State::Node& node = state_->nodes[key];
   node.data = state_->FreshData();
+  state_->Changed(*node.data);
   return std::make_unique<MemoryFile>(path, state_, node.data, true);
 }
 
@@ -201,6 +212,22 @@ int64_t MemoryFileSystem::FileSize(const fs::path& path) {
   auto it = state_->nodes.find(Key(path));
   if (it == state_->nodes.end()) Throw(FileOp::Inspect, path, ENOENT);
   return it->second.folder ? 0 : static_cast<int64_t>(it->second.data->size());
+}
+
+int64_t MemoryFileSystem::ModifiedTime(const fs::path& path) {
+  std::lock_guard lock(state_->mu);
+  auto it = state_->nodes.find(Key(path));
+  if (it == state_->nodes.end()) Throw(FileOp::Inspect, path, ENOENT);
+  if (it->second.folder) return 0;
+  auto stamp = state_->changed.find(it->second.data.get());
+  return stamp == state_->changed.end() ? 0 : stamp->second;
+}
+
+void MemoryFileSystem::Touch(const fs::path& path) {
+  std::lock_guard lock(state_->mu);
+  auto it = state_->nodes.find(Key(path));
+  if (it == state_->nodes.end() || it->second.folder) Throw(FileOp::Inspect, path, ENOENT);
+  state_->Changed(*it->second.data);
 }
 
 void MemoryFileSystem::Rename(const fs::path& from, const fs::path& to) {
@@ -420,6 +447,15 @@ int64_t DiscardingFileSystem::FileSize(const fs::path& path) {
     if (state_->removed.count(Key(path))) Throw(FileOp::Inspect, path, ENOENT);
   }
   return base_.FileSize(path);
+}
+
+int64_t DiscardingFileSystem::ModifiedTime(const fs::path& path) {
+  {
+    std::lock_guard lock(state_->mu);
+    if (state_->created.count(Key(path))) return 0;
+    if (state_->removed.count(Key(path))) Throw(FileOp::Inspect, path, ENOENT);
+  }
+  return base_.ModifiedTime(path);
 }
 
 void DiscardingFileSystem::Rename(const fs::path& from, const fs::path& to) {

@@ -199,6 +199,17 @@ class PosixFileSystem final : public FileSystem {
     return static_cast<int64_t>(st.st_size);
   }
 
+  int64_t ModifiedTime(const fs::path& path) override {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) Throw(FileOp::Inspect, path, errno);
+#if defined(__APPLE__)
+    const struct timespec& t = st.st_mtimespec;
+#else
+    const struct timespec& t = st.st_mtim;
+#endif
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+  }
+
   void Rename(const fs::path& from, const fs::path& to) override {
     if (::rename(from.c_str(), to.c_str()) != 0) Throw(FileOp::Rename, from, errno, to);
   }

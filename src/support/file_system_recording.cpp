@@ -9,6 +9,7 @@ std::unique_ptr<File> ForwardingFileSystem::Open(const fs::path& p, OpenMode m, 
 }
 FileKind ForwardingFileSystem::KindOf(const fs::path& p, bool follow) { return base_.KindOf(p, follow); }
 int64_t ForwardingFileSystem::FileSize(const fs::path& p) { return base_.FileSize(p); }
+int64_t ForwardingFileSystem::ModifiedTime(const fs::path& p) { return base_.ModifiedTime(p); }
 void ForwardingFileSystem::Rename(const fs::path& from, const fs::path& to) { base_.Rename(from, to); }
 bool ForwardingFileSystem::Remove(const fs::path& p) { return base_.Remove(p); }
 void ForwardingFileSystem::MakeFolders(const fs::path& p) { base_.MakeFolders(p); }

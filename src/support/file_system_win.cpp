@@ -184,6 +184,15 @@ class WinFileSystem final : public FileSystem {
     return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
   }
 
+  int64_t ModifiedTime(const fs::path& path) override {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!Attributes(path, data)) Throw(FileOp::Inspect, path, ::GetLastError());
+    // FILETIME: 100 ns units since 1601-01-01.
+    const uint64_t ticks = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                           data.ftLastWriteTime.dwLowDateTime;
+    return (static_cast<int64_t>(ticks) - 116444736000000000LL) * 100;
+  }
+
   void Rename(const fs::path& from, const fs::path& to) override {
     // The replacement of a file is one step, and on disk when the call returns.
     if (!::MoveFileExW(Native(from).c_str(), Native(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
