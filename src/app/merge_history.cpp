@@ -80,6 +80,11 @@ std::vector<std::string> SplitTabs(const std::string& line) {
 
 }  // namespace
 
+std::string FingerprintRecordFile(const std::string& path, const DbKindInfo& kind) {
+  bool noRecords = true;
+  return FingerprintFile(path, kind, noRecords);
+}
+
 SideFingerprint FingerprintSide(const ServerPaths& side) {
   SideFingerprint fp;
   for (size_t i = 0; i < 4; ++i) fp.files[i] = FingerprintFile(side.*kFingerprinted[i], kDbKinds[i], fp.noRecords);

@@ -35,6 +35,10 @@ struct SideFingerprint {
   bool noRecords = true;
 };
 
+// One record file's part of a fingerprint: "<name> <size> <sha256>" over its
+// header, sampled records and tail. Throws FileError.
+std::string FingerprintRecordFile(const std::string& path, const struct DbKindInfo& kind);
+
 // Reads the side's four record files. Throws FileError when one cannot be read.
 SideFingerprint FingerprintSide(const ServerPaths& side);
 

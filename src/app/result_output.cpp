@@ -8,6 +8,9 @@
 #include "app/merge_history.h"
 #include "app/settings.h"
 #include "app/side_rows.h"
+#include "app/undo_record.h"
+#include "dbfiles/db_format.h"
+#include "support/iniprofile.h"
 #include "merge/accounts.h"
 #include "merge/character_collections.h"
 #include "merge/item_serials.h"
@@ -104,6 +107,8 @@ struct Replacement {
   // counters are written into that copy, so that they reach the master with
   // the new items and never before them.
   bool counters = false;
+  // A record file: its new form's fingerprint in the undo record samples it.
+  const DbKindInfo* kind = nullptr;
 };
 
 std::vector<Replacement> PlanReplacements(const RunContext& ctx) {
@@ -120,6 +125,11 @@ std::vector<Replacement> PlanReplacements(const RunContext& ctx) {
     const std::string& path = ctx.Master.*field;
     if (!row.IsFolder()) {
       file(row.OutputName(), path);
+      for (size_t k = 0; k < kDbKinds.size(); ++k) {
+        if (!plan.empty() && plan.back().target == path && row.OutputName() == kDbKinds[k].fileName) {
+          plan.back().kind = &kDbKinds[k];
+        }
+      }
     } else if (!path.empty()) {
       // The new folder arrives next to the master's, under the stage's name
       // for it, whatever the master's folder is called.
@@ -140,6 +150,75 @@ std::vector<Replacement> PlanReplacements(const RunContext& ctx) {
     plan.push_back({ctx.SavePath + kHistoryFileName, history, history, false, false, true, {}});
   }
   return plan;
+}
+
+// The folders above each target that are missing now, outermost first, each
+// once: the staging creates them, and a restore removes them again.
+std::vector<std::string> MissingFolders(const std::vector<Replacement>& plan) {
+  std::vector<std::string> made;
+  for (const Replacement& r : plan) {
+    std::vector<std::string> chain;
+    for (std::string folder = WithoutTrailingSeparators(FolderPart(r.target));
+         !folder.empty() && !Exists(folder);) {
+      chain.push_back(folder);
+      const std::string parent = WithoutTrailingSeparators(FolderPart(folder));
+      if (parent == folder) break;
+      folder = parent;
+    }
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+      if (std::find(made.begin(), made.end(), *it) == made.end()) made.push_back(*it);
+    }
+  }
+  return made;
+}
+
+std::string SetupValue(const std::string& setup, const char* key) {
+  return setup.empty() || !Exists(setup) ? std::string() : IniReadString(PathFromText(setup), "Setup", key, "");
+}
+
+// The record as far as it is known before the staging: what is there now.
+UndoRecord BeginUndoRecord(const RunContext& ctx, const std::vector<Replacement>& plan,
+                           const std::vector<std::string>& indexFiles) {
+  UndoRecord record;
+  record.backup = ctx.Backup;
+  ServerPaths saved;
+  saved.ID = ctx.SavePath + "ID.DB";  // the save folder's history lies beside its ID.DB
+  const std::vector<std::string> history = ReadMasterHistory(saved);
+  if (!history.empty()) record.historyLine = history.back();
+  record.time = record.historyLine.substr(0, record.historyLine.find('\t'));
+  record.itemNumberBefore = SetupValue(ctx.Master.Setup, "ItemNumber");
+  record.itemNumberExBefore = SetupValue(ctx.Master.Setup, "ItemNumberEx");
+  auto add = [&](const std::string& target, const std::string& old, bool folder) {
+    UndoTarget t;
+    t.target = target;
+    t.old = old;
+    t.folder = folder;
+    t.before = TakeFingerprint(old);
+    t.existed = t.before.present;
+    if (ctx.Backup && t.existed) t.backup = old + ".bak";
+    record.targets.push_back(std::move(t));
+  };
+  for (const std::string& f : indexFiles) add(f, f, false);
+  for (const Replacement& r : plan) add(r.target, r.old, r.folder);
+  record.madeFolders = MissingFolders(plan);
+  return record;
+}
+
+// Completes the record with the staged copies, which keep their size and
+// modification time through the rename into place.
+void FinishUndoRecord(const RunContext& ctx, const std::vector<Replacement>& plan, size_t indexCount,
+                      UndoRecord& record) {
+  for (size_t i = 0; i < plan.size(); ++i) {
+    const Replacement& r = plan[i];
+    UndoTarget& t = record.targets[indexCount + i];
+    t.placed = r.haveSource;
+    if (r.haveSource) t.after = TakeFingerprint(r.staged, r.kind);
+    if (r.counters) {
+      record.itemNumberAfter = SetupValue(r.staged, "ItemNumber");
+      record.itemNumberExAfter = SetupValue(r.staged, "ItemNumberEx");
+    }
+  }
+  WriteUndoRecord(UndoRecordPath(ctx.Master), record);
 }
 
 }  // namespace
@@ -232,7 +311,8 @@ std::vector<std::string> InterruptedReplacementLeftovers(const RunContext& ctx) 
 void ReplaceMasterFiles(RunContext& ctx) {
   const ServerPaths& m = ctx.Master;
   // The database service rebuilds these; stale ones would index old records.
-  const std::string indexFiles[] = {FolderPart(m.Qel) + "Qel.DB.idx", FolderPart(m.HeroQel) + "HeroQel.DB.idx"};
+  const std::vector<std::string> indexFiles = {FolderPart(m.Qel) + "Qel.DB.idx",
+                                               FolderPart(m.HeroQel) + "HeroQel.DB.idx"};
   if (!ctx.Replace) {
     for (const std::string& f : indexFiles) RemoveQuietly(f);
     return;
@@ -240,6 +320,9 @@ void ReplaceMasterFiles(RunContext& ctx) {
 
   std::vector<Replacement> plan = PlanReplacements(ctx);
   if (!m.Setup.empty()) CheckItemNumbersWritable(PathFromText(m.Setup));
+  const bool recorded = !m.ID.empty();
+  UndoRecord record;
+  if (recorded) record = BeginUndoRecord(ctx, plan, indexFiles);
 
   // 1. Copy every new file next to its target. A failure leaves the master
   //    as it was: the copies made so far are removed again.
@@ -269,6 +352,9 @@ void ReplaceMasterFiles(RunContext& ctx) {
       Fs().SyncFolder(PathFromText(FolderPart(r.target)));
       ctx.Bar.ProcessEvents();
     }
+    // Before the first rename: from here on a kill leaves the master mixed,
+    // and the record is what a restore puts it back from.
+    if (recorded) FinishUndoRecord(ctx, plan, indexFiles.size(), record);
   } catch (...) {
     for (const Replacement& r : plan) {
       if (!r.staged.empty()) RemoveQuietly(r.staged);

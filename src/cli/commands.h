@@ -33,6 +33,8 @@ struct Command {
 #define RAZERE_CLI_COMMANDS(X)                                                                  \
   X(MergeCommand, "merge", "把从库合并进主库的数据，在保存目录中写出新的一套数据")                       \
   X(VerifyCommand, "verify", "检查合并后的数据（保存目录或服务器根目录）")                               \
+  X(RestoreCommand, "restore", "撤销主库最近一次的合并（替换主库时留下的备份换回原处）")                   \
+  X(HistoryCommand, "history", "列出主库合并过的从库，以及哪一次可以用 restore 还原")                     \
   X(EncodeSetupValueCommand, "encode-setup-value", "把 TEXT 编码为 !Setup.txt 中网络服务项的值并输出")
 
 #define RAZERE_CLI_DECLARE_COMMAND(function, name, description) CommandRunner function(CLI::App& command);
