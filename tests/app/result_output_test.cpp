@@ -115,6 +115,9 @@ TEST_F(ReplaceTest, WithoutBackupTheOldFilesAreGone) {
   auto tree = MasterTree();
   EXPECT_EQ(tree["Qel200/!Setup.txt"], kNewSetup);
   tree.erase("Qel200/!Setup.txt");
+  // Written all the same: it says that no backup can undo this replacement.
+  EXPECT_NE(tree["LoginSrv/IDDB/合区还原.json"].find("\"backup\": false"), std::string::npos);
+  tree.erase("LoginSrv/IDDB/合区还原.json");
   for (const auto& [rel, content] : tree) {
     EXPECT_EQ(content.substr(0, 4), "new ") << rel;
     EXPECT_EQ(rel.find(".bak"), std::string::npos) << rel;

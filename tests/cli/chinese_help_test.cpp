@@ -49,7 +49,7 @@ std::vector<std::string> EnglishWords(const std::string& text, const std::set<st
   return words;
 }
 
-const std::set<std::string> kNames = {"razere-cli", "razere-gen", "merge",  "verify", "encode-setup-value",
+const std::set<std::string> kNames = {"razere-cli", "razere-gen", "merge",  "verify", "restore", "history", "encode-setup-value",
                                       "pair",       "server",     "master", "slave",  "GiB",
                                       "0x"};
 
@@ -151,7 +151,7 @@ TEST_P(ChineseUsageErrorTest, IsChineseOnStandardError) {
 INSTANTIATE_TEST_SUITE_P(
     Commands, ChineseUsageErrorTest,
     ::testing::Values(
-        UsageCase{"razere-cli", {}, 2, "缺少命令，可用的命令：merge、verify、encode-setup-value", "razere-cli --help"},
+        UsageCase{"razere-cli", {}, 2, "缺少命令，可用的命令：merge、verify、restore、history、encode-setup-value", "razere-cli --help"},
         UsageCase{"razere-cli", {"frobnicate"}, 2, "缺少命令", "razere-cli --help"},
         UsageCase{"razere-cli", {"merge", "--no-such-flag"}, 2, "无法识别的参数：--no-such-flag",
                   "razere-cli merge --help"},
