@@ -153,6 +153,13 @@ RestoreResult RestoreLastReplacement(const ServerPaths& master, bool force) {
     if (Fs().KindOf(folder, false) == FileKind::Folder && Fs().List(folder).empty()) Fs().Remove(folder);
   }
   Fs().Remove(PathFromText(recordPath));
+  // A record write that a kill interrupted leaves its temporary file beside
+  // it (see CreateTempBeside); the master had none before the merge.
+  const std::string folder = FolderPart(recordPath);
+  const std::string tempPrefix = std::string(".") + kUndoRecordFileName + ".tmp";
+  for (const FolderEntry& e : Fs().List(PathFromText(folder))) {
+    if (e.kind == FileKind::File && e.name.starts_with(tempPrefix)) Fs().Remove(PathFromText(folder + e.name));
+  }
   SyncFolderOf(recordPath);
   return result;
 }

@@ -9,6 +9,7 @@
 #include "app/data_set_check.h"
 #include "app/merge_history.h"
 #include "app/result_output.h"
+#include "app/undo_record.h"
 #include "app/run_report.h"
 #include "app/side_rows.h"
 #include "app/space_check.h"
@@ -141,6 +142,16 @@ bool CheckNoInterruptedReplacement(const RunContext& ctx, Refusals& say) {
   return say.Refuse("主库文件的替换上次未完成，留下了：\r\n\r\n" + list +
                     "\r\n\r\n主库可能新旧文件混杂（旧文件为 .bak，新文件为 .razere-new）。请先核对并恢复主库，"
                     "删除 .razere-new 文件后再合并。");
+}
+
+// A restore that was stopped left the master part old, part merged; the
+// record it works from would be replaced by this run's.
+bool CheckNoUnfinishedRestore(const RunContext& ctx, Refusals& say) {
+  if (ctx.Master.ID.empty()) return true;
+  const std::optional<UndoRecord> record = ReadUndoRecord(UndoRecordPath(ctx.Master));
+  if (!record || !record->restoring) return true;
+  return say.Refuse("主库的还原上次没有完成（" + record->time +
+                    " 的合并），主库可能新旧文件混杂。\r\n\r\n请先再次运行 razere-cli restore 完成还原。");
 }
 
 // The rows' checks, the master's rows before the slave's, each side in row order.
@@ -605,6 +616,7 @@ RunOutcome Run(RunContext& ctx, const WindowState& w, const RunStages& stages, R
   settingsKnown();
 
   if (!CheckNoInterruptedReplacement(ctx, say)) return RunOutcome::Refused;
+  if (!CheckNoUnfinishedRestore(ctx, say)) return RunOutcome::Refused;
   if (!CheckInputFiles(ctx.Master, ctx.Slave, say)) return RunOutcome::Refused;
   if (ctx.Gmm && !ReadAreaKeys(ctx, stages, say)) return RunOutcome::Refused;
   ctx.SavePath = ResolveSaveFolder(w.SavePath, ctx.ProgramFolder);

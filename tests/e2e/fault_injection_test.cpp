@@ -108,6 +108,8 @@ std::string Differences(const Snapshot& before, const Snapshot& after) {
   return out;
 }
 
+const std::string kUndoRecord = "LoginSrv/IDDB/合区还原.json";
+
 // A master file or folder that the replacement puts the new one in place of,
 // with its new form in the save folder.
 struct Unit {
@@ -230,6 +232,7 @@ void ExpectMasterRecoverable(const Pair& p, const Snapshot& masterBefore, const 
   for (const auto& [rel, hash] : master) {
     if (masterBefore.count(rel) || UnderAUnit(rel) || IsAtomicWriteTemp(rel)) continue;
     if (rel == kSetup + ".bak" || rel == kSetup + ".razere-new") continue;
+    if (rel == kUndoRecord) continue;  // written before the first rename
     if (rel.size() > 4 && rel.ends_with(".bak") && isIndex(rel.substr(0, rel.size() - 4))) continue;
     ADD_FAILURE() << "a file the run has no business leaving in the master: " << rel;
   }
@@ -961,6 +964,114 @@ INSTANTIATE_TEST_SUITE_P(
                       LeftoverCase{"SeveralCopiesLeft", "DBServer/FDB/Qel.DB", "Qel200/Envir/UserData/Shop.dat", nullptr,
                                    false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+
+// ---------------------------------------------------------------------------
+// 6. Undone after a kill: restore puts the master back to the byte from any
+// point of a replacement, and from any point of a restore
+// ---------------------------------------------------------------------------
+
+using Bytes = std::map<std::string, std::string>;
+
+std::string BytesDifferences(const Bytes& want, const Bytes& got) {
+  std::string out;
+  for (const auto& [rel, bytes] : want) {
+    auto it = got.find(rel);
+    out += it == got.end() ? "  gone: " + rel + "\n" : it->second != bytes ? "  changed: " + rel + "\n" : "";
+  }
+  for (const auto& [rel, _] : got) {
+    if (!want.count(rel)) out += "  new: " + rel + "\n";
+  }
+  return out;
+}
+
+std::vector<std::string> RestoreArgs(const Pair& p) {
+  return {"restore", "--config", (p.program / "Config.ini").string(), "--master", p.master.string()};
+}
+
+// The master as a run found it, with empty folders, every byte compared.
+Bytes MasterBytes(const Pair& p) { return testing::FileTree(p.master, true); }
+
+TEST(KilledRunTest, RestoreAfterTheKillPutsTheMasterBack) {
+  ScratchDir scratch;
+  const Pair base = CopyOf(Shape::Standard, scratch.path() / "base");
+  ChildOptions watchOnly;
+  watchOnly.watch = MasterFolders(base);
+  const ChildResult complete = RunCliChild(MergeArgs(base), watchOnly);
+  ASSERT_EQ(complete.exitCode, 0) << Tail(complete.output);
+
+  int n = 0;
+  for (const double share : {0.0, 0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9, 1.0}) {
+    SCOPED_TRACE("master changes " + std::to_string(share));
+    const Pair p = CopyOf(Shape::Standard, scratch.path() / ("kill-" + std::to_string(++n)));
+    const Bytes original = MasterBytes(p);
+    ChildOptions o;
+    o.watch = MasterFolders(p);
+    o.killAfterEvents = std::max(1, static_cast<int>(share * complete.events));
+    const ChildResult killed = RunCliChild(MergeArgs(p), o);
+    EXPECT_TRUE(killed.signal == SIGKILL || killed.exitCode == 0) << Tail(killed.output);
+    const bool recorded = fs::exists(p.master / kUndoRecord);
+
+    const ChildResult r = RunCliChild(RestoreArgs(p), {});
+    Bytes after = MasterBytes(p);
+    if (recorded) {
+      EXPECT_EQ(r.exitCode, 0) << Tail(r.output);
+    } else {
+      // Killed while staging: nothing of the master was replaced yet, only
+      // copies wait beside it, and no record says what a restore could do.
+      EXPECT_EQ(r.exitCode, 1) << Tail(r.output);
+      EXPECT_TRUE(Contains(r.output, "找不到合区还原记录")) << Tail(r.output);
+      for (auto it = after.begin(); it != after.end();) {
+        it = Contains(it->first, ".razere-new") || IsAtomicWriteTemp(it->first) ? after.erase(it) : std::next(it);
+      }
+    }
+    EXPECT_TRUE(after == original) << BytesDifferences(original, after);
+    std::printf("[ kill     ] master changes %.2f: %s after %d changes; restore exit %d\n", share,
+                killed.signal == SIGKILL ? "killed" : "finished", killed.events, r.exitCode);
+  }
+}
+
+TEST(KilledRestoreTest, TheNextRestoreFinishesIt) {
+  ScratchDir scratch;
+  const Pair base = CopyOf(Shape::Standard, scratch.path() / "base");
+  ASSERT_EQ(RunCliChild(MergeArgs(base), {}).exitCode, 0);
+  ChildOptions watchOnly;
+  watchOnly.watch = MasterFolders(base);
+  const ChildResult complete = RunCliChild(RestoreArgs(base), watchOnly);
+  ASSERT_EQ(complete.exitCode, 0) << Tail(complete.output);
+  ASSERT_GT(complete.events, 0);
+
+  int n = 0;
+  for (const double share : {0.0, 0.1, 0.25, 0.4, 0.55, 0.7, 0.85, 1.0}) {
+    SCOPED_TRACE("restore changes " + std::to_string(share));
+    const Pair p = CopyOf(Shape::Standard, scratch.path() / ("kill-" + std::to_string(++n)));
+    const Bytes original = MasterBytes(p);
+    ASSERT_EQ(RunCliChild(MergeArgs(p), {}).exitCode, 0);
+    ChildOptions o;
+    o.watch = MasterFolders(p);
+    o.killAfterEvents = std::max(1, static_cast<int>(share * complete.events));
+    const ChildResult killed = RunCliChild(RestoreArgs(p), o);
+    EXPECT_TRUE(killed.signal == SIGKILL || killed.exitCode == 0) << Tail(killed.output);
+
+    std::string outcome = "restore again: not needed";
+    if (fs::exists(p.master / kUndoRecord)) {
+      // Until the restore is finished no merge may start on the mixed master.
+      const std::string record = Slurp(p.master / kUndoRecord);
+      if (Contains(record, "\"restoring\": true")) {
+        const ChildResult merge = RunCliChild(MergeArgs(p), {});
+        EXPECT_EQ(merge.exitCode, 1) << Tail(merge.output);
+        EXPECT_TRUE(Contains(merge.output, "还原上次没有完成")) << Tail(merge.output);
+      }
+      const ChildResult again = RunCliChild(RestoreArgs(p), {});
+      EXPECT_EQ(again.exitCode, 0) << Tail(again.output);
+      outcome = "restore again: exit " + std::to_string(again.exitCode);
+    }
+    const Bytes after = MasterBytes(p);
+    EXPECT_TRUE(after == original) << BytesDifferences(original, after);
+    std::printf("[ kill     ] restore changes %.2f: %s after %d changes; %s\n", share,
+                killed.signal == SIGKILL ? "killed" : "finished", killed.events, outcome.c_str());
+  }
+}
 
 }  // namespace
 }  // namespace razere
