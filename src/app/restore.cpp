@@ -75,6 +75,17 @@ void SyncFolderOf(const std::string& path) {
   Fs().SyncFolder(PathFromText(WithoutTrailingSeparators(FolderPart(WithoutTrailingSeparators(path)))));
 }
 
+// A record write that a kill interrupted leaves its temporary file beside it
+// (see CreateTempBeside); the master had none before the merge.
+void RemoveRecordTemps(const std::string& recordPath) {
+  const std::string folder = FolderPart(recordPath);
+  const std::string tempPrefix = std::string(".") + kUndoRecordFileName + ".tmp";
+  for (const FolderEntry& e : Fs().List(PathFromText(folder))) {
+    if (e.kind == FileKind::File && e.name.starts_with(tempPrefix)) Fs().Remove(PathFromText(folder + e.name));
+  }
+  SyncFolderOf(recordPath);
+}
+
 }  // namespace
 
 RestoreResult RestoreLastReplacement(const ServerPaths& master, bool force) {
@@ -85,13 +96,33 @@ RestoreResult RestoreLastReplacement(const ServerPaths& master, bool force) {
                          "\n（没有用“替换主库”合并过，或上次合并已经还原）");
   }
   UndoRecord& record = *found;
+  RestoreResult result;
+  result.time = record.time;
+  if (record.staging) {
+    // Nothing of the master was replaced: the copies go, and the record of
+    // the replacement before comes back.
+    result.copiesOnly = true;
+    for (const UndoTarget& t : record.targets) {
+      const std::string staged = t.target + kStagedSuffix;
+      if (Exists(staged)) RemoveTree(staged);
+      SyncFolderOf(t.target);
+    }
+    for (auto it = record.madeFolders.rbegin(); it != record.madeFolders.rend(); ++it) {
+      const std::filesystem::path folder = PathFromText(*it);
+      if (Fs().KindOf(folder, false) == FileKind::Folder && Fs().List(folder).empty()) Fs().Remove(folder);
+    }
+    if (record.previous.empty()) {
+      Fs().Remove(PathFromText(recordPath));
+    } else {
+      WriteFileAtomic(PathFromText(recordPath), record.previous);
+    }
+    RemoveRecordTemps(recordPath);
+    return result;
+  }
   if (!record.backup) {
     throw RestoreRefused("上次合并（" + record.time +
                          "）替换主库时没有备份旧文件，无法还原。\n请用合并之前另行保存的主库数据恢复。");
   }
-  RestoreResult result;
-  result.time = record.time;
-
   if (!record.restoring) {
     std::vector<std::string> changed, missing, inTheWay;
     for (const UndoTarget& t : record.targets) {
@@ -153,14 +184,7 @@ RestoreResult RestoreLastReplacement(const ServerPaths& master, bool force) {
     if (Fs().KindOf(folder, false) == FileKind::Folder && Fs().List(folder).empty()) Fs().Remove(folder);
   }
   Fs().Remove(PathFromText(recordPath));
-  // A record write that a kill interrupted leaves its temporary file beside
-  // it (see CreateTempBeside); the master had none before the merge.
-  const std::string folder = FolderPart(recordPath);
-  const std::string tempPrefix = std::string(".") + kUndoRecordFileName + ".tmp";
-  for (const FolderEntry& e : Fs().List(PathFromText(folder))) {
-    if (e.kind == FileKind::File && e.name.starts_with(tempPrefix)) Fs().Remove(PathFromText(folder + e.name));
-  }
-  SyncFolderOf(recordPath);
+  RemoveRecordTemps(recordPath);
   return result;
 }
 
@@ -191,7 +215,10 @@ MergeList ListMerges(const ServerPaths& master) {
     }
     list.merges.push_back(std::move(entry));
   }
-  if (record) {
+  if (record && record->staging) {
+    list.notRestorable = "最近一次合并（" + record->time +
+                         "）在替换主库之前中断，主库没有改动；运行 restore 可删除它留下的副本";
+  } else if (record) {
     // Only the last line can be the record's: a later run's line follows it.
     if (!list.merges.empty() && list.merges.back().line == record->historyLine) {
       if (record->restoring) {

@@ -18,6 +18,8 @@ class RestoreRefused : public std::runtime_error {
 
 struct RestoreResult {
   std::string time;  // when the undone merge ran
+  // The merge was stopped while it copied: only its copies were removed.
+  bool copiesOnly = false;
   size_t restored = 0;  // files and folders put back or removed
   // With force: the merged files kept beside the master, and the ones among
   // them that changed after the merge (with their modification times).

@@ -322,7 +322,32 @@ void ReplaceMasterFiles(RunContext& ctx) {
   if (!m.Setup.empty()) CheckItemNumbersWritable(PathFromText(m.Setup));
   const bool recorded = !m.ID.empty();
   UndoRecord record;
-  if (recorded) record = BeginUndoRecord(ctx, plan, indexFiles);
+  std::string previousRecord;  // the last replacement's, put back if this one never starts
+  bool hadRecord = false;
+  if (recorded) {
+    record = BeginUndoRecord(ctx, plan, indexFiles);
+    hadRecord = ReadWholeFile(PathFromText(UndoRecordPath(m)), previousRecord);
+    if (hadRecord) {
+      // A replacement killed while copying left its staging record: the
+      // record before it is the one to keep.
+      try {
+        const std::optional<UndoRecord> last = ReadUndoRecord(UndoRecordPath(m));
+        if (last && last->staging) {
+          previousRecord = last->previous;
+          hadRecord = !previousRecord.empty();
+        }
+      } catch (const std::runtime_error&) {
+        // A damaged record undoes nothing; it is kept as it is, as any other.
+      }
+    }
+    // Written before the first copy: a kill while copying leaves a record
+    // that lets a restore remove the copies (and put the last record back).
+    record.staging = true;
+    record.previous = previousRecord;
+    WriteUndoRecord(UndoRecordPath(m), record);
+    record.staging = false;
+    record.previous.clear();
+  }
 
   // 1. Copy every new file next to its target. A failure leaves the master
   //    as it was: the copies made so far are removed again.
@@ -358,6 +383,17 @@ void ReplaceMasterFiles(RunContext& ctx) {
   } catch (...) {
     for (const Replacement& r : plan) {
       if (!r.staged.empty()) RemoveQuietly(r.staged);
+    }
+    if (recorded) {
+      try {
+        if (hadRecord) {
+          WriteFileAtomic(PathFromText(UndoRecordPath(m)), previousRecord);
+        } else {
+          Fs().Remove(PathFromText(UndoRecordPath(m)));
+        }
+      } catch (const FileError&) {
+        // The staging record stays: a restore then removes what is left.
+      }
     }
     throw;
   }

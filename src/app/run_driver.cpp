@@ -140,16 +140,21 @@ bool CheckNoInterruptedReplacement(const RunContext& ctx, Refusals& say) {
   std::string list;
   for (const std::string& path : left) list += (list.empty() ? "" : "\r\n") + path;
   return say.Refuse("主库文件的替换上次未完成，留下了：\r\n\r\n" + list +
-                    "\r\n\r\n主库可能新旧文件混杂（旧文件为 .bak，新文件为 .razere-new）。请先核对并恢复主库，"
-                    "删除 .razere-new 文件后再合并。");
+                    "\r\n\r\n主库可能新旧文件混杂（旧文件为 .bak，新文件为 .razere-new）。请先运行 razere-cli restore "
+                    "把主库还原（或核对并恢复主库，删除 .razere-new 文件）后再合并。");
 }
 
 // A restore that was stopped left the master part old, part merged; the
 // record it works from would be replaced by this run's.
 bool CheckNoUnfinishedRestore(const RunContext& ctx, Refusals& say) {
   if (ctx.Master.ID.empty()) return true;
-  const std::optional<UndoRecord> record = ReadUndoRecord(UndoRecordPath(ctx.Master));
-  if (!record || !record->restoring) return true;
+  std::optional<UndoRecord> record;
+  try {
+    record = ReadUndoRecord(UndoRecordPath(ctx.Master));
+  } catch (const std::runtime_error&) {
+    return true;  // damaged: restore says so; the replacement writes a new one
+  }
+  if (!record || !record->restoring) return true;  // a staging record comes with copies, refused before
   return say.Refuse("主库的还原上次没有完成（" + record->time +
                     " 的合并），主库可能新旧文件混杂。\r\n\r\n请先再次运行 razere-cli restore 完成还原。");
 }

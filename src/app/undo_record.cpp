@@ -104,7 +104,9 @@ void WriteUndoRecord(const std::string& path, const UndoRecord& r) {
                {"targets", targets},
                {"made_folders", r.madeFolders},
                {"restoring", r.restoring},
-               {"force", r.force}};
+               {"force", r.force},
+               {"staging", r.staging},
+               {"previous", r.previous}};
   // Paths are the run's text, valid UTF-8; anything else is replaced rather
   // than failing the replacement at its last step.
   WriteFileAtomic(PathFromText(path), j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n");
@@ -141,6 +143,8 @@ std::optional<UndoRecord> ReadUndoRecord(const std::string& path) {
     r.madeFolders = j.at("made_folders").get<std::vector<std::string>>();
     r.restoring = j.at("restoring").get<bool>();
     r.force = j.at("force").get<bool>();
+    r.staging = j.value("staging", false);
+    r.previous = j.value("previous", std::string());
     return r;
   } catch (const std::exception&) {
     throw std::runtime_error("合区还原记录已损坏，无法使用：" + path);

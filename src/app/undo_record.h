@@ -11,7 +11,8 @@
 //                 "after": {...}},
 //    "targets": [{"target", "old", "backup", "folder", "existed", "placed",
 //                 "before": <fingerprint>, "after": <fingerprint>}, ...],
-//    "made_folders": [...], "restoring": false, "force": false}
+//    "made_folders": [...], "restoring": false, "force": false,
+//    "staging": false, "previous": "<the replaced record's JSON text>"}
 // A fingerprint: {"present", "folder", "size", "modified", "sample"}.
 #pragma once
 
@@ -71,6 +72,11 @@ struct UndoRecord {
   // from here on only completes it.
   bool restoring = false;
   bool force = false;
+  // The replacement is still making its copies: nothing of the master has
+  // changed yet, and previous is the record it replaces (its JSON text, empty
+  // when there was none), put back when the copies are abandoned.
+  bool staging = false;
+  std::string previous;
 };
 
 std::string UndoRecordPath(const ServerPaths& master);

@@ -47,6 +47,10 @@ void AddMasterOptions(CLI::App& command, MasterOptions& o) {
 int RunRestore(const MasterOptions& o) {
   try {
     const RestoreResult r = RestoreLastReplacement(MasterPaths(o), o.force);
+    if (r.copiesOnly) {
+      PrintText(stdout, r.time + " 的合并在替换主库之前中断，主库没有改动：已删除它留下的副本\n");
+      return std::fflush(stdout) == 0 ? kExitOk : kExitUnexpected;
+    }
     if (!r.changed.empty()) {
       std::string text = "合并之后被改动过的文件（已强制还原）：\n";
       for (const std::string& c : r.changed) text += "  " + c + "\n";

@@ -3,6 +3,7 @@
 #include <map>
 #include <string>
 
+#include "app/restore.h"
 #include "app/result_output.h"
 #include "app/settings.h"
 #include "dbfiles/records.h"
@@ -141,6 +142,34 @@ TEST_F(ReplaceTest, ADifferentlyNamedGuildFolderIsRetiredAndTheNewOneArrivesAsGu
   EXPECT_EQ(Slurp(root + "Qel200/GuildBase/GuildList.txt"), "new guilds");
   EXPECT_EQ(Slurp(root + "Qel200/Guilds2.bak/GuildList.txt"), "old guilds");
   EXPECT_FALSE(fs::exists(root + "Qel200/Guilds2"));
+}
+
+TEST_F(ReplaceTest, ADifferentlyNamedGuildFolderIsRestoredUnderItsOwnName) {
+  fs::rename(root + "Qel200/GuildBase", root + "Qel200/Guilds2");
+  ctx.Master.Guild = root + "Qel200/Guilds2/";
+  ctx.Replace = ctx.Backup = true;
+  const auto before = testing::FileTree(root, true);
+  ReplaceMasterFiles(ctx);
+  ASSERT_TRUE(fs::exists(root + "Qel200/GuildBase/GuildList.txt"));
+  RestoreLastReplacement(ctx.Master, false);
+  EXPECT_EQ(testing::FileTree(root, true), before);
+}
+
+// A replacement that fails while copying changed nothing of the master: the
+// record of the replacement before it is the one a restore works from.
+TEST_F(ReplaceTest, ACopyFailingPartWayKeepsTheLastReplacementsRecord) {
+  RAZERE_POSIX_ONLY("a file size limit");
+  ctx.Replace = ctx.Backup = true;
+  const std::string record = root + "LoginSrv/IDDB/合区还原.json";
+  WriteBytes(record, "{\"an earlier replacement's record\": 1}");
+  WriteBytes(ctx.SavePath + "Qel.DB", std::string(64 * 1024, 'Q'));
+  const auto before = MasterTree();
+  {
+    testing::FileSizeLimit limit(16 * 1024);
+    ASSERT_TRUE(limit.ok());
+    EXPECT_THROW(ReplaceMasterFiles(ctx), FileError);
+  }
+  EXPECT_EQ(MasterTree(), before);
 }
 
 TEST_F(ReplaceTest, TwoPairsSharingAMasterFileNameBothReceiveTheOneOutput) {
