@@ -9,10 +9,12 @@
 #include "app/data_set_check.h"
 #include "app/merge_history.h"
 #include "app/result_output.h"
+#include "app/run_inputs.h"
 #include "app/undo_record.h"
 #include "app/run_report.h"
 #include "app/side_rows.h"
 #include "app/space_check.h"
+#include "dbfiles/db_writer.h"
 #include "dbfiles/source_file.h"
 #include "dbfiles/xo_custom_database.h"
 #include "merge/accounts.h"
@@ -177,6 +179,17 @@ bool CheckInputFiles(const ServerPaths& master, const ServerPaths& slave, Refusa
     }
   }
   return true;
+}
+
+// A game server that holds an input open for writing may change it while
+// the run reads it; it must be closed first.
+bool CheckInputsNotInUse(const InputSnapshot& inputs, Refusals& say) {
+  std::vector<std::string> files;
+  for (const InputState& input : inputs.Inputs()) {
+    if (input.kind == FileKind::File) files.push_back(input.path);
+  }
+  const std::string inUse = FirstInputInUse(files);
+  return inUse.empty() || say.Refuse(InputInUseMessage(inUse));
 }
 
 // The consignment-sale service's area keys (the master's with the web
@@ -459,8 +472,17 @@ void VerifyNewDataSet(RunContext& ctx) {
 // always do, with nothing left to free.
 void FreeRunDataEarly(RunContext& ctx);
 
-void WriteOutput(RunContext& ctx, const RunStages& stages, const HistoryUpdate& history, RunReport& report,
-                 bool dryRun) {
+// The new data set is made of what the run read; an input that changed
+// since the run started (a game server left running) may have changed after
+// its stage read it, and the data set would lose that change. Ends the run
+// naming the file, before anything of the master is written.
+void CheckInputsUnchanged(const RunContext& ctx, const InputSnapshot& atStart) {
+  const std::string changed = InputSnapshot::Take(ctx).FirstChangedSince(atStart);
+  if (!changed.empty()) ThrowSourceChanged(PathFromText(changed));
+}
+
+void WriteOutput(RunContext& ctx, const RunStages& stages, const HistoryUpdate& history, const InputSnapshot& inputs,
+                 RunReport& report, bool dryRun) {
   ctx.Bar.SetInterruptible(false);
   if (report.detailed) ReportResult(ctx, report);
   if (stages.WriteChangeLogs) Timed(report, "WriteChangeLogs", [&] { stages.WriteChangeLogs(ctx); });
@@ -470,6 +492,10 @@ void WriteOutput(RunContext& ctx, const RunStages& stages, const HistoryUpdate& 
     FreeRunDataEarly(ctx);  // the checks need memory of their own
     Timed(report, "Verify", [&] { VerifyNewDataSet(ctx); });
   }
+  // Every input has been read for the last time; the counters (without
+  // Replace) or the staged replacement (with it) are the first writes into
+  // the master.
+  CheckInputsUnchanged(ctx, inputs);
   if (stages.WriteItemNumbers) Timed(report, "WriteItemNumbers", [&] { stages.WriteItemNumbers(ctx); });
   // The release that follows the replacement counts to 42 on this range; the
   // replacement counts its copies' MiB on a range of its own.
@@ -623,6 +649,9 @@ RunOutcome Run(RunContext& ctx, const WindowState& w, const RunStages& stages, R
   if (!CheckNoInterruptedReplacement(ctx, say)) return RunOutcome::Refused;
   if (!CheckNoUnfinishedRestore(ctx, say)) return RunOutcome::Refused;
   if (!CheckInputFiles(ctx.Master, ctx.Slave, say)) return RunOutcome::Refused;
+  // Before anything of the inputs is read.
+  const InputSnapshot inputsAtStart = InputSnapshot::Take(ctx);
+  if (!CheckInputsNotInUse(inputsAtStart, say)) return RunOutcome::Refused;
   if (ctx.Gmm && !ReadAreaKeys(ctx, stages, say)) return RunOutcome::Refused;
   ctx.SavePath = ResolveSaveFolder(w.SavePath, ctx.ProgramFolder);
   settingsKnown();
@@ -649,7 +678,7 @@ RunOutcome Run(RunContext& ctx, const WindowState& w, const RunStages& stages, R
       return RunOutcome::Refused;
     }
     Timed(report, "CloseMailStore", [&] { CloseMailStore(ctx); });
-    WriteOutput(ctx, stages, history, report, w.DryRun);
+    WriteOutput(ctx, stages, history, inputsAtStart, report, w.DryRun);
   } catch (const std::exception& e) {
     WriteIncompleteMarker(ctx.SavePath, e.what());
     throw;

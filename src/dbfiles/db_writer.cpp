@@ -5,6 +5,8 @@
 
 #include "dbfiles/db_header.h"
 #include "dbfiles/le_bytes.h"
+#include "dbfiles/records.h"
+#include "support/ansi.h"
 #include "support/datetime.h"
 #include "support/file_system.h"
 
@@ -15,6 +17,24 @@ namespace {
 // Small records are gathered into writes of this many bytes; big ones are
 // written straight from the record buffer.
 constexpr size_t kSmallRecordLimit = DbWriter::kBufferSize / 8;
+
+// The slot whose name keys the kind's entries when they are loaded.
+const NameSlot& LoadKeySlot(DbKind kind) {
+  switch (kind) {
+    case DbKind::ID: return account_rec::kSlots[account_rec::kNameSlot];
+    case DbKind::Hum: return index_rec::kSlots[index_rec::kNameSlot];
+    case DbKind::Qel: return chardata_rec::kSlots[chardata_rec::kNameSlot];
+    case DbKind::HeroQel: return hero_rec::kSlots[hero_rec::kNameSlot];
+  }
+  throw std::logic_error("DbWriter: unknown record kind");
+}
+
+// The record is still the one the read pass kept: live (the read pass keeps
+// no other, so a set flag is a change) and under the same name key.
+bool AsLoaded(DbKind kind, const uint8_t* rec, size_t n, std::string_view loadedName) {
+  if (rec[KindInfo(kind).deletedFlag] != 0) return false;
+  return SameNameKey(ReadName(rec, n, LoadKeySlot(kind)), loadedName);
+}
 
 }  // namespace
 
@@ -54,10 +74,10 @@ void DbWriter::Commit(uint8_t* rec) {
   ++written_;
 }
 
-bool DbWriter::Append(DbSourceFile& source, int64_t offset, const Patch& patch) {
+bool DbWriter::Append(DbSourceFile& source, int64_t offset, std::string_view loadedName, const Patch& patch) {
   uint8_t* rec = NextSlot();
   const size_t got = buffered_ ? source.ReadAtBuffered(offset, rec, recordSize_) : source.ReadAt(offset, rec, recordSize_);
-  if (got < recordSize_) {
+  if (got < recordSize_ || !AsLoaded(kind_, rec, recordSize_, loadedName)) {
     if (buffered_) out_->Unreserve(recordSize_);
     return false;
   }

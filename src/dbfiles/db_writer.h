@@ -7,7 +7,7 @@
 //
 // Usage:
 //   DbWriter w(savePath / "Qel.DB", DbKind::Qel, count);
-//   for (entry : entries) w.Append(*sourceOf(entry), entry.offset, [&](std::span<uint8_t> rec) { ... });
+//   for (entry : entries) w.Append(*sourceOf(entry), entry.offset, entry.name, [&](std::span<uint8_t> rec) { ... });
 //   w.Close();
 #pragma once
 
@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "dbfiles/db_format.h"
@@ -46,11 +47,14 @@ class DbWriter {
   DbWriter(const DbWriter&) = delete;
   DbWriter& operator=(const DbWriter&) = delete;
 
-  // Reads the record at offset of source; when the source holds fewer than a
-  // whole record there, writes nothing and returns false (the source changed
-  // since it was read: see ThrowSourceChanged). Otherwise applies
+  // Reads the record at offset of source, which the read pass found live
+  // under the name loadedName (its name slot: the account name, the
+  // character's or the hero's name). When the source no longer holds that
+  // record there (fewer than a whole record, the deleted flag set, or a name
+  // with another name key) writes nothing and returns false: the source
+  // changed since it was read (see ThrowSourceChanged). Otherwise applies
   // patch (if any) and appends the record. Throws FileError on I/O errors.
-  bool Append(DbSourceFile& source, int64_t offset, const Patch& patch = {});
+  bool Append(DbSourceFile& source, int64_t offset, std::string_view loadedName, const Patch& patch = {});
 
   // Appends a record given in full (generators and tests); record.size() must
   // be the kind's record size, else std::invalid_argument.

@@ -101,16 +101,24 @@ void MergeAccounts(const RunSettings& run, RunServices& services, AccountStagePr
   DbWriter writer(PathFromText(run.SavePath + std::string(KindInfo(DbKind::ID).fileName)), DbKind::ID, count);
   services.Bar.SetMax(count);
   services.Bar.SetPosition(0);
+  // The copies must come from the files as they are now, not from a read
+  // window that may still hold what the load saw.
+  accounts.MasterIdFile->ReleaseWindow();
+  accounts.SlaveIdFile->ReleaseWindow();
   const AccountEntry* current = nullptr;
   const DbWriter::Patch unchanged;
   const DbWriter::Patch rename = [&current](std::span<uint8_t> rec) { PatchAccountName(rec, current->newName.str()); };
   for (AccountCollection::Node& node : master) {
     current = node.Item.get();
     services.ShowStatusText(1, StatusTextWithName("正在保存(%d/%d) ID.DB:", current->name));
-    // A record gone from its file since the load: the file changed under the run.
+    // A record gone from its file, deleted or renamed since the load: the
+    // file changed under the run.
     if (current->side == kSideMaster) {
-      if (!writer.Append(*accounts.MasterIdFile, current->offset)) ThrowSourceChanged(accounts.MasterIdFile->Path());
-    } else if (!writer.Append(*accounts.SlaveIdFile, current->offset, current->newName.empty() ? unchanged : rename)) {
+      if (!writer.Append(*accounts.MasterIdFile, current->offset, current->name)) {
+        ThrowSourceChanged(accounts.MasterIdFile->Path());
+      }
+    } else if (!writer.Append(*accounts.SlaveIdFile, current->offset, current->name,
+                              current->newName.empty() ? unchanged : rename)) {
       ThrowSourceChanged(accounts.SlaveIdFile->Path());
     }
   }

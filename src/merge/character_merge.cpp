@@ -100,8 +100,9 @@ void WriteData(const CharacterStageIO& io) {
     current = &node.Item;
     io.services.ShowStatusText(1, StatusTextWithName(Kind::kSaveText, current->name.View(), Kind::kStatusMaxBytes));
     DbSourceFile& source = Source(io.out.*Kind::kMasterFile, io.out.*Kind::kSlaveFile, current->side);
-    // A record gone from its file since the load: the file changed under the run.
-    if (!writer.Append(source, current->offset, patch)) ThrowSourceChanged(source.Path());
+    // A record gone from its file, deleted or renamed since the load: the
+    // file changed under the run.
+    if (!writer.Append(source, current->offset, current->name.View(), patch)) ThrowSourceChanged(source.Path());
   }
   writer.Close();
   EndWritePass(io, Kind::kDoneText, count);
@@ -175,17 +176,22 @@ void WriteHumDb(const CharacterStageIO& io) {
     names[index_rec::kAccountSlot] = newAccount;
     PatchNames(rec, DbKind::Hum, index_rec::kSlots, names);
   };
+  // The load read these files in this stage; their read windows may still
+  // hold what it saw, and the copies must come from the files as they are now.
+  for (const std::shared_ptr<DbSourceFile>& file : {io.out.MasterHumFile, io.out.SlaveHumFile}) {
+    if (file) file->ReleaseWindow();
+  }
   for (const CharIndexCollection::Node& node : master) {
     current = node.Item.get();
     DbSourceFile& source = Source(io.out.MasterHumFile, io.out.SlaveHumFile, current->side);
-    bool whole = true;
+    bool asLoaded = true;
     if (current->side == kSideMaster) {
-      whole = writer.Append(source, current->offset);
+      asLoaded = writer.Append(source, current->offset, current->name);
     } else {
       newAccount = RenamedTo(accountRenames, current->account);
-      whole = writer.Append(source, current->offset, patchSlave);
+      asLoaded = writer.Append(source, current->offset, current->name, patchSlave);
     }
-    if (!whole) ThrowSourceChanged(source.Path());
+    if (!asLoaded) ThrowSourceChanged(source.Path());
     const std::string& shown = current->newName.empty() ? current->name : current->newName;
     io.services.ShowStatusText(1, StatusTextWithName("正在保存(%d/%d) Hum.DB:", shown, kCharStatusMaxBytes));
   }

@@ -265,6 +265,24 @@ std::string NameKey(std::string_view gbkName) {
   return key;
 }
 
+bool SameNameKey(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  // Each name has its own character boundaries: a byte folds only where it is
+  // not the trail byte of its own name's lead byte.
+  bool trailA = false;
+  bool trailB = false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    auto x = static_cast<unsigned char>(a[i]);
+    auto y = static_cast<unsigned char>(b[i]);
+    if (!trailA && x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + ('a' - 'A'));
+    if (!trailB && y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + ('a' - 'A'));
+    if (x != y) return false;
+    trailA = !trailA && IsLeadByte(static_cast<unsigned char>(a[i]));
+    trailB = !trailB && IsLeadByte(static_cast<unsigned char>(b[i]));
+  }
+  return true;
+}
+
 std::string FileNameKey(std::string_view gbkName) {
   // Upper-case trail bytes of one lead byte, and how far the lower case of
   // each lies (GBK keeps both cases of a script in two parallel runs).

@@ -29,6 +29,9 @@ std::string Utf8ToGbk(std::string_view utf8, bool* lossy = nullptr);
 // the end is copied unchanged. No decode.
 std::string NameKey(std::string_view gbkName);
 
+// NameKey(a) == NameKey(b), without building either key.
+bool SameNameKey(std::string_view a, std::string_view b);
+
 // The key under which Windows' file systems tell file names apart, on GBK
 // bytes: NameKey's ASCII folding, and besides it every GBK letter that has
 // its other case in GBK folded to the lower case: the fullwidth Latin

@@ -30,6 +30,12 @@ namespace razere {
 enum class OpenMode : uint8_t {
   Read,       // read only; shares the file with every other reader and writer
               // (a running game server may hold it open). A folder is refused.
+  ReadInput,  // as Read, but on Windows refused while another program holds
+              // the file open for writing, and while this handle is open no
+              // one may open it for writing (share read only). Only for an
+              // installation's files that a run reads; the program's own
+              // files (the save folder, staging copies) are opened with Read,
+              // since it may read them while one of its own handles writes.
   ReadWrite,  // an existing file, read and write
   Create,     // read and write; created when missing, contents kept otherwise
   Replace,    // read and write; created when missing, emptied otherwise

@@ -188,7 +188,8 @@ std::unique_ptr<File> MemoryFileSystem::Open(const fs::path& path, OpenMode mode
     if (it->second.folder) Throw(failOp, path, EISDIR);
     if (mode == OpenMode::CreateNew) Throw(failOp, path, EEXIST);
     if (mode == OpenMode::Replace) state_->Resize(*it->second.data, 0, path, failOp);
-    return std::make_unique<MemoryFile>(path, state_, it->second.data, mode != OpenMode::Read);
+    const bool reads = mode == OpenMode::Read || mode == OpenMode::ReadInput;
+    return std::make_unique<MemoryFile>(path, state_, it->second.data, !reads);
   }
   if (!creates) Throw(failOp, path, ENOENT);
   auto parent = state_->nodes.find(ParentKey(key));
@@ -408,16 +409,17 @@ std::unique_ptr<File> DiscardingFileSystem::Open(const fs::path& path, OpenMode 
   // The base is asked before the lock is taken: it may be slow, and the
   // mail store's thread opens files through this layer too.
   const bool keeps = mode != OpenMode::Replace && mode != OpenMode::CreateNew;
-  const bool baseFile = (mode != OpenMode::Read || keeps) && base_.KindOf(path) == FileKind::File;
-  const int64_t baseSize = baseFile && mode != OpenMode::Read && keeps ? base_.FileSize(path) : 0;
+  const bool reads = mode == OpenMode::Read || mode == OpenMode::ReadInput;
+  const bool baseFile = (!reads || keeps) && base_.KindOf(path) == FileKind::File;
+  const int64_t baseSize = baseFile && !reads && keeps ? base_.FileSize(path) : 0;
   {
     std::lock_guard lock(state_->mu);
     const bool gone = state_->removed.count(key) > 0;
-    if (mode == OpenMode::Read && !state_->created.count(key)) {
+    if (reads && !state_->created.count(key)) {
       if (gone) Throw(FileOp::Open, path, ENOENT);
       // else read the base's file below, outside the lock
     } else {
-      if (mode != OpenMode::Read) ++state_->filesWritten;
+      if (!reads) ++state_->filesWritten;
       state_->removed.erase(key);
       auto [it, fresh] = state_->created.try_emplace(key, 0);
       if (fresh && keeps && !gone) it->second = baseSize;
@@ -425,7 +427,7 @@ std::unique_ptr<File> DiscardingFileSystem::Open(const fs::path& path, OpenMode 
       return std::make_unique<DiscardingFile>(path, state_, key);
     }
   }
-  return base_.Open(path, OpenMode::Read);
+  return base_.Open(path, mode);  // Read or ReadInput
 }
 
 FileKind DiscardingFileSystem::KindOf(const fs::path& path, bool followLinks) {

@@ -155,7 +155,8 @@ class PosixFileSystem final : public FileSystem {
   std::unique_ptr<File> Open(const fs::path& path, OpenMode mode, const fs::path& permissionsOf) override {
     int flags = O_CLOEXEC;
     switch (mode) {
-      case OpenMode::Read: flags |= O_RDONLY; break;
+      case OpenMode::Read:
+      case OpenMode::ReadInput: flags |= O_RDONLY; break;
       case OpenMode::ReadWrite: flags |= O_RDWR; break;
       case OpenMode::Create: flags |= O_RDWR | O_CREAT; break;
       case OpenMode::Replace: flags |= O_RDWR | O_CREAT | O_TRUNC; break;

@@ -41,7 +41,7 @@ std::vector<fs::path> RecordingFileSystem::FilesWritten() {
 
 std::unique_ptr<File> RecordingFileSystem::Open(const fs::path& path, OpenMode mode, const fs::path& permissionsOf) {
   std::unique_ptr<File> file = ForwardingFileSystem::Open(path, mode, permissionsOf);
-  if (mode != OpenMode::Read) Note(path);
+  if (mode != OpenMode::Read && mode != OpenMode::ReadInput) Note(path);
   return file;
 }
 

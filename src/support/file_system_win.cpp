@@ -131,7 +131,8 @@ class WinFileSystem final : public FileSystem {
     DWORD access = GENERIC_READ | GENERIC_WRITE;
     DWORD disposition = OPEN_EXISTING;
     switch (mode) {
-      case OpenMode::Read: access = GENERIC_READ; break;
+      case OpenMode::Read:
+      case OpenMode::ReadInput: access = GENERIC_READ; break;
       case OpenMode::ReadWrite: break;
       case OpenMode::Create: disposition = OPEN_ALWAYS; break;
       case OpenMode::Replace: disposition = CREATE_ALWAYS; break;
@@ -144,9 +145,11 @@ class WinFileSystem final : public FileSystem {
     // of this run, so only the ordinary attributes are copied.
     (void)permissionsOf;
     // A running game server may hold the file open: share everything, as
-    // POSIX does.
-    const HANDLE h = ::CreateFileW(Native(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // POSIX does. An input is shared with readers only, so that the open
+    // fails while a writer holds it (and no writer gets it while it is open).
+    const DWORD share =
+        mode == OpenMode::ReadInput ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const HANDLE h = ::CreateFileW(Native(path).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
       const DWORD err = ::GetLastError();
       // A folder: CreateFileW without backup semantics refuses it with

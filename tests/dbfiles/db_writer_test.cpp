@@ -5,6 +5,7 @@
 #endif
 
 #include <cstring>
+#include <functional>
 
 #include "dbfiles/db_test_util.h"
 #include "dbfiles/db_writer.h"
@@ -109,7 +110,7 @@ TEST(WritePass, RecordsFollowTheEntriesWithTheirPatches) {
   TempDir out;
   DbWriter w(out / "Hum.DB", DbKind::Hum, 3);
   for (const CharIndexEntry& e : s.entries) {
-    ASSERT_TRUE(w.Append(e.side == kSideMaster ? *s.master : *s.slave, e.offset, [&](std::span<uint8_t> rec) {
+    ASSERT_TRUE(w.Append(e.side == kSideMaster ? *s.master : *s.slave, e.offset, e.name, [&](std::span<uint8_t> rec) {
       if (e.side == kSideSlave) {
         const std::string account = "acc2";
         PatchNames(rec, DbKind::Hum, index_rec::kSlots, {e.newName.empty() ? nullptr : &e.newName, &account});
@@ -145,16 +146,49 @@ TEST(WritePass, ShortReadLeavesTheEntryOutAndTheCountRight) {
     std::filesystem::resize_file(dir / "src", static_cast<uintmax_t>(124 + 2 * size - 1));
     DbSourceFile src(dir / "src");
     DbWriter w(dir / "out", kind, 3);
-    EXPECT_TRUE(w.Append(src, 124));
-    EXPECT_FALSE(w.Append(src, 124 + size));
-    EXPECT_FALSE(w.Append(src, 1'000'000'000'000));
-    EXPECT_TRUE(w.Append(src, 124));
+    EXPECT_TRUE(w.Append(src, 124, "a"));
+    EXPECT_FALSE(w.Append(src, 124 + size, "b"));
+    EXPECT_FALSE(w.Append(src, 1'000'000'000'000, "a"));
+    EXPECT_TRUE(w.Append(src, 124, "a"));
     w.Close();
     EXPECT_EQ(w.Announced(), 3);
     EXPECT_EQ(w.Written(), 2);
     Bytes f = ReadFile(dir / "out");
     EXPECT_EQ(f.size(), static_cast<size_t>(124 + 2 * size));
     EXPECT_EQ(Int32At(f, 104), 2);
+  }
+}
+
+// A record is copied only while it is the one the load kept: still live and
+// under the same name key. The two kinds take the two ways a record comes in
+// (through the read window, straight into the record buffer).
+TEST(WritePass, ARecordIsCopiedOnlyWhileItIsWhatTheLoadSaw) {
+  const struct {
+    const char* what;
+    std::function<void(Bytes&, const DbKindInfo&)> change;
+    bool copied;
+  } cases[] = {
+      {"unchanged", [](Bytes&, const DbKindInfo&) {}, true},
+      {"only the ASCII case of its name", [](Bytes& r, const DbKindInfo& k) { WriteNameField(r.data() + k.body, "KIM"); },
+       true},
+      {"another name", [](Bytes& r, const DbKindInfo& k) { WriteNameField(r.data() + k.body, "Kix"); }, false},
+      {"an empty name", [](Bytes& r, const DbKindInfo& k) { WriteNameField(r.data() + k.body, ""); }, false},
+      {"deleted", [](Bytes& r, const DbKindInfo& k) { r[k.deletedFlag] = 1; }, false},
+      {"deleted with another flag value", [](Bytes& r, const DbKindInfo& k) { r[k.deletedFlag] = 0xFF; }, false},
+  };
+  for (DbKind kind : {DbKind::Hum, DbKind::Qel}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(KindInfo(kind).fileName) + ": " + c.what);
+      TempDir dir;
+      Bytes rec = MakeRecord(kind, "Kim");
+      c.change(rec, KindInfo(kind));
+      WriteFile(dir / "src", MakeFileBytes(kind, 1, {rec}));
+      DbSourceFile src(dir / "src");
+      DbWriter w(dir / "out", kind, 1);
+      EXPECT_EQ(w.Append(src, 124, "kim"), c.copied);
+      w.Close();
+      EXPECT_EQ(w.Written(), c.copied ? 1 : 0);
+    }
   }
 }
 
@@ -168,7 +202,7 @@ TEST(WritePass, ManySmallRecordsCrossTheOutputBuffer) {
   DbWriter w(dir / "ID.DB", DbKind::ID, count);
   // Backwards, so the source's read-ahead window is of no help.
   for (int i = count - 1; i >= 0; --i) {
-    ASSERT_TRUE(w.Append(src, 124 + int64_t{i} * account_rec::kSize,
+    ASSERT_TRUE(w.Append(src, 124 + int64_t{i} * account_rec::kSize, "a" + std::to_string(i),
                          [&](std::span<uint8_t> rec) { rec[1] = static_cast<uint8_t>(i); }));
   }
   w.Close();
@@ -196,7 +230,7 @@ TEST(WritePass, EmptySourceContributesNothing) {
   });
   ASSERT_EQ(entries.size(), 1u);
   DbWriter w(dir / "Qel.DB", DbKind::Qel, 1);
-  EXPECT_TRUE(w.Append(*other, entries[0].offset));
+  EXPECT_TRUE(w.Append(*other, entries[0].offset, entries[0].name.View()));
   w.Close();
   Bytes f = ReadFile(dir / "Qel.DB");
   EXPECT_EQ(Int32At(f, 104), 1);
@@ -209,7 +243,7 @@ TEST(WritePass, ReplacesAnExistingTarget) {
   WriteFile(dir / "src", MakeFileBytes(DbKind::Hum, 1, {testing::MakeIndexRecord("a", "b")}));
   DbSourceFile src(dir / "src");
   DbWriter w(dir / "Hum.DB", DbKind::Hum, 1);
-  ASSERT_TRUE(w.Append(src, 124));
+  ASSERT_TRUE(w.Append(src, 124, "a"));
   w.Close();
   Bytes f = ReadFile(dir / "Hum.DB");
   ASSERT_EQ(f.size(), 124u + 132u);
@@ -237,7 +271,7 @@ TEST(WritePass, WriteFailureRaisesFileErrorNamingTheFile) {
     try {
       FileSizeLimit limit(100000);
       DbWriter w(target, kind, n);
-      for (int i = 0; i < n; ++i) w.Append(src, 124 + int64_t{i} * KindInfo(kind).recordSize);
+      for (int i = 0; i < n; ++i) w.Append(src, 124 + int64_t{i} * KindInfo(kind).recordSize, "a");
       w.Close();
     } catch (const FileError& e) {
       message = e.what();

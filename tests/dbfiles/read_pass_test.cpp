@@ -244,7 +244,7 @@ TEST(ReadPass, OffsetsBeyondFourGiB) {
 
   // The write pass reads it back by that offset.
   DbWriter w(dir / "out.DB", DbKind::Qel, 1);
-  ASSERT_TRUE(w.Append(*src, offset, [](std::span<uint8_t> rec) {
+  ASSERT_TRUE(w.Append(*src, offset, "far", [](std::span<uint8_t> rec) {
     PatchName(rec, DbKind::Qel, chardata_rec::kSlots[chardata_rec::kNameSlot], "near");
   }));
   w.Close();

@@ -276,6 +276,52 @@ TEST(WindowsBuild, MergesTheSamePairToTheSameBytesAsTheLinuxBuild) {
 }
 
 
+// A game server that still holds an input open for writing may change it
+// while the run reads it: razere-cli.exe refuses to start (exit 1), names
+// the file and changes nothing. The server is razere-window-driver holding
+// the master's Hum.DB open for writing, shared with readers only.
+TEST(WindowsBuild, AnInputHeldOpenForWritingByAnotherProgramIsRefusedAtTheStart) {
+  const WindowsTools tools = Tools();
+  if (!tools.Named()) GTEST_SKIP() << "RAZERE_WINDOWS_BIN and RAZERE_WINE name no Windows build";
+  ScratchDir scratch;
+  const gen::GeneratedPair pair = SmallPair(scratch.path() / "pair");
+  const fs::path root = scratch.path() / "held";
+  PrepareRoot(pair, root, true);
+  const std::string held = WindowsPath(root / "master" / "DBServer" / "FDB" / "Hum.DB");
+  const std::map<std::string, std::string> before = FileTree(root / "master", true);
+
+  const std::string wine = testing::ShellQuote(tools.wine) + " ";
+  const fs::path heldLog = scratch.path() / "holder.log";
+  const fs::path cliLog = scratch.path() / "cli.log";
+  // The merge starts only once the holder has the file; the holder is
+  // ended as soon as the merge has.
+  const std::string script =
+      wine + testing::ShellQuote(tools.bin + "/razere-window-driver.exe") + " hold " + testing::ShellQuote(held) +
+      " 300 >" + testing::ShellQuote(heldLog.string()) + " 2>&1 &\n"
+      "holder=$!\n"
+      "until grep -q held " + testing::ShellQuote(heldLog.string()) + "; do\n"
+      "  kill -0 $holder 2>/dev/null || exit 9\n"
+      "  sleep 0.2\n"
+      "done\n" +
+      wine + testing::ShellQuote(tools.bin + "/razere-cli.exe") + " merge --config " +
+      testing::ShellQuote(WindowsPath(root / "Config.ini")) + " --quiet >" + testing::ShellQuote(cliLog.string()) +
+      " 2>&1\n"
+      "status=$?\n"
+      "kill $holder\n"
+      "wait $holder\n"
+      "exit $status\n";
+  const fs::path scriptFile = scratch.path() / "hold.sh";
+  testing::WriteBytes(scriptFile, script);
+  const int status = std::system(("timeout 600 sh " + testing::ShellQuote(scriptFile.string()) + " >/dev/null 2>&1").c_str());
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  const std::string out = testing::Slurp(cliLog);
+  EXPECT_EQ(WEXITSTATUS(status), 1) << testing::Slurp(heldLog) << out;
+  const std::string message = "数据文件正被其他程序使用：" + held + "，请先关闭游戏服务器！！！";
+  EXPECT_TRUE(out.find(message) != std::string::npos || out.find(Utf8ToGbk(message)) != std::string::npos) << out;
+  EXPECT_TRUE(FileTree(root / "master", true) == before) << "the master changed";
+  EXPECT_FALSE(fs::exists(root / "save" / "ID.DB")) << "the run got as far as writing";
+}
+
 // razere.exe, the window for Windows, started beside its Config.ini and
 // driven from another process through its controls (razere-window-driver),
 // merges the pair as razere-cli.exe does: 开始合并 pressed by a message, and

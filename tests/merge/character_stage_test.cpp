@@ -760,8 +760,10 @@ TEST(CharacterStageChangedInput, ARecordFileThatShrinksBeforeItsWritePassEndsThe
     const char* pass;  // the status text of the first record its write pass copies
   } cases[] = {{"Qel.DB", "正在保存(1/"}, {"HeroQel.DB", "正在保存(1/"}};
   // ID.DB and Hum.DB take the same check, but their small records come
-  // through a read window that may still hold what the load read: the
-  // copy is then the load's, whole, and the run rightly goes on.
+  // through a read window that the pass's first read fills: a file cut after
+  // that is copied as it was then, whole, and the driver's check of every
+  // input before it writes into the master ends the run
+  // (tests/app/changed_inputs_test.cpp).
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
     SetClockForTesting(kNow);

@@ -12,6 +12,11 @@
 //       window. Prints one line per finding; exit 0 when all hold.
 //   razere-window-driver type TEXT     (the keys to the focused control)
 //   razere-window-driver close
+//   razere-window-driver hold FILE SECONDS
+//       Stands in for a game server that keeps a data file open: opens FILE
+//       for writing, sharing it with readers only, prints "held" once it has
+//       it, and keeps it open for SECONDS (or until killed). Exit 1 when the
+//       file cannot be opened.
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -186,10 +191,23 @@ int wmain(int argc, wchar_t** argv) {
     TypeKeys(WideOf(args[1].c_str()).c_str());
     return 0;
   }
+  if (args.size() == 3 && args[0] == "hold") {
+    const HANDLE h = CreateFileW(WideOf(args[1].c_str()).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      std::printf("cannot open %s: error %lu\n", args[1].c_str(), GetLastError());
+      return 1;
+    }
+    std::printf("held\n");
+    std::fflush(stdout);
+    Sleep(static_cast<DWORD>(std::stoul(args[2])) * 1000);
+    CloseHandle(h);
+    return 0;
+  }
   if (!args.empty() && args[0] == "close") {
     if (HWND main = FindWindowW(L"TFrmMain", nullptr)) PostMessageW(main, WM_CLOSE, 0, 0);
     return 0;
   }
-  std::fprintf(stderr, "usage: razere-window-driver merge [--click] | type TEXT | close\n");
+  std::fprintf(stderr, "usage: razere-window-driver merge [--click] | type TEXT | close | hold FILE SECONDS\n");
   return 2;
 }
