@@ -126,6 +126,15 @@ class FileSystem {
   // A file is there that its owner may not write: the operator's mark that
   // it must not change (a replacement by rename would not notice it).
   virtual bool IsReadOnly(const std::filesystem::path& path) = 0;
+  // Copies the file from to to (created, or emptied when there), flushed to
+  // disk and closed, without the bytes passing through the process: blocks
+  // shared by both files where the file system offers it (each still
+  // changes on its own), else the system's own copy. copied hears of the
+  // bytes as they are copied. False when the platform cannot copy between
+  // these two files (another file system, one without such a copy, a layer
+  // in memory): nothing was copied then, and the caller copies itself.
+  virtual bool CopyInSystem(const std::filesystem::path& from, const std::filesystem::path& to,
+                            const std::function<void(uint64_t)>& copied);
 };
 
 // The folder of the running program (settings live beside it); empty when
@@ -257,6 +266,8 @@ class ForwardingFileSystem : public FileSystem {
   std::filesystem::path ResolveLinks(const std::filesystem::path& path) override;
   bool IsReadOnly(const std::filesystem::path& path) override;
   std::filesystem::path Canonical(const std::filesystem::path& path) override;
+  bool CopyInSystem(const std::filesystem::path& from, const std::filesystem::path& to,
+                    const std::function<void(uint64_t)>& copied) override;
 
  protected:
   FileSystem& Base() const { return base_; }
@@ -278,6 +289,8 @@ class RecordingFileSystem : public ForwardingFileSystem {
   std::unique_ptr<File> Open(const std::filesystem::path& path, OpenMode mode,
                              const std::filesystem::path& permissionsOf = {}) override;
   void Rename(const std::filesystem::path& from, const std::filesystem::path& to) override;
+  bool CopyInSystem(const std::filesystem::path& from, const std::filesystem::path& to,
+                    const std::function<void(uint64_t)>& copied) override;
 
  private:
   void Note(const std::filesystem::path& path);
@@ -308,6 +321,7 @@ uint64_t BytesBelow(const std::filesystem::path& path);
 
 // Copies a file's bytes to target (created, or emptied when there), with
 // source's permission bits, flushed to disk and closed; every step checked.
+// The system copies them itself where it can (see CopyInSystem).
 // copied, when given, hears of every chunk written (its size in bytes).
 void CopyFileDurably(const std::filesystem::path& source, const std::filesystem::path& target,
                      const std::function<void(uint64_t)>& copied = {});

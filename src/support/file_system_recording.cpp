@@ -45,6 +45,18 @@ std::unique_ptr<File> RecordingFileSystem::Open(const fs::path& path, OpenMode m
   return file;
 }
 
+bool ForwardingFileSystem::CopyInSystem(const fs::path& from, const fs::path& to,
+                                        const std::function<void(uint64_t)>& copied) {
+  return base_.CopyInSystem(from, to, copied);
+}
+
+bool RecordingFileSystem::CopyInSystem(const fs::path& from, const fs::path& to,
+                                       const std::function<void(uint64_t)>& copied) {
+  const bool done = ForwardingFileSystem::CopyInSystem(from, to, copied);
+  if (done) Note(to);
+  return done;
+}
+
 void RecordingFileSystem::Rename(const fs::path& from, const fs::path& to) {
   ForwardingFileSystem::Rename(from, to);
   Note(to);

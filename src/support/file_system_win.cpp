@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <exception>
+#include <functional>
 #include <cwchar>
 
 #include "support/file_system.h"
@@ -179,6 +181,47 @@ class WinFileSystem final : public FileSystem {
       return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? FileKind::Folder : FileKind::File;
     }
     return KindOfAttributes(data.dwFileAttributes);
+  }
+
+  bool CopyInSystem(const fs::path& from, const fs::path& to, const std::function<void(uint64_t)>& copied) override {
+    // The system's copy shares blocks where the volume offers it (block
+    // cloning on ReFS). The progress routine runs on this thread; what the
+    // listener throws is carried across the system's frames, not through them.
+    struct Listener {
+      const std::function<void(uint64_t)>& copied;
+      uint64_t reported = 0;
+      std::exception_ptr error;
+    } listener{copied};
+    const LPPROGRESS_ROUTINE routine = [](LARGE_INTEGER, LARGE_INTEGER transferred, LARGE_INTEGER, LARGE_INTEGER,
+                                          DWORD, DWORD, HANDLE, HANDLE, LPVOID data) -> DWORD {
+      auto* l = static_cast<Listener*>(data);
+      const auto now = static_cast<uint64_t>(transferred.QuadPart);
+      if (!l->copied || now <= l->reported) return PROGRESS_CONTINUE;
+      try {
+        l->copied(now - l->reported);
+      } catch (...) {
+        l->error = std::current_exception();
+        return PROGRESS_CANCEL;
+      }
+      l->reported = now;
+      return PROGRESS_CONTINUE;
+    };
+    if (!::CopyFileExW(Native(from).c_str(), Native(to).c_str(), routine, &listener, nullptr, 0)) {
+      const DWORD err = ::GetLastError();
+      if (listener.error) std::rethrow_exception(listener.error);
+      if (err == ERROR_NOT_SUPPORTED || err == ERROR_INVALID_FUNCTION || err == ERROR_CALL_NOT_IMPLEMENTED) return false;
+      Throw(FileOp::Write, to, err, from);
+    }
+    // The copy carries the source's attributes: a read-only one could not
+    // be flushed, nor later replaced or removed as a staged copy is.
+    const DWORD attrs = ::GetFileAttributesW(Native(to).c_str());
+    if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY)) {
+      ::SetFileAttributesW(Native(to).c_str(), attrs & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    }
+    std::unique_ptr<File> out = Open(to, OpenMode::ReadWrite, {});
+    out->Sync();
+    out->Close();
+    return true;
   }
 
   int64_t FileSize(const fs::path& path) override {

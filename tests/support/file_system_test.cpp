@@ -5,11 +5,16 @@
 #include <gtest/gtest.h>
 #if !defined(_WIN32)
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <fstream>
+#include <optional>
+#include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -391,6 +396,120 @@ TEST(FolderSyncBatch, AnErrorOnTheWayStillFlushesQuietly) {
   }
   EXPECT_EQ(layer.flushed, (std::vector<std::string>{"/a"}));
 }
+
+
+// Copies the system makes itself (shared blocks, the kernel's copy, the
+// system's copy on Windows) or, where it refuses, the program: every byte,
+// every byte counted once, the target replaced, the permission bits kept.
+std::string Pattern(size_t size, int seed) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + seed) >> 3);
+  return bytes;
+}
+
+// A layer whose system copy is refused, as on a file system without one.
+class NoSystemCopy : public ForwardingFileSystem {
+ public:
+  using ForwardingFileSystem::ForwardingFileSystem;
+  bool CopyInSystem(const fs::path&, const fs::path&, const std::function<void(uint64_t)>&) override {
+    ++asked;
+    return false;
+  }
+  int asked = 0;
+};
+
+TEST(PlatformFileSystem, CopiesCountEveryByteOnceWhetherTheSystemOrTheProgramCopies) {
+  testing::TempDir dir;
+  const std::string bytes = Pattern((3 << 20) + 12345, 1);
+  const fs::path src = dir.Write("src", bytes);
+#if !defined(_WIN32)
+  ASSERT_EQ(::chmod(src.c_str(), 0640), 0);
+#endif
+  for (const bool refused : {false, true}) {
+    SCOPED_TRACE(refused ? "refused" : "the system's copy");
+    NoSystemCopy refusing(PlatformFileSystem());
+    std::optional<ScopedFileSystem> scope;
+    if (refused) scope.emplace(refusing);
+    const fs::path dst = dir / (refused ? "dst-refused" : "dst");
+    WriteFileAtomic(dst, Pattern(5 << 20, 2));  // longer: emptied first
+    uint64_t counted = 0;
+    CopyFileDurably(src, dst, [&](uint64_t n) { counted += n; });
+    EXPECT_EQ(testing::TempDir::Read(dst), bytes);
+    EXPECT_EQ(counted, bytes.size());
+    EXPECT_EQ(refusing.asked, refused ? 1 : 0);
+#if !defined(_WIN32)
+    struct stat st {};
+    ASSERT_EQ(::stat(dst.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+#endif
+  }
+}
+
+#if defined(__linux__)
+// A file system image mounted on a loop device for the scope's life.
+class LoopMount {
+ public:
+  LoopMount(const fs::path& image, const fs::path& at, const char* mkfs, uint64_t bytes) : at_(at) {
+    if (::geteuid() != 0) {
+      error_ = "needs root to mount a loop device";
+      return;
+    }
+    fs::create_directories(at);
+    { std::ofstream(image).close(); }
+    fs::resize_file(image, bytes);
+    const std::string quiet = " >/dev/null 2>&1";
+    if (std::system((std::string(mkfs) + " -q " + image.string() + quiet).c_str()) != 0) {
+      error_ = std::string(mkfs) + " failed or is missing (xfsprogs)";
+    } else if (std::system(("mount -o loop " + image.string() + " " + at.string() + quiet).c_str()) != 0) {
+      error_ = "cannot mount a loop device here";
+    } else {
+      mounted_ = true;
+    }
+  }
+  ~LoopMount() {
+    if (mounted_) (void)std::system(("umount " + at_.string() + " >/dev/null 2>&1").c_str());
+  }
+  const std::string& error() const { return error_; }
+
+ private:
+  fs::path at_;
+  bool mounted_ = false;
+  std::string error_;
+};
+
+uint64_t FreeBytes(const fs::path& at) {
+  ::sync();
+  return PlatformFileSystem().FreeSpace(at);
+}
+
+// On a file system that shares blocks the staged copies of a replacement cost
+// neither time nor space, and the two files still change on their own; from
+// there to another file system the kernel refuses and the program copies.
+TEST(PlatformFileSystem, OnAFileSystemThatSharesBlocksACopyTakesNoSpace) {
+  testing::TempDir dir;
+  LoopMount xfs(dir / "xfs.img", dir / "xfs", "mkfs.xfs", uint64_t{320} << 20);
+  if (!xfs.error().empty()) GTEST_SKIP() << "no XFS image: " << xfs.error();
+  const fs::path mnt = dir / "xfs";
+  const std::string bytes = Pattern(uint64_t{64} << 20, 3);
+  WriteFileAtomic(mnt / "a", bytes);
+  const uint64_t before = FreeBytes(mnt);
+  uint64_t counted = 0;
+  CopyFileDurably(mnt / "a", mnt / "b", [&](uint64_t n) { counted += n; });
+  const uint64_t after = FreeBytes(mnt);
+  EXPECT_EQ(counted, bytes.size());
+  EXPECT_LT(before - std::min(before, after), uint64_t{4} << 20) << "the copy took its own blocks";
+  EXPECT_EQ(testing::TempDir::Read(mnt / "b"), bytes);
+  {
+    std::unique_ptr<File> b = PlatformFileSystem().Open(mnt / "b", OpenMode::ReadWrite);
+    b->WriteAt(0, "changed", 7);
+    b->Close();
+  }
+  EXPECT_EQ(testing::TempDir::Read(mnt / "a"), bytes);
+
+  CopyFileDurably(mnt / "a", dir / "elsewhere");
+  EXPECT_EQ(testing::TempDir::Read(dir / "elsewhere"), bytes);
+}
+#endif
 
 }  // namespace
 }  // namespace razere
