@@ -36,14 +36,20 @@ std::string FileNamePart(const std::string& path) {
   return at == std::string::npos ? path : path.substr(at + 1);
 }
 
-void CopyTreeDurably(const fs::path& source, const fs::path& target, const std::function<void(uint64_t)>& copied = {}) {
+// unflushed, when given, receives every file copied, whose flush is then the
+// caller's (SyncFiles); without it each file is flushed as it is copied.
+void CopyTreeDurably(const fs::path& source, const fs::path& target, const std::function<void(uint64_t)>& copied = {},
+                     std::vector<fs::path>* unflushed = nullptr) {
   FileSystem& fsys = Fs();
   fsys.MakeFolders(target);
   for (const FolderEntry& entry : fsys.List(source)) {
     const fs::path from = source / PathFromText(entry.name);
     const fs::path to = target / PathFromText(entry.name);
     if (fsys.KindOf(from) == FileKind::Folder) {
-      CopyTreeDurably(from, to, copied);
+      CopyTreeDurably(from, to, copied, unflushed);
+    } else if (unflushed != nullptr) {
+      CopyFileUnflushed(from, to, copied);
+      unflushed->push_back(to);
     } else {
       CopyFileDurably(from, to, copied);
     }
@@ -358,6 +364,7 @@ void ReplaceMasterFiles(RunContext& ctx) {
       if (r.haveSource) total += BytesBelow(PathFromText(r.source));
     }
     StagingProgress progress(ctx.Bar, total);
+    std::vector<fs::path> unflushed;
     const auto copied = [&progress](uint64_t bytes) { progress.Copied(bytes); };
     for (size_t i = 0; i < plan.size(); ++i) {
       Replacement& r = plan[i];
@@ -369,14 +376,19 @@ void ReplaceMasterFiles(RunContext& ctx) {
       // or mail yet): made here, as a shell copy makes it.
       Fs().MakeFolders(PathFromText(FolderPart(r.target)));
       if (r.folder) {
-        CopyTreeDurably(PathFromText(r.source), PathFromText(r.staged), copied);
+        CopyTreeDurably(PathFromText(r.source), PathFromText(r.staged), copied, &unflushed);
       } else {
-        CopyFileDurably(PathFromText(r.source), PathFromText(r.staged), copied);
+        CopyFileUnflushed(PathFromText(r.source), PathFromText(r.staged), copied);
+        unflushed.push_back(PathFromText(r.staged));
       }
       if (r.counters) WriteItemNumbers(PathFromText(r.staged), ctx.ItemNumber, ctx.ItemNumberEx);
       Fs().SyncFolder(PathFromText(FolderPart(r.target)));
       ctx.Bar.ProcessEvents();
     }
+    // Every copy on the disk before the first rename: flushed together,
+    // which on a guild folder of thousands of files is one flush, not one
+    // per file.
+    Fs().SyncFiles(unflushed);
     // Before the first rename: from here on a kill leaves the master mixed,
     // and the record is what a restore puts it back from.
     if (recorded) FinishUndoRecord(ctx, plan, indexFiles.size(), record);

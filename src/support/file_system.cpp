@@ -157,13 +157,24 @@ uint64_t BytesBelow(const fs::path& path) {
   }
 }
 
-bool FileSystem::CopyInSystem(const fs::path&, const fs::path&, const std::function<void(uint64_t)>&) {
+bool FileSystem::CopyInSystem(const fs::path&, const fs::path&, const std::function<void(uint64_t)>&, bool) {
   return false;
 }
 
-void CopyFileDurably(const fs::path& source, const fs::path& target, const std::function<void(uint64_t)>& copied) {
+void FileSystem::SyncFiles(const std::vector<fs::path>& files) {
+  for (const fs::path& file : files) {
+    std::unique_ptr<File> f = Open(file, OpenMode::ReadWrite);
+    f->Sync();
+    f->Close();
+  }
+}
+
+namespace {
+
+void CopyFile(const fs::path& source, const fs::path& target, const std::function<void(uint64_t)>& copied,
+              bool flush) {
   FileSystem& fsys = Fs();
-  if (fsys.CopyInSystem(source, target, copied)) return;
+  if (fsys.CopyInSystem(source, target, copied, flush)) return;
   std::unique_ptr<File> in = fsys.Open(source, OpenMode::Read);
   std::unique_ptr<File> out = fsys.Open(target, OpenMode::Replace, source);
   std::vector<uint8_t> buf(1 << 20);
@@ -175,8 +186,18 @@ void CopyFileDurably(const fs::path& source, const fs::path& target, const std::
     offset += static_cast<int64_t>(n);
     if (copied) copied(n);
   }
-  out->Sync();
+  if (flush) out->Sync();
   out->Close();
+}
+
+}  // namespace
+
+void CopyFileDurably(const fs::path& source, const fs::path& target, const std::function<void(uint64_t)>& copied) {
+  CopyFile(source, target, copied, true);
+}
+
+void CopyFileUnflushed(const fs::path& source, const fs::path& target, const std::function<void(uint64_t)>& copied) {
+  CopyFile(source, target, copied, false);
 }
 
 namespace {

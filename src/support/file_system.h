@@ -134,7 +134,12 @@ class FileSystem {
   // these two files (another file system, one without such a copy, a layer
   // in memory): nothing was copied then, and the caller copies itself.
   virtual bool CopyInSystem(const std::filesystem::path& from, const std::filesystem::path& to,
-                            const std::function<void(uint64_t)>& copied);
+                            const std::function<void(uint64_t)>& copied, bool flush = true);
+  // Puts the data of every file named on the disk before returning: the
+  // flushes of many files written one after another, at once. The platform
+  // flushes each file system once where it can; otherwise each file is
+  // flushed on its own.
+  virtual void SyncFiles(const std::vector<std::filesystem::path>& files);
 };
 
 // The folder of the running program (settings live beside it); empty when
@@ -267,7 +272,8 @@ class ForwardingFileSystem : public FileSystem {
   bool IsReadOnly(const std::filesystem::path& path) override;
   std::filesystem::path Canonical(const std::filesystem::path& path) override;
   bool CopyInSystem(const std::filesystem::path& from, const std::filesystem::path& to,
-                    const std::function<void(uint64_t)>& copied) override;
+                    const std::function<void(uint64_t)>& copied, bool flush = true) override;
+  void SyncFiles(const std::vector<std::filesystem::path>& files) override;
 
  protected:
   FileSystem& Base() const { return base_; }
@@ -290,7 +296,7 @@ class RecordingFileSystem : public ForwardingFileSystem {
                              const std::filesystem::path& permissionsOf = {}) override;
   void Rename(const std::filesystem::path& from, const std::filesystem::path& to) override;
   bool CopyInSystem(const std::filesystem::path& from, const std::filesystem::path& to,
-                    const std::function<void(uint64_t)>& copied) override;
+                    const std::function<void(uint64_t)>& copied, bool flush = true) override;
 
  private:
   void Note(const std::filesystem::path& path);
@@ -325,6 +331,10 @@ uint64_t BytesBelow(const std::filesystem::path& path);
 // copied, when given, hears of every chunk written (its size in bytes).
 void CopyFileDurably(const std::filesystem::path& source, const std::filesystem::path& target,
                      const std::function<void(uint64_t)>& copied = {});
+// The same without the flush: for copies whose flushes are taken together
+// by SyncFiles before anything depends on them.
+void CopyFileUnflushed(const std::filesystem::path& source, const std::filesystem::path& target,
+                       const std::function<void(uint64_t)>& copied = {});
 
 // A new file beside target, created exclusively under a name no other run
 // uses ("." + target's name + ".tmp" + a unique suffix), with target's

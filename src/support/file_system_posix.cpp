@@ -10,6 +10,7 @@
 #include <linux/fs.h>  // FICLONE
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -204,7 +205,8 @@ class PosixFileSystem final : public FileSystem {
     return KindOfMode(st.st_mode);
   }
 
-  bool CopyInSystem(const fs::path& from, const fs::path& to, const std::function<void(uint64_t)>& copied) override {
+  bool CopyInSystem(const fs::path& from, const fs::path& to, const std::function<void(uint64_t)>& copied,
+                    bool flush) override {
 #if defined(__linux__)
     std::unique_ptr<File> in = Open(from, OpenMode::Read, {});
     std::unique_ptr<File> out = Open(to, OpenMode::Replace, from);
@@ -237,16 +239,44 @@ class PosixFileSystem final : public FileSystem {
         if (copied) copied(static_cast<uint64_t>(n));
       }
     }
-    out->Sync();
+    if (flush) out->Sync();
     out->Close();
     return true;
 #else
     (void)from;
     (void)to;
     (void)copied;
+    (void)flush;
     return false;
 #endif
   }
+
+#if defined(__linux__)
+  // One flush per file system (syncfs): a journal commit for all the files,
+  // where flushing each costs a commit of its own. Since Linux 5.8 syncfs
+  // reports a write-back error of any file on the file system.
+  void SyncFiles(const std::vector<fs::path>& files) override {
+    std::vector<dev_t> done;
+    for (const fs::path& file : files) {
+      struct stat st {};
+      if (::stat(file.c_str(), &st) != 0) Throw(FileOp::Flush, file, errno);
+      if (std::find(done.begin(), done.end(), st.st_dev) != done.end()) continue;
+      int fd;
+      do {
+        fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+      } while (fd < 0 && errno == EINTR);
+      if (fd < 0) Throw(FileOp::Flush, file, errno);
+      int rc;
+      do {
+        rc = ::syncfs(fd);
+      } while (rc != 0 && errno == EINTR);
+      const int err = errno;
+      ::close(fd);
+      if (rc != 0) Throw(FileOp::Flush, file, err);
+      done.push_back(st.st_dev);
+    }
+  }
+#endif
 
   int64_t FileSize(const fs::path& path) override {
     struct stat st {};

@@ -46,13 +46,14 @@ std::unique_ptr<File> RecordingFileSystem::Open(const fs::path& path, OpenMode m
 }
 
 bool ForwardingFileSystem::CopyInSystem(const fs::path& from, const fs::path& to,
-                                        const std::function<void(uint64_t)>& copied) {
-  return base_.CopyInSystem(from, to, copied);
+                                        const std::function<void(uint64_t)>& copied, bool flush) {
+  return base_.CopyInSystem(from, to, copied, flush);
 }
+void ForwardingFileSystem::SyncFiles(const std::vector<fs::path>& files) { base_.SyncFiles(files); }
 
 bool RecordingFileSystem::CopyInSystem(const fs::path& from, const fs::path& to,
-                                       const std::function<void(uint64_t)>& copied) {
-  const bool done = ForwardingFileSystem::CopyInSystem(from, to, copied);
+                                       const std::function<void(uint64_t)>& copied, bool flush) {
+  const bool done = ForwardingFileSystem::CopyInSystem(from, to, copied, flush);
   if (done) Note(to);
   return done;
 }

@@ -183,7 +183,8 @@ class WinFileSystem final : public FileSystem {
     return KindOfAttributes(data.dwFileAttributes);
   }
 
-  bool CopyInSystem(const fs::path& from, const fs::path& to, const std::function<void(uint64_t)>& copied) override {
+  bool CopyInSystem(const fs::path& from, const fs::path& to, const std::function<void(uint64_t)>& copied,
+                    bool flush) override {
     // The system's copy shares blocks where the volume offers it (block
     // cloning on ReFS). The progress routine runs on this thread; what the
     // listener throws is carried across the system's frames, not through them.
@@ -218,9 +219,11 @@ class WinFileSystem final : public FileSystem {
     if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY)) {
       ::SetFileAttributesW(Native(to).c_str(), attrs & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
     }
-    std::unique_ptr<File> out = Open(to, OpenMode::ReadWrite, {});
-    out->Sync();
-    out->Close();
+    if (flush) {
+      std::unique_ptr<File> out = Open(to, OpenMode::ReadWrite, {});
+      out->Sync();
+      out->Close();
+    }
     return true;
   }
 

@@ -411,7 +411,7 @@ std::string Pattern(size_t size, int seed) {
 class NoSystemCopy : public ForwardingFileSystem {
  public:
   using ForwardingFileSystem::ForwardingFileSystem;
-  bool CopyInSystem(const fs::path&, const fs::path&, const std::function<void(uint64_t)>&) override {
+  bool CopyInSystem(const fs::path&, const fs::path&, const std::function<void(uint64_t)>&, bool) override {
     ++asked;
     return false;
   }
