@@ -66,7 +66,9 @@ std::string DateTimeText(double now) {
   return text;
 }
 
-std::vector<std::string> SplitTabs(const std::string& line) {
+}  // namespace
+
+std::vector<std::string> HistoryFields(const std::string& line) {
   std::vector<std::string> out(1);
   for (char c : line) {
     if (c == '\t') {
@@ -77,8 +79,6 @@ std::vector<std::string> SplitTabs(const std::string& line) {
   }
   return out;
 }
-
-}  // namespace
 
 std::string FingerprintRecordFile(const std::string& path, const DbKindInfo& kind) {
   bool noRecords = true;
@@ -112,7 +112,7 @@ std::string HistoryLine(double now, const ServerPaths& slave, const SideFingerpr
 
 std::optional<std::string> EarlierMerge(const std::vector<std::string>& lines, const SideFingerprint& fingerprint) {
   for (const std::string& line : lines) {
-    const std::vector<std::string> fields = SplitTabs(line);
+    const std::vector<std::string> fields = HistoryFields(line);
     if (fields.size() < 6) continue;
     if (std::equal(fingerprint.files.begin(), fingerprint.files.end(), fields.begin() + 2)) return fields[0];
   }

@@ -51,6 +51,9 @@ std::string HistoryLine(double now, const ServerPaths& slave, const SideFingerpr
 // Any of the four record files is the same file on both sides.
 bool SharesRecordFile(const ServerPaths& master, const ServerPaths& slave);
 
+// A history line's tab-separated fields (one field for a line without tabs).
+std::vector<std::string> HistoryFields(const std::string& line);
+
 // The date and time of the first line of lines that names fingerprint.
 std::optional<std::string> EarlierMerge(const std::vector<std::string>& lines, const SideFingerprint& fingerprint);
 

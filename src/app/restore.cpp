@@ -200,14 +200,7 @@ MergeList ListMerges(const ServerPaths& master) {
   for (const std::string& line : lines) {
     MergeEntry entry;
     entry.line = line;
-    std::vector<std::string> fields(1);
-    for (char c : line) {
-      if (c == '\t') {
-        fields.emplace_back();
-      } else {
-        fields.back().push_back(c);
-      }
-    }
+    const std::vector<std::string> fields = HistoryFields(line);
     if (fields.size() >= 10) {
       entry.time = fields[0];
       entry.slave = fields[1];

@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <utility>
 #include <string>
@@ -860,16 +861,24 @@ struct KillPoint {
   double share;
 };
 
-TEST(KilledRunTest, MasterStaysRecoverableAndTheNextRunIsSound) {
-  ScratchDir scratch;
-  const Pair base = CopyOf(Shape::Standard, scratch.path() / "base");
+// A run of args on a fresh copy of the standard pair, counting the changes
+// in the master's folders: the scale of the kill points.
+ChildResult WatchedRun(const fs::path& scratch, const std::function<std::vector<std::string>(const Pair&)>& args,
+                       bool mergeFirst = false) {
+  const Pair base = CopyOf(Shape::Standard, scratch / "base");
+  if (mergeFirst) EXPECT_EQ(RunCliChild(MergeArgs(base), {}).exitCode, 0);
   ChildOptions watchOnly;
   watchOnly.watch = MasterFolders(base);
-  const ChildResult complete = RunCliChild(MergeArgs(base), watchOnly);
+  return RunCliChild(args(base), watchOnly);
+}
+
+TEST(KilledRunTest, MasterStaysRecoverableAndTheNextRunIsSound) {
+  ScratchDir scratch;
+  const ChildResult complete = WatchedRun(scratch.path(), MergeArgs);
   ASSERT_EQ(complete.exitCode, 0) << Tail(complete.output);
+  testing::ExpectVerifiedClean(scratch.path() / "base" / "save");
+  testing::ExpectVerifiedClean(scratch.path() / "base" / "master");
   ASSERT_GT(complete.events, 0);
-  testing::ExpectVerifiedClean(base.save);
-  testing::ExpectVerifiedClean(base.master);
 
   const KillPoint points[] = {
       {KillBy::Output, 0.01},       {KillBy::Output, 0.1},        {KillBy::Output, 0.25},
@@ -994,10 +1003,7 @@ Bytes MasterBytes(const Pair& p) { return testing::FileTree(p.master, true); }
 
 TEST(KilledRunTest, RestoreAfterTheKillPutsTheMasterBack) {
   ScratchDir scratch;
-  const Pair base = CopyOf(Shape::Standard, scratch.path() / "base");
-  ChildOptions watchOnly;
-  watchOnly.watch = MasterFolders(base);
-  const ChildResult complete = RunCliChild(MergeArgs(base), watchOnly);
+  const ChildResult complete = WatchedRun(scratch.path(), MergeArgs);
   ASSERT_EQ(complete.exitCode, 0) << Tail(complete.output);
 
   int n = 0;
@@ -1033,11 +1039,7 @@ TEST(KilledRunTest, RestoreAfterTheKillPutsTheMasterBack) {
 
 TEST(KilledRestoreTest, TheNextRestoreFinishesIt) {
   ScratchDir scratch;
-  const Pair base = CopyOf(Shape::Standard, scratch.path() / "base");
-  ASSERT_EQ(RunCliChild(MergeArgs(base), {}).exitCode, 0);
-  ChildOptions watchOnly;
-  watchOnly.watch = MasterFolders(base);
-  const ChildResult complete = RunCliChild(RestoreArgs(base), watchOnly);
+  const ChildResult complete = WatchedRun(scratch.path(), RestoreArgs, true);
   ASSERT_EQ(complete.exitCode, 0) << Tail(complete.output);
   ASSERT_GT(complete.events, 0);
 
