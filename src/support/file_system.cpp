@@ -157,6 +157,13 @@ uint64_t BytesBelow(const fs::path& path) {
   }
 }
 
+namespace {
+std::atomic<bool> keepWrittenPages{false};
+}  // namespace
+
+void KeepWrittenPagesCached(bool keep) { keepWrittenPages.store(keep, std::memory_order_relaxed); }
+bool WrittenPagesKeptCached() { return keepWrittenPages.load(std::memory_order_relaxed); }
+
 bool FileSystem::CopyInSystem(const fs::path&, const fs::path&, const std::function<void(uint64_t)>&, bool) {
   return false;
 }

@@ -146,6 +146,18 @@ class FileSystem {
 // the platform cannot tell.
 std::filesystem::path ProgramFolder();
 
+// Whether files written from now on keep their pages in the page cache once
+// they are written back. By default the platform's layer drops them behind
+// the writer (a run writes more than the memory holds on a large server,
+// and reclaiming costs more than the copy); a run whose output is read back
+// at once (the checks before a replacement) and fits well in memory keeps
+// them. Process-wide; only Linux heeds it.
+void KeepWrittenPagesCached(bool keep);
+bool WrittenPagesKeptCached();
+
+// The machine's memory in bytes; 0 when the platform cannot tell.
+uint64_t PhysicalMemory();
+
 // Paths and the run's text. Text in memory (arguments, settings once decoded,
 // messages) is UTF-8; a path is the platform's: bytes on POSIX, UTF-16 on
 // Windows, where a path made straight from a narrow string would be decoded

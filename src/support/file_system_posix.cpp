@@ -124,7 +124,8 @@ class PosixFile final : public File {
     Hint(mark_, SYNC_FILE_RANGE_WRITE);
     if (mark_ >= kWindow) {
       const int64_t previous = mark_ - kWindow;
-      if (Hint(previous, SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER)) {
+      if (Hint(previous, SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER) &&
+          !WrittenPagesKeptCached()) {
         (void)::posix_fadvise(fd_, static_cast<off_t>(previous), static_cast<off_t>(kWindow), POSIX_FADV_DONTNEED);
       }
     }
@@ -392,6 +393,12 @@ class PosixFileSystem final : public FileSystem {
 };
 
 }  // namespace
+
+uint64_t PhysicalMemory() {
+  const long pages = ::sysconf(_SC_PHYS_PAGES);
+  const long size = ::sysconf(_SC_PAGESIZE);
+  return pages > 0 && size > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(size) : 0;
+}
 
 fs::path ProgramFolder() {
   std::error_code ec;

@@ -356,6 +356,12 @@ class WinFileSystem final : public FileSystem {
 
 }  // namespace
 
+uint64_t PhysicalMemory() {
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof status;
+  return ::GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
+}
+
 fs::path ProgramFolder() {
   std::wstring buf(MAX_PATH, L'\0');
   for (;;) {
