@@ -866,7 +866,9 @@ struct KillPoint {
 ChildResult WatchedRun(const fs::path& scratch, const std::function<std::vector<std::string>(const Pair&)>& args,
                        bool mergeFirst = false) {
   const Pair base = CopyOf(Shape::Standard, scratch / "base");
-  if (mergeFirst) EXPECT_EQ(RunCliChild(MergeArgs(base), {}).exitCode, 0);
+  if (mergeFirst) {
+    EXPECT_EQ(RunCliChild(MergeArgs(base), {}).exitCode, 0);
+  }
   ChildOptions watchOnly;
   watchOnly.watch = MasterFolders(base);
   return RunCliChild(args(base), watchOnly);
