@@ -192,7 +192,7 @@ class WinFileSystem final : public FileSystem {
       const std::function<void(uint64_t)>& copied;
       uint64_t reported = 0;
       std::exception_ptr error;
-    } listener{copied};
+    } listener{copied, 0, nullptr};
     const LPPROGRESS_ROUTINE routine = [](LARGE_INTEGER, LARGE_INTEGER transferred, LARGE_INTEGER, LARGE_INTEGER,
                                           DWORD, DWORD, HANDLE, HANDLE, LPVOID data) -> DWORD {
       auto* l = static_cast<Listener*>(data);
