@@ -213,6 +213,12 @@ class WinFileSystem final : public FileSystem {
       if (err == ERROR_NOT_SUPPORTED || err == ERROR_INVALID_FUNCTION || err == ERROR_CALL_NOT_IMPLEMENTED) return false;
       Throw(FileOp::Write, to, err, from);
     }
+    // Some systems (Wine) copy without calling the routine: the bytes it did
+    // not report are reported now, so that progress reaches the whole file.
+    if (copied) {
+      const auto size = static_cast<uint64_t>(FileSize(to));
+      if (size > listener.reported) copied(size - listener.reported);
+    }
     // The copy carries the source's attributes: a read-only one could not
     // be flushed, nor later replaced or removed as a staged copy is.
     const DWORD attrs = ::GetFileAttributesW(Native(to).c_str());
